@@ -1,0 +1,141 @@
+#pragma once
+// The run's parameter record and every table derived from it: tolerances,
+// ion types, residue masses and modified residues, the residue-gap edge
+// table and the known answers. One per run; read-only once Read has returned
+// (apart from the driver's bookkeeping members), shared by every worker.
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "input/Spectrum.h"
+
+class CCondition;
+
+// One declared fragment ion type used by scoring:
+// "name charge prefix-flag second-flag mass-offset".
+struct CIonType {
+    double lfValue = 0.0;   // mass offset in Da added to residues + protons
+    std::string strName;    // only "starts with 'b'" is consulted
+    int nNumber = 0;        // ion charge
+    bool bFlag1 = false;    // true: N-terminal (prefix) ion
+    bool bFlag2 = false;    // kept, not consulted
+    std::string strLine;    // the whole line as read
+};
+
+// One residue usable in sequences. Codes: 'A'..'Z' plain, 'a'..'z' with an
+// N-terminal modification, char 1..26 with a C-terminal modification.
+struct AminoAcid {
+    std::string strName;    // the code, one character
+    double lfMass = 0.0;    // residue mass incl. modification, Da
+    char cModSite = 0;      // 0 none, 1 C-terminal mod, 2 N-terminal mod
+};
+
+// One residue gap of one or two residues.
+struct CEdge {
+    std::string strLabel;   // residue codes in N-to-C order
+    double lfMass = 0.0;    // sum of the residue masses, Da
+    char cModSite = 0;      // 0 anywhere, 1 last step only, 2 first step only
+    int nResidues = 0;      // 1 or 2
+
+    static bool MassLess(const CEdge& a, const CEdge& b) { return a.lfMass < b.lfMass; }
+};
+
+// One accepted line of the answer file.
+struct TRUESQ {
+    int nID = 0;
+    double lfValue1 = 0.0, lfValue2 = 0.0, lfValue3 = 0.0, lfValue4 = 0.0;
+    std::string strTitle, strText1, strSequence, strText2, strVerdict;
+};
+
+// One worker's record. The records stay in place for a whole dataset.
+struct CThread {
+    CCondition* m_pCondition = nullptr;
+    int m_nIndex = 0;
+    bool m_bRunning = false;     // guarded by the global `mutex`
+    unsigned int m_nBegin = 0;   // first spectrum index of the range
+    unsigned int m_nEnd = 0;     // one past the last index
+};
+
+class CCondition {
+public:
+    CCondition();
+    CCondition(const CCondition&) = delete;
+    CCondition& operator=(const CCondition&) = delete;
+
+    // Fills the record from the parameter file. False when folder mode cannot
+    // open its folder. Throws std::runtime_error when the file cannot be opened.
+    bool Read(const std::string& paramFile);
+
+    // Residue list and code -> mass map from masses and modifications.
+    void InitMods();
+    // Residue-gap table (sorted by mass) and its integer-mass index.
+    void CreateEdgeList();
+    void Create_Hash_Table();
+    // Positions [first, last) of the edges whose mass lies in [lower, upper].
+    void QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
+                    const std::vector<int>& index, unsigned int& first, unsigned int& last) const;
+
+    // Tolerance half-widths in Da at mass m (absolute, or m * tol * 1e-6 in ppm).
+    double CalcPeptideMassDeviation(const double& m) const;
+    double CalcFragmentMassDeviation(const double& m) const;
+    // |mz_j - mz_i| <= (dev(mz_i) + dev(mz_j)) / 2
+    bool CanMerge(const std::vector<CPeak>& peaks, unsigned int i, unsigned int j) const;
+
+    // Loads the known answers from m_strAnsPath.
+    void GetCorrectSQ();
+    // Joins the workers' result files of the dataset (prefix m_strOutDir)
+    // into "<prefix>.txt" and removes them. False when anything failed.
+    bool MergeOutput();
+
+    std::string m_strOutPath;        // "out_path", always ending in '/'
+    std::string m_strAnsPath;        // "ans_path"; empty: no answer file
+    std::vector<CThread> m_vThreads; // one record per worker
+    unsigned int m_nThreadNum = 0;   // 0..8
+    std::vector<std::string> m_vSpecPaths;
+    std::string m_strSpecType;       // "DTA", "MGF" or "MS2"
+    std::vector<std::vector<CSpectrum>> m_vSpectra;  // one list per spectrum path
+    std::vector<std::atomic<int>> m_vProgress;       // per worker: index in hand
+    std::atomic<bool> m_bThreadStarted{false};       // start handshake
+
+    std::vector<AminoAcid> m_vAminoAcids;
+    double m_lfAAMass[26];                 // residue mass by capital letter; 0: not a residue
+    std::map<char, double> m_mapResidueMass;
+    double m_lfResidueMassByCode[128];     // same as the map, flat, 0 where absent (hot paths)
+
+    double m_lfFragTol = 0.0;
+    bool m_bFragTolPpm = true;
+    double m_lfPepTol = 0.0;
+    bool m_bPepTolPpm = true;
+    int m_nMaxNode = 0;
+    int m_nReportPath = 0;
+    int m_nReportTemp = 0;
+    int m_nReportPep = 0;
+    double m_lfMassLowerBound = 0.0;
+    double m_lfMassUpperBound = 0.0;
+    std::vector<CIonType> m_vHCDIonTypes;
+    std::vector<CIonType> m_vETDIonTypes;
+    std::string m_strActivation;     // "activation_type"
+    int m_nActivationMode = 0;       // 1 HCD, 2 ETD, 3 paired; per dataset
+
+    std::string m_strEnzymeName;
+    std::string m_strEnzymeSites;
+    std::string m_strEnzymeTerm;
+    bool m_bEnzymeNTerm = false;
+
+    std::vector<CEdge> m_vEdges;
+    std::vector<int> m_vEdgeIndex;
+    std::map<std::string, TRUESQ> m_mapAnswers;
+    std::string m_strOutDir;         // output folder, or dataset prefix while a dataset runs
+    bool m_bFolder = false;
+    std::vector<std::string> m_vFiles;  // datasets, in order
+    std::vector<double> m_vNTermMass;
+    std::vector<double> m_vCTermMass;
+    std::vector<std::string> m_vNTermSites;
+    std::vector<std::string> m_vCTermSites;
+
+    // Set by anyone who could not read an input or write an output; the run
+    // finishes all its other work and then exits with a failure status.
+    std::atomic<bool> m_bRunFailed{false};
+};

@@ -1,0 +1,3 @@
+#include "conditions/Condition.h"
+// stub
+bool CCondition::MergeOutput() { return true; }

@@ -1,0 +1,23 @@
+#pragma once
+// Line-by-line reader of the parameter file ("[section]" headers and
+// key=value lines). Every lookup reopens and rescans the file: no cache.
+
+#include <string>
+
+class COptionTool {
+public:
+    COptionTool(std::string fileName, std::string section)
+        : m_strFileName(std::move(fileName)), m_strSection(std::move(section)) {}
+
+    // Writes the value of `key` (or `def`) NUL-terminated into out[0..size-1];
+    // a longer value is truncated to size - 1 characters.
+    // Throws std::runtime_error (CErrInfo text) when the file cannot be opened.
+    void _GetPrivateProfileString(const std::string& section, const char* key, const char* def,
+                                  char* out, int size, const std::string& fileName) const;
+    // Empty value or missing key: def; otherwise atoi of the value.
+    int _GetPrivateProfileInt(const std::string& section, const char* key, int& def,
+                              const std::string& fileName) const;
+
+    std::string m_strFileName;
+    std::string m_strSection;
+};

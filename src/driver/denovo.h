@@ -1,0 +1,34 @@
+#pragma once
+// The run driver: parameters, datasets, worker threads, merge, timing and
+// the run log.
+
+#include <condition_variable>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "conditions/Condition.h"
+
+// Guards the progress line, the workers' running flags and the driver's wait.
+extern std::mutex mutex;
+extern std::condition_variable cond;
+// The run's log text; main puts it at the top of "denovo.log".
+extern std::ostringstream runLog;
+
+// Puts text at the top of "denovo.log", older entries after it.
+void WriteRunLog(const std::string& text);
+
+// Worker thread body; arg is the worker's CThread.
+void* _CallBack(void* arg);
+
+class CDeNovo {
+public:
+    virtual ~CDeNovo() = default;
+    // Runs one whole search. Returns false when the run finished but could
+    // not read an input or write an output. Throws std::runtime_error when
+    // the parameter file cannot be opened.
+    bool DenovoRun(const std::string& paramFile, const std::string& outputName);
+
+    void _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
+    void _ReadSpectra(CCondition& cond, const std::string& outputName, const unsigned int& datasetNumber);
+};

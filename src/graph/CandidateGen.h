@@ -1,0 +1,137 @@
+#pragma once
+// The de novo sequencing of one spectrum (or one HCD + ETD pair): node list,
+// residue-labelled edges, k heaviest paths, candidate texts, scored report.
+// A worker owns one CNCGraph and reuses it (and its buffers, path-search
+// tables and scorer) from one spectrum to the next; every ConstructGraph call
+// starts from a clean state.
+
+#include <memory>
+#include <ostream>
+#include <queue>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "conditions/Condition.h"
+#include "graph/KlongestPathDP.h"
+#include "input/Spectrum.h"
+#include "scoring/BM25Score.h"
+
+// One node: a candidate prefix residue mass.
+struct CNode {
+    double lfMass = 0.0;       // weighted mean of its node peaks' masses, Da
+    int nPeakCount = 0;
+    double lfNWeight = 0.0;    // summed log intensity of N-terminal-series peaks (codes 1, 3, 6)
+    double lfCWeight = 0.0;    // summed log intensity of C-terminal-series peaks (codes 2, 4, 5)
+    char cSupport = 0;         // bit 1: C-terminal series seen, bit 2: N-terminal series seen
+    double lfTolerance = 0.0;  // Da
+
+    static bool WeightGreater(const CNode& a, const CNode& b) {
+        return a.lfNWeight + a.lfCWeight > b.lfNWeight + b.lfCWeight;
+    }
+    static bool Mz_Less(const CNode& a, const CNode& b) { return a.lfMass < b.lfMass; }
+};
+
+// One residue label of an edge and its mass deviation (observed gap minus
+// the label's mass). Labels: "G", "GA", or the bracket form "[AG/GA]".
+struct CEdgeLabel {
+    std::string strLabel;
+    double lfDeviation = 0.0;
+};
+
+// The labels of one edge (i, j), i < j: m_vLabels[nFirstLabel ..
+// nFirstLabel + nLabelCount), in ascending byte order of the label texts.
+// Only node pairs that carry labels are stored (sparse), one entry per
+// successor, parallel to m_vSuccessors[i].
+struct CGraphEdge {
+    unsigned int nFirstLabel = 0;
+    unsigned int nLabelCount = 0;
+};
+
+// A candidate (text and path weight) or, in the report, a scored peptide.
+struct CResult {
+    std::string strReserved;
+    double lfReserved = 0.0;
+    std::string strPeptide;
+    double lfScore = 0.0;          // path weight for candidates; matching score in the report
+    double lfNTermShift = 0.0;     // N-terminal modification mass, 0 if none
+    double lfCTermShift = 0.0;     // C-terminal modification mass, 0 if none
+    int nDoubleSteps = 0;          // residues in the text minus edges on the path
+    std::vector<unsigned int> vReserved;
+    const std::vector<CIonType>* pIonTypes = nullptr;  // ion types to score with
+
+    static bool WEIGHTGREATERonly(const CResult& a, const CResult& b) { return a.lfScore > b.lfScore; }
+};
+
+// Candidate queue order: the top is the weakest candidate (most two-residue
+// steps, then lowest path weight).
+struct PriorityQueueResultNode_CMP {
+    bool operator()(const CResult& a, const CResult& b) const {
+        if (a.nDoubleSteps != b.nDoubleSteps) return a.nDoubleSteps < b.nDoubleSteps;
+        return a.lfScore > b.lfScore;
+    }
+};
+
+// Optional per-stage wall-clock accounting (seconds), for the benchmark.
+struct CStageTimes {
+    double lfNodes = 0, lfEdges = 0, lfPaths = 0, lfCandidates = 0, lfScoring = 0;
+};
+
+class CNCGraph {
+public:
+    CNCGraph(const CCondition* pCondition, int threadId);
+    ~CNCGraph();
+    CNCGraph(const CNCGraph&) = delete;
+    CNCGraph& operator=(const CNCGraph&) = delete;
+
+    // The whole pipeline for one spectrum; appends its record to out.
+    // first supplies MH+ and the title; which spectrum gives the node peaks
+    // depends on the activation mode (1: first, 2: second, 3: both).
+    void ConstructGraph(const CSpectrum& first, const CSpectrum& second, std::ostream& out);
+
+    // --- nodes (graph nodes and HCD/ETD pooling) ---
+    void _ConstructNodesHCD(const CSpectrum& spec, std::vector<CPeak>& out);
+    void _ConstructNodesETD(const CSpectrum& spec, std::vector<CPeak>& out);
+    void _Merge(const std::vector<CPeak>& nodePeaks, const double& precursorMH);
+    void _Merge_HCDETD(const CSpectrum& first, const CSpectrum& second);
+
+    // --- edges ---
+    void _ConstructEdges(const CSpectrum& spec);
+    static std::string SwapString(const std::string& s);
+    // The edge (a, b), or null when the pair has none; *pos receives b's
+    // position in m_vSuccessors[a].
+    const CGraphEdge* FindEdge(unsigned int a, unsigned int b, unsigned int* pos = nullptr) const;
+
+    // --- candidates ---
+    void GenerateCandidatePeptidevvPath();
+    void GeneratePeptideForOnePath(const std::vector<unsigned int>& path, const int& rank);
+    static int GetPeptideLength(const std::string& text);
+    static void transferPep(const std::string& text, unsigned int pos, std::string built,
+                            std::set<std::string>& out);
+
+    // --- report ---
+    void Report_unknowResult(std::ostream& out, const CSpectrum& first, const CSpectrum& second,
+                             const double& precursorMH, const int& charge);
+
+    std::unique_ptr<CKlongestPathDP> m_pDP;
+    std::unique_ptr<CBM25Score> m_pScorer;
+    const CCondition* m_pCondition;
+    int m_nThreadId;
+    std::vector<CNode> m_vNodes;
+    std::vector<double> m_vNodeWeights;
+    std::vector<std::vector<int>> m_vEdgeWeights;        // parallel to m_vSuccessors
+    std::vector<std::vector<CGraphEdge>> m_vGraphEdges;  // parallel to m_vSuccessors
+    std::vector<CEdgeLabel> m_vLabels;                   // label pool of all edges
+    std::priority_queue<CResult, std::vector<CResult>, PriorityQueueResultNode_CMP> m_qCandidates;
+    std::vector<std::vector<unsigned int>> m_vPaths;
+    std::vector<std::vector<unsigned int>> m_vSuccessors;
+    std::vector<CResult> m_vResults;
+    double m_lfResidueMass = 0.0;   // MH+ - water - proton; the end node's mass
+    double m_lfTolerance = 0.0;     // graph tolerance, Da, at most 0.5
+
+    CStageTimes* m_pTimes = nullptr;  // null: no timing
+
+private:
+    // Scratch reused between spectra.
+    std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// k heaviest paths from node 0 to node n-1 of a DAG with integer edge
+// weights, by lazy recursive enumeration: each node keeps a max-heap of
+// candidate continuations and the ranks it has settled. Tables grow with the
+// graph and are reused between searches; nothing is fixed-size.
+
+#include <optional>
+#include <queue>
+#include <vector>
+
+struct QueNodeDP {
+    int nTotal = 0;    // weight of the whole path from node 0
+    int nWeight = 0;   // weight of the last edge
+    int nPred = -1;    // predecessor node, -1 for the empty path of node 0
+    int nRank = 0;     // rank of the predecessor's path used
+
+    // The heap orders by total weight only.
+    bool operator<(const QueNodeDP& o) const { return nTotal < o.nTotal; }
+};
+
+struct AdjLinkDP {
+    int nNode = 0;     // other end of the edge
+    int nWeight = 0;
+    int nNext = -1;    // pool index of the next link, -1 ends the list
+};
+
+class CKlongestPathDP {
+public:
+    // Appends up to k paths (node lists 0 .. n-1), heaviest first, to out.
+    void DPKlongestPath(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
+                        const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
+    void InvDP(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
+               const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
+    // Weight of the r-th heaviest path from node 0 to v; nullopt when v has
+    // fewer than r paths. Any int is a valid weight (-1 included).
+    std::optional<int> Query(int v, int r);
+    // Appends the nodes of the r-th path to v, from node 0 to v.
+    void ShowPath(int v, int r, char unused, std::vector<unsigned int>& out);
+    void insert(std::vector<AdjLinkDP>& pool, int& used, int head, int node, int weight);
+
+private:
+    // Per node, reused between searches (sized to the largest graph seen).
+    std::vector<std::priority_queue<QueNodeDP>> m_que;
+    std::vector<std::vector<int>> m_vDist;        // settled weights, rank r at [r-1]
+    std::vector<std::vector<QueNodeDP>> m_vFrom;  // continuation that settled rank r at [r-1]
+    std::vector<AdjLinkDP> m_fwd, m_bwd;
+    int m_nFwdUsed = 0, m_nBwdUsed = 0;
+    std::vector<char> m_bDone;
+};

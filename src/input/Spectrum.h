@@ -1,0 +1,35 @@
+#pragma once
+// Spectrum and peak records: plain value types, copied freely between the
+// readers, the run driver, preprocessing, the graph and the scorer.
+
+#include <string>
+#include <vector>
+
+// One peak. Masses in Da / m/z units.
+struct CPeak {
+    double lfMz = 0.0;           // m/z as read; singly charged after preprocessing
+    double lfIntensity = 0.0;    // as read; relative (0..1] after normalisation
+    double lfLogIntensity = 0.0; // ln(raw intensity), set at normalisation
+    int nOrder = 0;              // 0-based position in the spectrum as read
+    int nType = 0;               // interpretation code of a node peak (1..6)
+    double lfKeyMz = 0.0;        // m/z as read, never changed after normalisation
+    int nCharge = 0;             // fragment charge assigned by preprocessing
+
+    static bool Mz_Less(const CPeak& a, const CPeak& b) { return a.lfMz < b.lfMz; }
+};
+
+// One MS/MS spectrum.
+struct CSpectrum {
+    std::string m_strTitle;
+    double m_lfPrecursorMH = 0.0;   // precursor as [M+H]+ in Da
+    int m_nCharge = 0;              // precursor charge
+    std::vector<CPeak> m_vPeaks;    // file order after reading, ascending lfMz after preprocessing
+    std::vector<int> m_vHashTable;  // entry k: smallest peak index whose trunc(lfKeyMz) >= k
+    std::string m_strActivation;    // "HCD" / "ETD", set by the driver; empty when no peaks
+
+    // Title order: plain unsigned byte comparison, shorter first on a tie.
+    static bool SCANLESS(const CSpectrum& a, const CSpectrum& b) { return a.m_strTitle < b.m_strTitle; }
+
+    // Rebuilds m_vHashTable from the peaks' lfKeyMz in their current order.
+    void Create_Hash_Table();
+};

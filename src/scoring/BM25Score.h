@@ -1,0 +1,37 @@
+#pragma once
+// BM25-style score of one candidate peptide against one spectrum (as read
+// and normalised, not preprocessed): theoretical fragment m/z of every ion
+// type matched within the fragment tolerance, ppm-weighted saturating terms,
+// enzyme-terminus and run bonuses. One scorer per worker; tables grow with
+// the longest candidate and the largest spectrum and are reused.
+
+#include <vector>
+
+#include "conditions/Condition.h"
+#include "input/Spectrum.h"
+
+struct CResult;
+
+class CBM25Score {
+public:
+    explicit CBM25Score(const CCondition* pCondition);
+    virtual ~CBM25Score() = default;
+
+    // The spectrum's hash table must be current for its peaks.
+    double Score(CResult& candidate, const CSpectrum& spec);
+
+    void _ComputeMZandMatch(CResult& candidate, const CSpectrum& spec);
+    double _BM25(CResult& candidate, const CSpectrum& spec);
+    bool _find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
+                         const bool& prefix);
+    int _Match(const double& mz, CResult& candidate, const CSpectrum& spec);
+
+    static constexpr int NO_PEAK = 2147483647;
+    static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);
+
+    const CCondition* m_pCondition;
+    std::vector<double> m_vBScore;     // per cleavage site, prefix-ion terms
+    std::vector<double> m_vYScore;     // per cleavage site, suffix-ion terms
+    std::vector<double> m_vPeakError;  // per peak, smallest error factor; 10000.0: unmatched
+    double m_lfLengthRatio = 0.0;
+};

@@ -16,7 +16,12 @@ extern std::condition_variable cond;
 extern std::ostringstream runLog;
 
 // Puts text at the top of "denovo.log", older entries after it.
-void WriteRunLog(const std::string& text);
+// False when the file could not be written.
+bool WriteRunLog(const std::string& text);
+
+// Splits the dataset's spectra into contiguous ranges, one per worker
+// (chunk = n / T + 1; trailing workers may get empty ranges).
+void DivideRanges(CCondition& c);
 
 // Worker thread body; arg is the worker's CThread.
 void* _CallBack(void* arg);

@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
         std::cout << e.what() << std::endl;
         return 1;
     }
-    WriteRunLog(runLog.str());
+    if (!WriteRunLog(runLog.str())) ok = false;
     return ok ? 0 : 1;
 }

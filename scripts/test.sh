@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds and runs the whole test suite: a release build, then the same suite
+# under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# ThreadSanitizer.
+set -e
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+need_packages g++ make cmake libgtest-dev
+jobs="$(nproc)"
+run_suite() {
+    dir=$1; shift
+    echo "== $dir"
+    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+run_suite build -DCMAKE_BUILD_TYPE=Release
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVEMRA_SANITIZE=ON
+TSAN_OPTIONS="halt_on_error=1" run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVEMRA_TSAN=ON

@@ -1,0 +1,95 @@
+#pragma once
+// Small helpers shared by the tests: scratch folders, files, and running the
+// vemra binary as a user would.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh folder under the system's temp folder, removed at scope end.
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vemra-test-XXXXXX").string();
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        path_ = mkdtemp(buf.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+    const auto parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent);
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out, err;
+};
+
+// Runs the vemra binary with args in folder cwd, stdin from /dev/null.
+inline RunResult RunVemra(const std::vector<std::string>& args, const std::string& cwd) {
+    RunResult r;
+    const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        std::string bin = VEMRA_BINARY;
+        argv.push_back(bin.data());
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(bin.c_str(), argv.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = ReadFile(outPath);
+    r.err = ReadFile(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return r;
+}
+
+// Folder of the shared real/simulated test data, or "" when absent.
+inline std::string SharedData() {
+    std::string p = std::string(VEMRA_SOURCE_DIR) + "/../shared/data";
+    return std::filesystem::exists(p) ? p : std::string();
+}
+
+}  // namespace testutil

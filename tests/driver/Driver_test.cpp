@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "../TestUtil.h"
 #include "conditions/Condition.h"
 #include "driver/denovo.h"
@@ -127,4 +129,54 @@ TEST(Driver, WriteRunLog_LongLineEndsKeptHistory) {
     EXPECT_TRUE(WriteRunLog("time=2\n"));
     EXPECT_EQ(ReadFile("denovo.log"), "time=2\na\n");
     std::filesystem::current_path(cwd);
+}
+
+TEST(Driver, ReadSpectra_TwoFiles_SortedByTitlePairedAndNormalised) {
+    TempDir dir;
+    WriteFile(dir / "h.mgf",
+              "BEGIN IONS\nTITLE=a.9\nPEPMASS=500\n100 4\n200 0\n300 2\nEND IONS\n"
+              "BEGIN IONS\nTITLE=a.10\nPEPMASS=600\n150 8\nEND IONS\n");
+    WriteFile(dir / "e.mgf",
+              "BEGIN IONS\nTITLE=b.9\nPEPMASS=500\n110 1\nEND IONS\n"
+              "BEGIN IONS\nTITLE=b.10\nPEPMASS=600\nEND IONS\n"
+              "BEGIN IONS\nTITLE=b.11\nPEPMASS=700\n120 5\nEND IONS\n");
+    CCondition c;
+    c.m_strSpecType = "MGF";
+    c.m_strOutPath = dir.path() + "/";
+    c.m_vSpecPaths = {dir / "h.mgf", dir / "e.mgf"};
+    CDeNovo d;
+    d._ReadSpectra(c, "run", static_cast<unsigned int>(-1));
+    EXPECT_EQ(c.m_strOutDir, dir.path() + "/run/h");
+    ASSERT_EQ(c.m_vSpectra.size(), 2u);
+    EXPECT_EQ(c.m_nActivationMode, 3);
+    ASSERT_EQ(c.m_vSpectra[0].size(), 2u);
+    EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "a.10");  // byte order, not numeric
+    EXPECT_EQ(c.m_vSpectra[0][1].m_strTitle, "a.9");
+    EXPECT_EQ(c.m_vSpectra[1][1].m_strTitle, "b.11");
+    const CSpectrum& s = c.m_vSpectra[0][1];
+    EXPECT_EQ(s.m_strActivation, "HCD");
+    ASSERT_EQ(s.m_vPeaks.size(), 2u);  // the zero-intensity peak is dropped
+    EXPECT_DOUBLE_EQ(s.m_vPeaks[0].lfIntensity, 1.0);
+    EXPECT_DOUBLE_EQ(s.m_vPeaks[1].lfIntensity, 0.5);
+    EXPECT_DOUBLE_EQ(s.m_vPeaks[0].lfLogIntensity, std::log(4.0));
+    EXPECT_DOUBLE_EQ(s.m_vPeaks[1].lfKeyMz, 300.0);
+    EXPECT_EQ(s.m_vPeaks[1].nOrder, 1);
+    EXPECT_EQ(c.m_vSpectra[1][0].m_strActivation, "");  // no peaks, no label
+    EXPECT_EQ(c.m_vSpectra[1][2].m_strActivation, "ETD");
+}
+
+TEST(Driver, ReadSpectra_OneFileEtdSetting_ActivationTwoFileOrderKept) {
+    TempDir dir;
+    WriteFile(dir / "x.y.mgf",
+              "BEGIN IONS\nTITLE=z\nPEPMASS=500\n100 4\nEND IONS\nBEGIN IONS\nTITLE=a\nPEPMASS=500\n100 4\nEND IONS\n");
+    CCondition c;
+    c.m_strSpecType = "MGF";
+    c.m_strActivation = "ETD";
+    c.m_vSpecPaths = {dir / "x.y.mgf"};
+    CDeNovo d;
+    d._ReadSpectra(c, "run", 1u);
+    EXPECT_EQ(c.m_strOutDir, "run/x.y");
+    EXPECT_EQ(c.m_nActivationMode, 2);
+    EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "z");
+    EXPECT_EQ(c.m_vSpectra[0][0].m_strActivation, "ETD");
 }

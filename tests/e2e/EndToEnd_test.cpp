@@ -1,0 +1,189 @@
+// End-to-end: the vemra binary on the examples (compared with golden result
+// files) and, when the shared test data is present, on real and simulated
+// spectra with known peptides.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+
+#include "../TestUtil.h"
+
+using testutil::Exists;
+using testutil::ReadFile;
+using testutil::RunVemra;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const std::string kSource = VEMRA_SOURCE_DIR;
+
+// Replaces (or adds, to the section it belongs to) key=value in a parameter text.
+std::string SetKey(std::string text, const std::string& key, const std::string& value) {
+    std::regex line("(^|\n)" + key + "=[^\n]*");
+    if (std::regex_search(text, line)) return std::regex_replace(text, line, "$1" + key + "=" + value);
+    return text + "\n" + key + "=" + value + "\n";
+}
+
+// The example parameter file with its relative paths made absolute, writing
+// into dir, with the given thread count.
+std::string ExampleParams(const std::string& name, const std::string& dir, int threads) {
+    std::string text = ReadFile(kSource + "/examples/" + name);
+    text = std::regex_replace(text, std::regex("=examples/"), "=" + kSource + "/examples/");
+    text = SetKey(text, "thread", std::to_string(threads));
+    text = SetKey(text, "out_path", dir + "/out");
+    return text;
+}
+
+struct Ranked {
+    std::map<std::string, std::string> top;  // title -> rank-1 peptide
+    size_t records = 0;
+};
+
+Ranked ParseResults(const std::string& text) {
+    Ranked r;
+    std::istringstream in(text);
+    std::string line, title;
+    bool wantTop = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("S", 0) == 0) {
+            ++r.records;
+            size_t a = line.find('\t'), b = line.find('\t', a + 1);
+            title = line.substr(a + 1, b - a - 1);
+            wantTop = true;
+        } else if (line.rfind("P1\t", 0) == 0 && wantTop) {
+            size_t a = line.find('\t'), b = line.find('\t', a + 1);
+            std::string pep = line.substr(a + 1, b - a - 1);
+            if (!pep.empty() && pep.front() == 'n') pep.erase(0, 1);
+            if (!pep.empty() && pep.back() == 'c') pep.pop_back();
+            r.top[title] = pep;
+            wantTop = false;
+        }
+    }
+    return r;
+}
+
+// Peptides compare with I and L equal and modifications written as [..] dropped.
+std::string Canonical(std::string p) {
+    p = std::regex_replace(p, std::regex("\\[[^\\]]*\\]"), "");
+    for (char& ch : p)
+        if (ch == 'I') ch = 'L';
+    return p;
+}
+
+// title -> peptide from a two-or-more-column TSV (header line skipped if it has no peptide letters).
+std::map<std::string, std::string> ReadTruth(const std::string& path) {
+    std::map<std::string, std::string> truth;
+    std::istringstream in(ReadFile(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t a = line.find('\t');
+        if (a == std::string::npos) continue;
+        size_t b = line.find('\t', a + 1);
+        truth[line.substr(0, a)] = line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+    }
+    return truth;
+}
+
+size_t CountCorrect(const Ranked& r, const std::map<std::string, std::string>& truth) {
+    size_t n = 0;
+    for (const auto& [title, pep] : r.top) {
+        auto it = truth.find(title);
+        if (it != truth.end() && Canonical(it->second) == Canonical(pep)) ++n;
+    }
+    return n;
+}
+
+// Runs one example with the given thread count; returns the dataset result text.
+std::string RunExample(const std::string& param, const std::string& resultName, int threads) {
+    TempDir dir;
+    WriteFile(dir / "run.param", ExampleParams(param, dir.path(), threads));
+    auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::string path = dir / ("out/vemra+/" + resultName);
+    EXPECT_TRUE(Exists(path)) << r.out;
+    return ReadFile(path);
+}
+
+void CheckGolden(const std::string& param, const std::string& resultName) {
+    const std::string golden = kSource + "/tests/e2e/golden/" + resultName;
+    const std::string one = RunExample(param, resultName, 1);
+    if (getenv("VEMRA_UPDATE_GOLDEN")) WriteFile(golden, one);
+    ASSERT_TRUE(Exists(golden)) << golden;
+    EXPECT_EQ(one, ReadFile(golden)) << "result differs from " << golden;
+    EXPECT_EQ(RunExample(param, resultName, 2), one);
+    EXPECT_EQ(RunExample(param, resultName, 8), one);
+}
+
+}  // namespace
+
+TEST(EndToEnd, HcdExample_MatchesGoldenWithOneTwoAndEightThreads) { CheckGolden("hcd.param", "hcd_example.txt"); }
+TEST(EndToEnd, EtdExample_MatchesGoldenWithOneTwoAndEightThreads) { CheckGolden("etd.param", "etd_example.txt"); }
+TEST(EndToEnd, PairedExample_MatchesGoldenWithOneTwoAndEightThreads) {
+    CheckGolden("paired.param", "paired_hcd.txt");
+}
+
+namespace {
+
+// Runs a data set of the shared test data; returns the dataset result text.
+std::string RunShared(const std::vector<std::string>& specPaths, const std::string& type, const std::string& extra,
+                      int threads, const std::string& resultName) {
+    TempDir dir;
+    std::string text = "[meta]\n" + extra + "thread=" + std::to_string(threads) + "\n[file]\nspec_type=" + type +
+                       "\nout_path=" + dir.path() + "\nspec_path=" + std::to_string(specPaths.size()) + "\n";
+    for (size_t i = 0; i < specPaths.size(); ++i)
+        text += "spec_path" + std::to_string(i + 1) + "=" + specPaths[i] + "\n";
+    WriteFile(dir / "run.param", text);
+    auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    return ReadFile(dir / ("vemra+/" + resultName));
+}
+
+const std::string kHcdIons =
+    "HCDIONTYPE=4\nHCDIONTYPE1=b 1 1 0 0\nHCDIONTYPE2=y 1 0 0 18.0105647\nHCDIONTYPE3=b 2 1 0 0\n"
+    "HCDIONTYPE4=y 2 0 0 18.0105647\n";
+const std::string kEtdIons =
+    "ETDIONTYPE=4\nETDIONTYPE1=c 1 1 0 17.026549105\nETDIONTYPE2=z 1 0 0 1.9929378\n"
+    "ETDIONTYPE3=c 2 1 0 17.026549105\nETDIONTYPE4=z 2 0 0 1.9929378\n";
+const std::string kCommon = "C=160.03065\nenzyme=trypsin KR C\nmass_upper_bound=5000\n";
+
+}  // namespace
+
+TEST(EndToEnd, RealHcdMouse_SameResultsWithOneAndTwoThreads) {
+    const std::string data = testutil::SharedData();
+    if (data.empty()) GTEST_SKIP() << "shared test data absent";
+    const std::string mgf = data + "/real/hcd-mouse/spectra.mgf";
+    const std::string one = RunShared({mgf}, "MGF", kCommon + kHcdIons, 1, "spectra.txt");
+    EXPECT_EQ(RunShared({mgf}, "MGF", kCommon + kHcdIons, 2, "spectra.txt"), one);
+    Ranked r = ParseResults(one);
+    size_t correct = CountCorrect(r, ReadTruth(data + "/real/hcd-mouse/truth.tsv"));
+    std::cout << "[ figures ] real HCD mouse: " << correct << " of " << r.records << " records correct at rank 1\n";
+    EXPECT_GT(r.records, 0u);
+}
+
+TEST(EndToEnd, SimulatedSets_KnownPeptidesAtRankOne) {
+    const std::string data = testutil::SharedData();
+    if (data.empty()) GTEST_SKIP() << "shared test data absent";
+    const std::string sim = data + "/simulated";
+    struct Case {
+        std::string name;
+        std::vector<std::string> files;
+        std::string extra;
+        std::string result;
+    };
+    const std::vector<Case> cases = {
+        {"hcd100", {sim + "/hcd100_hcd.mgf"}, kCommon + kHcdIons, "hcd100_hcd.txt"},
+        {"etd100", {sim + "/etd100_etd.mgf"}, kCommon + kEtdIons + "activation_type=ETD\n", "etd100_etd.txt"},
+        {"paired100", {sim + "/paired100_hcd.mgf", sim + "/paired100_etd.mgf"}, kCommon + kHcdIons + kEtdIons,
+         "paired100_hcd.txt"},
+    };
+    for (const Case& c : cases) {
+        Ranked r = ParseResults(RunShared(c.files, "MGF", c.extra, 2, c.result));
+        size_t correct = CountCorrect(r, ReadTruth(sim + "/" + c.name + "_truth.tsv"));
+        std::cout << "[ figures ] " << c.name << ": " << correct << " of " << r.records
+                  << " records correct at rank 1\n";
+        EXPECT_GT(correct, r.records / 2) << c.name;
+    }
+}

@@ -1,6 +1,205 @@
+// Graph nodes: node peaks per ion series, their grouping into weighted nodes,
+// HCD/ETD pooling, enzyme-terminal pseudo-peaks, node cap, start and end node.
+#include <algorithm>
+#include <cmath>
+
 #include "graph/CandidateGen.h"
-// stub
-void CNCGraph::_ConstructNodesHCD(const CSpectrum&, std::vector<CPeak>& out) { out.clear(); }
-void CNCGraph::_ConstructNodesETD(const CSpectrum&, std::vector<CPeak>& out) { out.clear(); }
-void CNCGraph::_Merge(const std::vector<CPeak>&, const double&) { m_vNodes.clear(); }
-void CNCGraph::_Merge_HCDETD(const CSpectrum&, const CSpectrum&) { m_vNodes.clear(); m_vNodeWeights.clear(); }
+
+namespace {
+constexpr double kProton = 1.00727647012;
+constexpr double kWater = 18.0105647;
+constexpr double kGlycine = 57.02146;  // smallest residue: nearest a node may lie to either end
+
+// HCD
+constexpr double kBOffset = kProton;                   // code 1: b = prefix + proton
+// ETD
+constexpr double kCOffset = 18.033825575119998;        // code 3: c = prefix + ammonia + proton
+constexpr double kZOffset = 16.01762694024;            // code 4
+constexpr double kZPlusOffset = 15.010899035;          // code 5
+constexpr double kCMinusOffset = 17.026000540120002;   // code 6
+
+bool IsCTermCode(int nType) { return nType == 2 || nType == 4 || nType == 5; }
+}  // namespace
+
+void CNCGraph::_ConstructNodesHCD(const CSpectrum& spec, std::vector<CPeak>& out) {
+    const double mh = spec.m_lfPrecursorMH;
+    out.clear();
+    out.reserve(2 * spec.m_vPeaks.size());
+    for (const CPeak& p : spec.m_vPeaks) {
+        CPeak b = p;
+        b.lfMz = p.lfMz - kBOffset;
+        b.nType = 1;
+        out.push_back(b);
+        CPeak y = p;
+        y.lfMz = mh - p.lfMz;
+        y.nType = 2;
+        out.push_back(y);
+    }
+    std::sort(out.begin(), out.end(), CPeak::Mz_Less);
+}
+
+void CNCGraph::_ConstructNodesETD(const CSpectrum& spec, std::vector<CPeak>& out) {
+    const double mh = spec.m_lfPrecursorMH;
+    out.clear();
+    out.reserve(4 * spec.m_vPeaks.size());
+    for (const CPeak& p : spec.m_vPeaks) {
+        CPeak q = p;
+        q.lfMz = p.lfMz - kCOffset;
+        q.nType = 3;
+        out.push_back(q);
+        q.lfMz = mh - p.lfMz - kZOffset;
+        q.nType = 4;
+        out.push_back(q);
+        q.lfMz = mh - p.lfMz - kZPlusOffset;
+        q.nType = 5;
+        out.push_back(q);
+        q.lfMz = p.lfMz - kCMinusOffset;
+        q.nType = 6;
+        out.push_back(q);
+    }
+    std::sort(out.begin(), out.end(), CPeak::Mz_Less);
+}
+
+void CNCGraph::_Merge(const std::vector<CPeak>& nodePeaks, const double& precursorMH) {
+    const CCondition& c = *m_pCondition;
+    const double P = precursorMH;
+    const double T = m_lfTolerance;
+    const double R = m_lfResidueMass;
+    const double pepDev = c.CalcPeptideMassDeviation(P);
+    const std::size_t n = nodePeaks.size();
+
+    m_vNodes.clear();
+    m_vNodes.reserve(n);
+    std::size_t i = 0;
+    while (i < n) {
+        const CPeak& p0 = nodePeaks[i];
+        CNode node;
+        node.nPeakCount = 1;
+        double S = p0.lfMz * p0.lfLogIntensity;
+        double d;
+        if (IsCTermCode(p0.nType)) {
+            node.lfCWeight = p0.lfLogIntensity;
+            node.cSupport |= 1;
+            // A complement mass carries the precursor's error as well as the fragment's.
+            d = pepDev + c.CalcFragmentMassDeviation(P - p0.lfMz);
+        } else {
+            node.lfNWeight = p0.lfLogIntensity;
+            node.cSupport |= 2;
+            d = c.CalcFragmentMassDeviation(p0.lfMz);
+        }
+
+        std::size_t j = i + 1;
+        for (; j < n; ++j) {
+            const CPeak& pj = nodePeaks[j];
+            const bool cTerm = IsCTermCode(pj.nType);
+            const double dj = cTerm ? (pepDev + c.CalcFragmentMassDeviation(P - pj.lfMz)) * 0.5
+                                    : c.CalcFragmentMassDeviation(pj.lfMz);
+            if (pj.lfMz - nodePeaks[j - 1].lfMz > (d + dj) * 0.5) break;
+            d = std::max(d, dj);
+            if (cTerm) {
+                node.lfCWeight += pj.lfLogIntensity;
+                node.cSupport |= 1;
+            } else {
+                node.lfNWeight += pj.lfLogIntensity;
+                node.cSupport |= 2;
+            }
+            node.nPeakCount += 1;
+            S += pj.lfMz * pj.lfLogIntensity;
+        }
+
+        const double weight = node.lfNWeight + node.lfCWeight;
+        if (weight == 0.0) {
+            // No weighted mean exists (all members of raw intensity 1, or
+            // weights cancelling out): take the plain mean of the members.
+            double sum = 0.0;
+            for (std::size_t k = i; k < j; ++k) sum += nodePeaks[k].lfMz;
+            node.lfMass = sum / static_cast<double>(j - i);
+        } else {
+            node.lfMass = S / weight;
+        }
+        node.lfTolerance = d;
+
+        const double margin = kGlycine - T;
+        if (node.lfMass >= margin && node.lfMass <= R + T && std::fabs(node.lfMass - R) >= margin)
+            m_vNodes.push_back(node);
+        i = j;
+    }
+}
+
+void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
+    const CCondition& c = *m_pCondition;
+    const double P = first.m_lfPrecursorMH;
+
+    m_vHCDPeaks.clear();
+    m_vETDPeaks.clear();
+    switch (c.m_nActivationMode) {
+        case 3:
+            _ConstructNodesHCD(first, m_vHCDPeaks);
+            _ConstructNodesETD(second, m_vETDPeaks);
+            break;
+        case 1: _ConstructNodesHCD(first, m_vHCDPeaks); break;
+        case 2: _ConstructNodesETD(second, m_vETDPeaks); break;
+        default: break;
+    }
+
+    m_vPool.clear();
+    m_vPool.reserve(m_vHCDPeaks.size() + m_vETDPeaks.size() + c.m_strEnzymeSites.size());
+    double wmax = 0.0;
+    for (const CPeak& p : m_vHCDPeaks) {
+        m_vPool.push_back(p);
+        if (p.lfLogIntensity > wmax) wmax = p.lfLogIntensity;
+    }
+    for (const CPeak& p : m_vETDPeaks) {
+        m_vPool.push_back(p);
+        if (p.lfLogIntensity > wmax) wmax = p.lfLogIntensity;
+    }
+
+    // The terminal residue fixed by the enzyme gives a node without fragment
+    // evidence, weighted as strongly as the best peak of the spectrum.
+    for (const char site : c.m_strEnzymeSites) {
+        if (site < 'A' || site > 'Z') continue;
+        const double residue = c.m_lfAAMass[site - 'A'];
+        if (!(residue >= 0.1)) continue;  // letter without a residue mass
+        CPeak pseudo;
+        pseudo.lfLogIntensity = wmax;
+        pseudo.lfIntensity = 0.0;
+        pseudo.nCharge = 1;
+        if (c.m_bEnzymeNTerm) {
+            pseudo.lfMz = residue;
+            pseudo.nType = 1;
+        } else {
+            pseudo.lfMz = P - kWater - kProton - residue;
+            pseudo.nType = 2;
+        }
+        m_vPool.push_back(pseudo);
+    }
+
+    std::sort(m_vPool.begin(), m_vPool.end(), CPeak::Mz_Less);
+    _Merge(m_vPool, P);
+
+    // Compared as unsigned: a negative setting means no cap.
+    const unsigned int maxNode = static_cast<unsigned int>(c.m_nMaxNode);
+    if (maxNode < m_vNodes.size()) {
+        std::sort(m_vNodes.begin(), m_vNodes.end(), CNode::WeightGreater);
+        m_vNodes.resize(maxNode);
+    }
+
+    CNode start;
+    start.lfMass = 0.0;
+    start.nPeakCount = 0;
+    start.cSupport = 3;
+    start.lfTolerance = 0.0;
+    m_vNodes.push_back(start);
+    CNode end;
+    end.lfMass = P - kWater - kProton;
+    end.nPeakCount = 0;
+    end.cSupport = 3;
+    end.lfTolerance = c.CalcPeptideMassDeviation(P);
+    m_vNodes.push_back(end);
+
+    std::sort(m_vNodes.begin(), m_vNodes.end(), CNode::Mz_Less);
+
+    m_vNodeWeights.clear();
+    m_vNodeWeights.reserve(m_vNodes.size());
+    for (const CNode& node : m_vNodes) m_vNodeWeights.push_back(node.lfNWeight + node.lfCWeight);
+}

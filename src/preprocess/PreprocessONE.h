@@ -27,7 +27,9 @@ public:
 
 private:
     const CCondition* m_pCondition;
-    // Scratch reused between spectra.
+    // Scratch reused between spectra (no state carries over): the deisotoped
+    // peak list being built, the charge assigned to each input peak (0: none
+    // yet), and the ascending peak indices of the cluster being searched.
     CSpectrum m_work;
     std::vector<int> m_vChargeOf;
     std::vector<unsigned int> m_vMembers;

@@ -177,6 +177,8 @@ TEST(Driver, ReadSpectra_OneFileEtdSetting_ActivationTwoFileOrderKept) {
     d._ReadSpectra(c, "run", 1u);
     EXPECT_EQ(c.m_strOutDir, "run/x.y");
     EXPECT_EQ(c.m_nActivationMode, 2);
+    ASSERT_EQ(c.m_vSpectra.size(), 1u);
+    ASSERT_EQ(c.m_vSpectra[0].size(), 2u);
     EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "z");
     EXPECT_EQ(c.m_vSpectra[0][0].m_strActivation, "ETD");
 }

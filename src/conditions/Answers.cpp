@@ -1,0 +1,48 @@
+// Known answers: pairs of lines of the answer file, accepted when both lines
+// carry the same pair number and peptide and the verdict "YES".
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "conditions/Condition.h"
+
+namespace {
+
+// Lines of 1000 characters or more end the reading.
+constexpr int kAnswerLineBufferSize = 1000;
+
+// Ten white-space separated fields: integer, word, three reals, three words, real, word.
+bool ParseAnswerLine(const char* line, TRUESQ& rec) {
+    std::istringstream in(line);
+    in >> rec.nID >> rec.strTitle >> rec.lfValue1 >> rec.lfValue2 >> rec.lfValue3 >> rec.strText1 >>
+        rec.strSequence >> rec.strText2 >> rec.lfValue4 >> rec.strVerdict;
+    return !in.fail();
+}
+
+}  // namespace
+
+void CCondition::GetCorrectSQ() {
+    std::ifstream file(m_strAnsPath);
+    if (!file) return;
+    char first[kAnswerLineBufferSize];
+    char second[kAnswerLineBufferSize];
+    while (file.getline(first, kAnswerLineBufferSize)) {
+        // A last line without partner is dropped.
+        if (!file.getline(second, kAnswerLineBufferSize)) return;
+        TRUESQ a, b;
+        if (!ParseAnswerLine(first, a) || !ParseAnswerLine(second, b)) continue;
+        if (a.nID != b.nID) {
+            std::cout << "error!\n" << a.nID << '\t' << b.nID << std::endl;
+            // Wait for the user only when there is one: a batch run must never block.
+            if (isatty(STDIN_FILENO)) std::getchar();
+            continue;
+        }
+        if (a.strSequence != b.strSequence || a.strVerdict != "YES" || b.strVerdict != "YES") continue;
+        m_mapAnswers.emplace(a.strTitle, a);
+        m_mapAnswers.emplace(b.strTitle, b);
+    }
+}

@@ -1,0 +1,129 @@
+// Residue alphabet (plain and terminally modified residues) and the
+// mass-sorted table of one- and two-residue gaps with its integer-mass index.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+#include "conditions/Condition.h"
+
+namespace {
+
+// A residue heavier than this (or not a finite number) can only come from a
+// typing error in the parameter file; it would blow the integer-mass index up
+// to gigabytes, so it is left out with a warning.
+constexpr double kMaxResidueMass = 100000.0;
+
+bool Plausible(double mass) { return std::isfinite(mass) && std::fabs(mass) <= kMaxResidueMass; }
+
+void WarnImplausible(char letter, double mass) {
+    std::cerr << "[warning]\tresidue " << letter << " with mass " << mass << " is left out.\n";
+}
+
+bool Contains(const std::string& sites, char letter) { return sites.find(letter) != std::string::npos; }
+
+}  // namespace
+
+void CCondition::InitMods() {
+    m_vAminoAcids.clear();
+    auto add = [this](char code, double mass, char modSite) {
+        m_vAminoAcids.push_back(AminoAcid{std::string(1, code), mass, modSite});
+        m_mapResidueMass[code] = mass;
+        m_lfResidueMassByCode[static_cast<unsigned char>(code)] = mass;
+    };
+
+    for (int k = 1; k <= 26; ++k) {
+        const char letter = static_cast<char>('A' + k - 1);
+        const double mass = m_lfAAMass[k - 1];
+        // Isoleucine has leucine's mass: one letter stands for both.
+        if (mass < 0.1 || letter == 'I') continue;
+        if (!Plausible(mass)) { WarnImplausible(letter, mass); continue; }
+        add(letter, mass, 0);
+    }
+    for (std::size_t i = 0; i < m_vNTermMass.size(); ++i) {
+        for (int k = 1; k <= 26; ++k) {
+            const char letter = static_cast<char>('A' + k - 1);
+            if (m_lfAAMass[k - 1] < 0.1 || !Contains(m_vNTermSites[i], letter)) continue;
+            const double mass = m_lfAAMass[k - 1] + m_vNTermMass[i];
+            if (!Plausible(mass)) { WarnImplausible(letter, mass); continue; }
+            add(static_cast<char>('a' + k - 1), mass, 2);
+        }
+    }
+    for (std::size_t i = 0; i < m_vCTermMass.size(); ++i) {
+        for (int k = 1; k <= 26; ++k) {
+            const char letter = static_cast<char>('A' + k - 1);
+            if (m_lfAAMass[k - 1] < 0.1 || !Contains(m_vCTermSites[i], letter)) continue;
+            const double mass = m_lfAAMass[k - 1] + m_vCTermMass[i];
+            if (!Plausible(mass)) { WarnImplausible(letter, mass); continue; }
+            add(static_cast<char>(k), mass, 1);
+        }
+    }
+}
+
+void CCondition::CreateEdgeList() {
+    m_vEdges.clear();
+    for (const AminoAcid& aa : m_vAminoAcids) m_vEdges.push_back(CEdge{aa.strName, aa.lfMass, aa.cModSite, 1});
+
+    // X then Y is a valid step unless X must end the peptide (C-terminal
+    // mod) or Y must start it (N-terminal mod).
+    auto addOrdered = [this](const AminoAcid& x, const AminoAcid& y, double mass) {
+        if (x.cModSite == 1 || y.cModSite == 2) return;
+        const char flag = y.cModSite == 1 ? 1 : (x.cModSite == 2 ? 2 : 0);
+        m_vEdges.push_back(CEdge{x.strName + y.strName, mass, flag, 2});
+    };
+    for (std::size_t i = 0; i < m_vAminoAcids.size(); ++i) {
+        const AminoAcid& p = m_vAminoAcids[i];
+        if (p.cModSite == 0) m_vEdges.push_back(CEdge{p.strName + p.strName, 2 * p.lfMass, 0, 2});
+        for (std::size_t j = i + 1; j < m_vAminoAcids.size(); ++j) {
+            const AminoAcid& q = m_vAminoAcids[j];
+            if (p.cModSite != 0 && q.cModSite != 0) continue;
+            const double mass = p.lfMass + q.lfMass;
+            addOrdered(p, q, mass);
+            addOrdered(q, p, mass);
+        }
+    }
+    std::sort(m_vEdges.begin(), m_vEdges.end(), CEdge::MassLess);
+    Create_Hash_Table();
+}
+
+void CCondition::Create_Hash_Table() {
+    m_vEdgeIndex.clear();
+    if (m_vEdges.empty()) return;
+    auto key = [this](std::size_t j) { return static_cast<long long>(m_vEdges[j].lfMass); };  // truncation
+    const long long top = key(m_vEdges.size() - 1);
+    if (top < 0) return;
+    // Entry v: smallest position whose truncated mass is at least v. Written
+    // from that definition so that gaps lighter than 0 Da (strongly negative
+    // modifications) cannot shift the buckets.
+    m_vEdgeIndex.reserve(static_cast<std::size_t>(top) + 1);
+    std::size_t j = 0;
+    for (long long v = 0; v <= top; ++v) {
+        while (key(j) < v) ++j;
+        m_vEdgeIndex.push_back(static_cast<int>(j));
+    }
+}
+
+void CCondition::QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
+                            const std::vector<int>& index, unsigned int& first, unsigned int& last) const {
+    const unsigned int n = static_cast<unsigned int>(edges.size());
+    // The bucket is trunc(lower) read as unsigned: (-1, 0) is bucket 0, while
+    // -1 and below wrap to a huge bucket beyond the index (empty result).
+    if (index.empty() || !(lower > -1.0) || !(lower < static_cast<double>(index.size()))) {
+        first = last = n;
+        return;
+    }
+    unsigned int i = static_cast<unsigned int>(index[static_cast<std::size_t>(lower)]);
+    while (i < n && edges[i].lfMass < lower) ++i;
+    if (i == n) {
+        first = last = i;
+        return;
+    }
+    first = i;
+    if (edges[i].lfMass > upper) {
+        last = i;
+        return;
+    }
+    while (i + 1 < n && edges[i + 1].lfMass <= upper) ++i;
+    last = i + 1;
+}

@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "conditions/Condition.h"
+#include "TempDir.h"
+
+namespace {
+
+// Reads a parameter file made of the given meta and file section bodies.
+bool ReadParams(CCondition& c, const TempDir& dir, const std::string& meta, const std::string& file) {
+    return c.Read(dir.Write("params.ini", "[meta]\n" + meta + "[file]\n" + file));
+}
+
+const double kBuiltIn[26] = {71.03711, 0, 103.00919, 115.02694, 129.04259, 147.06841, 57.02146,
+                             137.05891, 0, 0, 128.09496, 113.08406, 131.04049, 114.04293,
+                             0, 97.05276, 128.05858, 156.10111, 87.03203, 101.04768, 0,
+                             99.06841, 186.07931, 0, 163.06333, 0};
+
+}  // namespace
+
+TEST(Condition, Read_OnlyThread12_DefaultsAndEightWorkers) {
+    TempDir dir;
+    CCondition c;
+    ASSERT_TRUE(ReadParams(c, dir, "thread=12\n", "spec_path=1\nspec_path1=/data/x.mgf\n"));
+    EXPECT_EQ(c.m_nThreadNum, 8u);
+    ASSERT_EQ(c.m_vThreads.size(), 8u);
+    for (int t = 0; t < 8; ++t) {
+        EXPECT_EQ(c.m_vThreads[t].m_pCondition, &c);
+        EXPECT_EQ(c.m_vThreads[t].m_nIndex, t);
+    }
+    ASSERT_EQ(c.m_vProgress.size(), 8u);
+    for (const auto& p : c.m_vProgress) EXPECT_EQ(p.load(), 0);
+    EXPECT_EQ(c.m_lfFragTol, 20.0);
+    EXPECT_TRUE(c.m_bFragTolPpm);
+    EXPECT_EQ(c.m_lfPepTol, 20.0);
+    EXPECT_TRUE(c.m_bPepTolPpm);
+    EXPECT_EQ(c.m_lfMassLowerBound, 400.0);
+    EXPECT_EQ(c.m_lfMassUpperBound, 2500.0);
+    EXPECT_EQ(c.m_strActivation, "HCD");
+    EXPECT_TRUE(c.m_vNTermMass.empty());
+    EXPECT_TRUE(c.m_vCTermMass.empty());
+    EXPECT_TRUE(c.m_vHCDIonTypes.empty());
+    EXPECT_TRUE(c.m_vETDIonTypes.empty());
+    for (int k = 0; k < 26; ++k) EXPECT_EQ(c.m_lfAAMass[k], kBuiltIn[k]) << char('A' + k);
+    EXPECT_EQ(c.m_nReportPath, 200);
+    EXPECT_EQ(c.m_nReportTemp, 200);
+    EXPECT_EQ(c.m_nReportPep, 10);
+    EXPECT_EQ(c.m_nMaxNode, 300);
+    EXPECT_EQ(c.m_strSpecType, "DTA");
+    EXPECT_FALSE(c.m_bFolder);
+    EXPECT_EQ(c.m_strAnsPath, "");
+    EXPECT_EQ(c.m_strEnzymeName, "");
+    EXPECT_FALSE(c.m_bEnzymeNTerm);
+    EXPECT_EQ(c.m_vSpecPaths, std::vector<std::string>{"/data/x.mgf"});
+    EXPECT_EQ(c.m_vFiles, std::vector<std::string>{"/data/x.mgf"});
+    EXPECT_EQ(c.m_vAminoAcids.size(), 19u);
+    EXPECT_EQ(c.m_vEdges.size(), 380u);
+}
+
+TEST(Condition, Read_ThreadCount_ClampedAsUnsigned) {
+    TempDir dir;
+    for (auto [text, expected] : {std::pair{"0", 0u}, {"-3", 8u}, {"8", 8u}, {"3", 3u}, {"", 1u}}) {
+        CCondition c;
+        ReadParams(c, dir, std::string("thread=") + text + "\n", "");
+        EXPECT_EQ(c.m_nThreadNum, expected) << text;
+        EXPECT_EQ(c.m_vThreads.size(), expected) << text;
+        EXPECT_EQ(c.m_vProgress.size(), expected) << text;
+    }
+}
+
+TEST(Condition, Read_FlagsByExactText) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "frag_tol_type_ppm=no\npep_tol_type_ppm=0\nfrag_tol=0.5\npep_tol=abc\n", "folder=Yes\n");
+    EXPECT_TRUE(c.m_bFragTolPpm);
+    EXPECT_FALSE(c.m_bPepTolPpm);
+    EXPECT_EQ(c.m_lfFragTol, 0.5);
+    EXPECT_EQ(c.m_lfPepTol, 0.0);
+    EXPECT_FALSE(c.m_bFolder);
+}
+
+TEST(Condition, Read_MetaKeysInLaterFileSection_Found) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "", "frag_tol=0.02\nactivation_type=ETD\n");
+    EXPECT_EQ(c.m_lfFragTol, 0.02);
+    EXPECT_EQ(c.m_strActivation, "ETD");
+}
+
+TEST(Condition, Read_LetterMasses_OverrideOrNull) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "C=160.03065\nA=NULL\nD=abc\n", "");
+    EXPECT_EQ(c.m_lfAAMass['C' - 'A'], 160.03065);
+    EXPECT_EQ(c.m_lfAAMass['A' - 'A'], 71.03711);
+    EXPECT_EQ(c.m_lfAAMass['D' - 'A'], 0.0);
+    EXPECT_EQ(c.m_vAminoAcids.size(), 18u);  // D is no longer a residue
+}
+
+TEST(Condition, Read_TermModLists) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "n-term=42\nc-term=42 ST 1 NQ x 5 W\n", "");
+    EXPECT_EQ(c.m_vNTermMass, std::vector<double>{42});
+    EXPECT_EQ(c.m_vNTermSites, std::vector<std::string>{"ABCDEFGHIJKLMNOPQRSTUVWXYZ"});
+    EXPECT_EQ(c.m_vCTermMass, (std::vector<double>{42, 1}));
+    EXPECT_EQ(c.m_vCTermSites, (std::vector<std::string>{"ST", "NQ"}));
+
+    CCondition d;
+    ReadParams(d, dir, "n-term=NULL\nc-term=\n", "");
+    EXPECT_TRUE(d.m_vNTermMass.empty());
+    EXPECT_TRUE(d.m_vCTermMass.empty());
+}
+
+TEST(Condition, Read_IonTypeLines_MissingLineAndWordsAreZero) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir,
+               "HCDIONTYPE=2\nHCDIONTYPE1=y 2 0 1 18.0105647\n"
+               "ETDIONTYPE=2\nETDIONTYPE1=c 1\nETDIONTYPE2=z x 1 0 1.99\n",
+               "");
+    ASSERT_EQ(c.m_vHCDIonTypes.size(), 2u);
+    const CIonType& y = c.m_vHCDIonTypes[0];
+    EXPECT_EQ(y.strName, "y");
+    EXPECT_EQ(y.nNumber, 2);
+    EXPECT_FALSE(y.bFlag1);
+    EXPECT_TRUE(y.bFlag2);
+    EXPECT_EQ(y.lfValue, 18.0105647);
+    EXPECT_EQ(y.strLine, "y 2 0 1 18.0105647");
+    const CIonType& none = c.m_vHCDIonTypes[1];
+    EXPECT_EQ(none.strName, "");
+    EXPECT_EQ(none.nNumber, 0);
+    EXPECT_FALSE(none.bFlag1);
+    EXPECT_FALSE(none.bFlag2);
+    EXPECT_EQ(none.lfValue, 0.0);
+    EXPECT_EQ(none.strLine, "");
+
+    ASSERT_EQ(c.m_vETDIonTypes.size(), 2u);
+    EXPECT_EQ(c.m_vETDIonTypes[0].strName, "c");
+    EXPECT_EQ(c.m_vETDIonTypes[0].nNumber, 1);
+    EXPECT_FALSE(c.m_vETDIonTypes[0].bFlag1);
+    EXPECT_EQ(c.m_vETDIonTypes[1].strName, "z");
+    EXPECT_EQ(c.m_vETDIonTypes[1].nNumber, 0);
+    EXPECT_FALSE(c.m_vETDIonTypes[1].bFlag1);
+    EXPECT_EQ(c.m_vETDIonTypes[1].lfValue, 0.0);
+}
+
+TEST(Condition, Read_NumberedKeyCounts_NegativeIsZero_HugeIsCapped) {
+    TempDir dir;
+    CCondition c;
+    testing::internal::CaptureStderr();
+    ReadParams(c, dir, "HCDIONTYPE=-2\nETDIONTYPE=2000000000\n", "spec_path=-1\n");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(c.m_vHCDIonTypes.empty());
+    EXPECT_EQ(c.m_vETDIonTypes.size(), 1024u);
+    EXPECT_NE(err.find("[warning]\tETDIONTYPE"), std::string::npos) << err;
+    EXPECT_TRUE(c.m_vSpecPaths.empty());
+    EXPECT_TRUE(c.m_vFiles.empty());
+}
+
+TEST(Condition, Read_EnzymeWords) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "enzyme=trypsin KR C\n", "");
+    EXPECT_EQ(c.m_strEnzymeName, "trypsin");
+    EXPECT_EQ(c.m_strEnzymeSites, "KR");
+    EXPECT_EQ(c.m_strEnzymeTerm, "C");
+    EXPECT_FALSE(c.m_bEnzymeNTerm);
+
+    CCondition d;
+    ReadParams(d, dir, "enzyme=AspN  D\tN\n", "");
+    EXPECT_EQ(d.m_strEnzymeSites, "D");
+    EXPECT_TRUE(d.m_bEnzymeNTerm);
+
+    CCondition e;
+    ReadParams(e, dir, "enzyme=lysc K\n", "");
+    EXPECT_EQ(e.m_strEnzymeSites, "K");
+    EXPECT_EQ(e.m_strEnzymeTerm, "");
+    EXPECT_FALSE(e.m_bEnzymeNTerm);
+}
+
+TEST(Condition, Read_OutPath_OneTrailingSlash_EmptyIsCurrentFolder) {
+    TempDir dir;
+    for (auto [value, expected] : {std::pair{"results", "results/"}, {"results/", "results/"},
+                                   {"", "./"}, {"res ", "res /"}}) {
+        CCondition c;
+        ReadParams(c, dir, "", std::string("out_path=") + value + "\n");
+        EXPECT_EQ(c.m_strOutPath, expected) << value;
+    }
+    CCondition missing;
+    ReadParams(missing, dir, "", "");
+    EXPECT_EQ(missing.m_strOutPath, "./");
+}
+
+TEST(Condition, Read_ValueLongerThanBuffer_Truncated) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "", "ans_path=" + std::string(400, 'a') + "\n");
+    EXPECT_EQ(c.m_strAnsPath, std::string(259, 'a'));
+}
+
+TEST(Condition, Read_SpecPaths_MissingKeyIsNull_FolderNeedsExactlyOne) {
+    TempDir dir;
+    CCondition c;
+    ReadParams(c, dir, "", "spec_path=3\nspec_path1=h.mgf\nspec_path3=e.mgf\nfolder=yes\n");
+    EXPECT_EQ(c.m_vSpecPaths, (std::vector<std::string>{"h.mgf", "null", "e.mgf"}));
+    EXPECT_EQ(c.m_vFiles, std::vector<std::string>{"h.mgf"});
+    EXPECT_TRUE(c.m_bFolder);
+
+    CCondition none;
+    EXPECT_TRUE(ReadParams(none, dir, "", ""));
+    EXPECT_TRUE(none.m_vFiles.empty());
+    EXPECT_EQ(none.m_vEdges.size(), 380u);
+}
+
+TEST(Condition, Read_FolderMode_EndingsCaseAsWritten_ByteOrder) {
+    TempDir dir;
+    const std::string data = dir.Path() + "/spectra";
+    std::filesystem::create_directory(data);
+    for (const char* name : {"xmgf", "d.txt", "c.Mgf", "b.MGF", "a.mgf", "mgf", "e.ms2"})
+        std::ofstream(data + "/" + name) << "x";
+    CCondition c;
+    ASSERT_TRUE(ReadParams(c, dir, "", "spec_path=1\nspec_path1=" + data + "\nfolder=yes\nspec_type=MGF\n"));
+    EXPECT_EQ(c.m_vSpecPaths[0], data + "/");
+    EXPECT_EQ(c.m_vFiles, (std::vector<std::string>{data + "/a.mgf", data + "/b.MGF", data + "/mgf",
+                                                    data + "/xmgf"}));
+
+    CCondition ms2;
+    ASSERT_TRUE(ReadParams(ms2, dir, "", "spec_path=1\nspec_path1=" + data + "/\nfolder=yes\nspec_type=MS2\n"));
+    EXPECT_EQ(ms2.m_vSpecPaths[0], data + "/");
+    EXPECT_EQ(ms2.m_vFiles, std::vector<std::string>{data + "/e.ms2"});
+}
+
+TEST(Condition, Read_FolderCannotOpen_MessageAndFalse) {
+    TempDir dir;
+    CCondition c;
+    testing::internal::CaptureStdout();
+    const bool ok = ReadParams(c, dir, "", "spec_path=1\nspec_path1=/nonexistent/vemra\nfolder=yes\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error! Cannot open file path: /nonexistent/vemra/\n");
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(c.m_bRunFailed);
+    EXPECT_TRUE(c.m_vFiles.empty());
+    EXPECT_TRUE(c.m_vAminoAcids.empty());
+    EXPECT_TRUE(c.m_vEdges.empty());
+}
+
+TEST(Condition, Read_MissingParameterFile_Throws) {
+    CCondition c;
+    try {
+        c.Read("/nonexistent/vemra/params.ini");
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "\t  at COptionTool::_GetPrivateProfileString() cannot find the file.\n");
+    }
+}
+
+TEST(Condition, Deviation_PpmOrAbsolute) {
+    CCondition c;
+    c.m_lfFragTol = 20;
+    c.m_bFragTolPpm = true;
+    c.m_lfPepTol = 10;
+    c.m_bPepTolPpm = true;
+    EXPECT_NEAR(c.CalcFragmentMassDeviation(1000.0), 0.02, 1e-15);
+    EXPECT_NEAR(c.CalcPeptideMassDeviation(2000.0), 0.02, 1e-15);
+    c.m_bFragTolPpm = false;
+    c.m_bPepTolPpm = false;
+    EXPECT_EQ(c.CalcFragmentMassDeviation(1000.0), 20.0);
+    EXPECT_EQ(c.CalcFragmentMassDeviation(5.0), 20.0);
+    EXPECT_EQ(c.CalcPeptideMassDeviation(5.0), 10.0);
+}
+
+TEST(Condition, CanMerge_MeanOfTolerancesIsInclusive) {
+    CCondition c;
+    std::vector<CPeak> peaks(4);
+    peaks[0].lfMz = 100.0;
+    peaks[1].lfMz = 100.5;
+    peaks[2].lfMz = 100.51;
+    peaks[3].lfMz = 99.5;
+    c.m_lfFragTol = 0.5;
+    c.m_bFragTolPpm = false;
+    EXPECT_TRUE(c.CanMerge(peaks, 0, 1));
+    EXPECT_TRUE(c.CanMerge(peaks, 1, 0));
+    EXPECT_TRUE(c.CanMerge(peaks, 0, 3));
+    EXPECT_FALSE(c.CanMerge(peaks, 0, 2));
+
+    std::vector<CPeak> near(3);
+    near[0].lfMz = 1000.0;
+    near[1].lfMz = 1000.02;
+    near[2].lfMz = 1000.021;
+    c.m_lfFragTol = 20;
+    c.m_bFragTolPpm = true;
+    EXPECT_TRUE(c.CanMerge(near, 0, 1));
+    EXPECT_FALSE(c.CanMerge(near, 0, 2));
+}

@@ -89,7 +89,7 @@ public:
     // into "<prefix>.txt" and removes them. False when anything failed.
     bool MergeOutput();
 
-    std::string m_strOutPath;        // "out_path", always ending in '/'
+    std::string m_strOutPath;        // "out_path", always ending in '/' (empty: "./")
     std::string m_strAnsPath;        // "ans_path"; empty: no answer file
     std::vector<CThread> m_vThreads; // one record per worker
     unsigned int m_nThreadNum = 0;   // 0..8

@@ -85,7 +85,9 @@ TEST_F(BM25Test, FindAndMatch_ErrorWeights_ThreeBranches) {
         const double expect = c.e * Sat(0.8, scorer.m_lfLengthRatio);
         EXPECT_NEAR(scorer.m_vBScore[1], expect, expect * 1e-9) << c.peak;
         for (size_t k = 0; k < scorer.m_vBScore.size(); ++k) {
-            if (k != 1) EXPECT_EQ(scorer.m_vBScore[k], 0.0);
+            if (k != 1) {
+                EXPECT_EQ(scorer.m_vBScore[k], 0.0);
+            }
         }
     }
 }

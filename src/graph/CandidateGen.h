@@ -134,4 +134,16 @@ public:
 private:
     // Scratch reused between spectra.
     std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;
+
+    // Candidate expansion: one level of the breadth-first label expansion
+    // (text, summed label deviation); the live entries are the first
+    // m_nFifoCur / m_nFifoNext, the rest keep their string capacity.
+    std::vector<std::pair<std::string, double>> m_vFifoCur, m_vFifoNext;
+    size_t m_nFifoCur = 0, m_nFifoNext = 0;
+
+    // Report: drained candidates, copies of the spectra as read (rebuilt
+    // hash tables) and the record text, reused from spectrum to spectrum.
+    std::vector<CResult> m_vDrained;
+    CSpectrum m_ScoreSpecA, m_ScoreSpecB;
+    std::string m_strRecord;
 };

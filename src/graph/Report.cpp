@@ -1,3 +1,146 @@
+// The end of one spectrum's work: candidates expanded into distinct
+// peptides, scored against the spectra as read, ranked, and written as the
+// spectrum's record of the worker's result file.
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
 #include "graph/CandidateGen.h"
-// stub
-void CNCGraph::Report_unknowResult(std::ostream&, const CSpectrum&, const CSpectrum&, const double&, const int&) {}
+
+namespace {
+
+constexpr double kSmallestShift = 0.1;
+
+bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
+bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr);
+}
+
+// A double as a default-state output stream writes it: general notation,
+// six significant digits.
+void AppendScore(std::string& out, double v) {
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%g", v);
+    if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
+}
+
+// Copy of the spectrum list entry, or an empty spectrum when the entry does
+// not exist (a paired dataset whose second list is shorter).
+void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out) {
+    if (list < c.m_vSpectra.size() && x >= 0 && static_cast<size_t>(x) < c.m_vSpectra[list].size()) {
+        out = c.m_vSpectra[list][static_cast<size_t>(x)];
+        if (!out.m_vPeaks.empty()) out.Create_Hash_Table();
+    } else {
+        out.m_strTitle.clear();
+        out.m_lfPrecursorMH = 0.0;
+        out.m_nCharge = 0;
+        out.m_vPeaks.clear();
+        out.m_vHashTable.clear();
+        out.m_strActivation.clear();
+    }
+}
+
+}  // namespace
+
+void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, const CSpectrum& /*second*/,
+                                   const double& /*precursorMH*/, const int& /*charge*/) {
+    const CCondition& c = *m_pCondition;
+
+    // Weakest candidate first.
+    m_vDrained.clear();
+    while (!m_qCandidates.empty()) {
+        m_vDrained.push_back(m_qCandidates.top());
+        m_qCandidates.pop();
+    }
+    std::set<std::string> peptides;
+    for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
+
+    long long x = 0;
+    if (m_nThreadId >= 0 && static_cast<size_t>(m_nThreadId) < c.m_vProgress.size())
+        x = c.m_vProgress[static_cast<size_t>(m_nThreadId)].load(std::memory_order_relaxed);
+    const int mode = c.m_nActivationMode;
+    if (mode == 1 || mode == 3) CopySpectrum(c, 0, x, m_ScoreSpecA);
+    if (mode == 2) CopySpectrum(c, 0, x, m_ScoreSpecB);
+    if (mode == 3) CopySpectrum(c, 1, x, m_ScoreSpecB);
+
+    for (const std::string& q : peptides) {
+        CResult r;
+        r.strPeptide = q;
+        std::string& pep = r.strPeptide;
+        if (!pep.empty()) {
+            // An N-terminally modified residue is coded by its small letter.
+            // A one-residue peptide coded 1..26 is C-terminally modified only.
+            if (!IsCapital(pep.front()) && !(pep.size() == 1 && IsCTermCode(pep.front()))) {
+                r.lfNTermShift = c.m_vNTermMass.empty() ? 0.0 : c.m_vNTermMass[0];
+                pep.front() = static_cast<char>(pep.front() - 32);
+            }
+            if (!IsCapital(pep.back())) {
+                r.lfCTermShift = c.m_vCTermMass.empty() ? 0.0 : c.m_vCTermMass[0];
+                pep.back() = static_cast<char>(pep.back() + 64);
+            }
+        }
+        switch (mode) {
+            case 1:
+                r.pIonTypes = &c.m_vHCDIonTypes;
+                r.lfScore = m_pScorer->Score(r, m_ScoreSpecA);
+                break;
+            case 2:
+                r.pIonTypes = &c.m_vETDIonTypes;
+                r.lfScore = m_pScorer->Score(r, m_ScoreSpecB);
+                break;
+            case 3: {
+                r.pIonTypes = &c.m_vHCDIonTypes;
+                const double s = m_pScorer->Score(r, m_ScoreSpecA);
+                r.pIonTypes = &c.m_vETDIonTypes;
+                r.lfScore = s + m_pScorer->Score(r, m_ScoreSpecB);
+                break;
+            }
+            default:
+                r.lfScore = 0.0;
+                break;
+        }
+        m_vResults.push_back(std::move(r));
+    }
+    std::sort(m_vResults.begin(), m_vResults.end(), CResult::WEIGHTGREATERonly);
+
+    // The record is built whole and written in one call, so a record is
+    // never interleaved or half-written.
+    std::string& rec = m_strRecord;
+    rec.clear();
+    rec += 'S';
+    AppendInt(rec, x + 1);
+    rec += '\t';
+    rec += first.m_strTitle;
+    rec += '\t';
+    if (!c.m_mapAnswers.empty()) {
+        auto it = c.m_mapAnswers.find(first.m_strTitle);
+        if (it != c.m_mapAnswers.end()) {
+            rec += it->second.strSequence;
+            rec += '\t';
+        }
+    }
+    rec += '\n';
+    const long long shown =
+        std::min(static_cast<long long>(m_vResults.size()), static_cast<long long>(c.m_nReportPep));
+    for (long long i = 0; i < shown; ++i) {
+        const CResult& r = m_vResults[static_cast<size_t>(i)];
+        rec += 'P';
+        AppendInt(rec, i + 1);
+        rec += '\t';
+        if (std::fabs(r.lfNTermShift) > kSmallestShift) rec += 'n';
+        rec += r.strPeptide;
+        if (std::fabs(r.lfCTermShift) > kSmallestShift) rec += 'c';
+        rec += '\t';
+        AppendScore(rec, r.lfScore);
+        rec += "\t\n";
+    }
+    rec += '\n';
+    out.write(rec.data(), static_cast<std::streamsize>(rec.size()));
+    out.flush();
+}

@@ -1,9 +1,241 @@
 #include "scoring/BM25Score.h"
+
+#include <algorithm>
+#include <cmath>
+
 #include "graph/CandidateGen.h"
-// stub
-CBM25Score::CBM25Score(const CCondition* p) : m_pCondition(p) {}
-double CBM25Score::Score(CResult&, const CSpectrum&) { return 0; }
-void CBM25Score::_ComputeMZandMatch(CResult&, const CSpectrum&) {}
-double CBM25Score::_BM25(CResult&, const CSpectrum&) { return 0; }
-bool CBM25Score::_find_and_match(const double&, CResult&, const CSpectrum&, const unsigned int&, const bool&) { return false; }
-int CBM25Score::_Match(const double&, CResult&, const CSpectrum&) { return NO_PEAK; }
+
+namespace {
+
+constexpr double kProton = 1.00727647012;
+constexpr double kAmmonia = 17.026549105;
+constexpr double kWater = 18.0105647;
+constexpr double kCO = 27.99491463;
+constexpr double kCarbon = 12;
+constexpr double kOxygen = 15.99491463;
+constexpr double kAverageResidue = 110;
+constexpr double kSmallestShift = 0.1;
+constexpr double kPpmHigh = 20;
+constexpr double kPpmLow = 1;
+constexpr double kPi = 3.1415926;
+// Error weight e and its inverse f at the two ppm bounds (the cosine
+// formula evaluated at 20 and at 1 ppm).
+constexpr double kWeightHigh = 2.6794896585028633e-8;
+constexpr double kFactorHigh = 37320539.63435483;
+constexpr double kWeightLow = 0.9969173338382431;
+constexpr double kFactorLow = 1.0030921983770593;
+constexpr double kK1Plus1 = 1.02;
+constexpr double kK1 = 0.02;
+constexpr double kB = 0.95;
+constexpr double kOneMinusB = 0.050000000000000044;
+constexpr double kRunThreshold = 0.01;
+constexpr size_t kRunWidth = 6;
+constexpr double kUnmatched = 10000.0;
+
+// Tables never shrink below the sizes that cover ordinary peptides and
+// spectra, so the common case never reallocates.
+constexpr size_t kMinSites = 100;
+constexpr size_t kMinPeaks = 6000;
+
+double ResidueMass(const CCondition& cond, char c) {
+    // After the report's terminal conversion every residue is a capital.
+    if (c < 'A' || c > 'Z') return 0.0;
+    return cond.m_lfAAMass[c - 'A'];
+}
+
+}  // namespace
+
+CBM25Score::CBM25Score(const CCondition* pCondition)
+    : m_pCondition(pCondition), m_vBScore(kMinSites, 0.0), m_vYScore(kMinSites, 0.0), m_vPeakError(kMinPeaks, 0.0) {}
+
+double CBM25Score::_Saturation(double intensity) const {
+    return intensity * kK1Plus1 / (intensity + kK1 * (kB * m_lfLengthRatio + kOneMinusB));
+}
+
+double CBM25Score::Score(CResult& candidate, const CSpectrum& spec) {
+    _ComputeMZandMatch(candidate, spec);
+    return _BM25(candidate, spec);
+}
+
+int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum& spec) {
+    const double t = m_pCondition->CalcFragmentMassDeviation(mz);
+    const double lo = mz - t;
+    const double hi = mz + t;
+    const std::vector<int>& hash = spec.m_vHashTable;
+    // Bucket = lo truncated toward zero; a negative bucket (lo <= -1), one
+    // past the table, or a NaN window means no peak.
+    if (!(lo > -1.0) || !(lo < static_cast<double>(hash.size()))) return NO_PEAK;
+    const size_t bucket = static_cast<size_t>(static_cast<long long>(lo));
+    const std::vector<CPeak>& peaks = spec.m_vPeaks;
+    const size_t n = peaks.size();
+    size_t i = static_cast<size_t>(std::max(hash[bucket], 0));
+    while (i < n && peaks[i].lfMz < lo) ++i;
+    if (i >= n || peaks[i].lfMz > hi) return NO_PEAK;
+    int best = NO_PEAK;
+    double bestIntensity = 0.0;
+    for (; i < n && peaks[i].lfMz <= hi; ++i) {
+        // Strictly greater: the first of equal intensities wins, and a peak
+        // of intensity 0 is never chosen.
+        if (peaks[i].lfIntensity > bestIntensity) {
+            bestIntensity = peaks[i].lfIntensity;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
+                                 const bool& prefix) {
+    const int j = _Match(mz, candidate, spec);
+    if (j == NO_PEAK) return false;
+    const CPeak& peak = spec.m_vPeaks[j];
+    const double ppm = std::fabs(peak.lfMz - mz) / mz * 1000000;
+    double e, f;
+    if (ppm > kPpmHigh) {
+        e = kWeightHigh;
+        f = kFactorHigh;
+    } else if (ppm < kPpmLow) {
+        e = kWeightLow;
+        f = kFactorLow;
+    } else {
+        e = std::cos(ppm / kPpmHigh * kPi * 0.5);
+        f = 1 / e;
+    }
+    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(spec.m_vPeaks.size(), kUnmatched);
+    m_vPeakError[j] = std::min(m_vPeakError[j], f);
+    if (site == MARKER) return true;
+
+    const double term = e * _Saturation(peak.lfIntensity);
+    if (prefix) {
+        if (site >= m_vBScore.size()) return true;
+        m_vBScore[site] += term;
+    } else {
+        const long long len = static_cast<long long>(candidate.strPeptide.size());
+        const long long idx = len - 2 - static_cast<long long>(site);
+        if (idx < 0 || static_cast<size_t>(idx) >= m_vYScore.size()) return true;
+        m_vYScore[static_cast<size_t>(idx)] += term;
+    }
+    return true;
+}
+
+void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
+    const CCondition& cond = *m_pCondition;
+    const std::string& pep = candidate.strPeptide;
+    const size_t len = pep.size();
+
+    m_vResidue.resize(len);
+    m_vPrefix.resize(len);
+    m_vSuffix.resize(len);
+    for (size_t k = 0; k < len; ++k) m_vResidue[k] = ResidueMass(cond, pep[k]);
+    if (len > 0) {
+        if (std::fabs(candidate.lfNTermShift) > kSmallestShift) m_vResidue[0] += candidate.lfNTermShift;
+        if (std::fabs(candidate.lfCTermShift) > kSmallestShift) m_vResidue[len - 1] += candidate.lfCTermShift;
+    }
+    double run = 0.0;
+    for (size_t k = 0; k < len; ++k) {
+        run += m_vResidue[k];
+        m_vPrefix[k] = run;
+    }
+    // Each suffix sum is added in residue order, from its first residue to
+    // the C terminus, like the prefix sums.
+    for (size_t k = 0; k < len; ++k) {
+        double s = 0.0;
+        for (size_t q = len - 1 - k; q < len; ++q) s += m_vResidue[q];
+        m_vSuffix[k] = s;
+    }
+
+    // The site tables cover the whole candidate whatever its length; the
+    // peak table covers the whole spectrum.
+    const size_t sites = std::max(kMinSites, len);
+    if (m_vBScore.size() < sites) m_vBScore.resize(sites);
+    if (m_vYScore.size() < sites) m_vYScore.resize(sites);
+    std::fill(m_vBScore.begin(), m_vBScore.end(), 0.0);
+    std::fill(m_vYScore.begin(), m_vYScore.end(), 0.0);
+    const size_t n = spec.m_vPeaks.size();
+    if (m_vPeakError.size() < n) m_vPeakError.resize(n);
+    std::fill(m_vPeakError.begin(), m_vPeakError.begin() + static_cast<std::ptrdiff_t>(n), kUnmatched);
+
+    const double lenD = static_cast<double>(len);
+    const double peptides = spec.m_lfPrecursorMH / kAverageResidue;
+    m_lfLengthRatio = lenD * lenD / (peptides * peptides);
+
+    if (candidate.pIonTypes != nullptr && len > 1) {
+        for (const CIonType& ion : *candidate.pIonTypes) {
+            const int z = ion.nNumber;
+            // A charge of 0 or less names no ion that can be matched.
+            if (z > spec.m_nCharge || z <= 0) continue;
+            const bool isB = !ion.strName.empty() && ion.strName[0] == 'b';
+            for (size_t l = 1; l < len; ++l) {
+                const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
+                const double mz = (mass + z * kProton + ion.lfValue) / z;
+                const unsigned int site = static_cast<unsigned int>(l - 1);
+                const bool matched = _find_and_match(mz, candidate, spec, site, ion.bFlag1);
+                if (matched) {
+                    if (isB && z == 1) _find_and_match(mz - kCO, candidate, spec, MARKER, true);
+                    _find_and_match(mz - kAmmonia / z, candidate, spec, MARKER, true);
+                    _find_and_match(mz - kWater / z, candidate, spec, MARKER, true);
+                }
+                // Glutamine after the site: its side chain cyclises, so the
+                // b ion also appears shifted by ammonia.
+                if (isB && pep[l] == 'Q') _find_and_match(mz + kAmmonia / z, candidate, spec, MARKER, true);
+            }
+        }
+    }
+
+    // Internal fragments (residues s+1 .. e) are an HCD phenomenon. The
+    // fragments that end at the last residue are suffix ions already,
+    // except the single last residue.
+    if (spec.m_strActivation == "HCD") {
+        const long long L = static_cast<long long>(len);
+        for (long long s = 0; s <= L - 2; ++s) {
+            for (long long e = s + 1; e <= L - 1; ++e) {
+                if (e == L - 1 && s < L - 2) continue;
+                const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
+                if (_find_and_match(mz, candidate, spec, MARKER, true))
+                    _find_and_match(mz - kCarbon - kOxygen, candidate, spec, MARKER, true);
+            }
+        }
+    }
+}
+
+double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
+    const std::vector<CPeak>& peaks = spec.m_vPeaks;
+    const size_t n = peaks.size();
+
+    // Peak term and mean relative intensity. Without peaks both the peak
+    // term and the enzyme term are 0 (the mean is undefined).
+    double s1 = 0.0, s2 = 0.0;
+    if (n > 0) {
+        double sum = 0.0;
+        for (size_t i = 0; i < n; ++i) {
+            sum += peaks[i].lfIntensity;
+            if (m_vPeakError[i] != kUnmatched) s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
+        }
+        const double mean = sum / static_cast<double>(n);
+
+        const std::string& pep = candidate.strPeptide;
+        if (!pep.empty()) {
+            const char terminal = m_pCondition->m_strEnzymeTerm == "N" ? pep.front() : pep.back();
+            if (m_pCondition->m_strEnzymeSites.find(terminal) != std::string::npos) s2 = _Saturation(mean);
+        }
+    }
+
+    // Run bonus: every window of six consecutive sites whose terms all reach
+    // the threshold adds its mean, over the whole table.
+    double s3 = 0.0;
+    auto window = [](const std::vector<double>& v, size_t first, double& sum) {
+        sum = 0.0;
+        for (size_t k = first; k < first + kRunWidth; ++k) {
+            if (!(v[k] >= kRunThreshold)) return false;
+            sum += v[k];
+        }
+        return true;
+    };
+    const size_t size = std::min(m_vBScore.size(), m_vYScore.size());
+    for (size_t i = 1; i + kRunWidth - 1 <= size; ++i) {
+        double sum = 0.0;
+        if (window(m_vBScore, i - 1, sum)) s3 += sum / kRunWidth;
+        if (window(m_vYScore, i - 1, sum)) s3 += sum / kRunWidth;
+    }
+    return s1 + s2 + s3;
+}

@@ -34,4 +34,11 @@ public:
     std::vector<double> m_vYScore;     // per cleavage site, suffix-ion terms
     std::vector<double> m_vPeakError;  // per peak, smallest error factor; 10000.0: unmatched
     double m_lfLengthRatio = 0.0;
+
+private:
+    // Saturating term of a relative intensity under the current length ratio.
+    double _Saturation(double intensity) const;
+
+    // Per-candidate residue masses and their prefix / suffix sums, Da.
+    std::vector<double> m_vResidue, m_vPrefix, m_vSuffix;
 };

@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../scoring/ResidueTable.h"
+#include "graph/CandidateGen.h"
+
+namespace {
+
+constexpr double kProton = 1.00727647012;
+constexpr double kWater = 18.0105647;
+constexpr double kG = 57.02146, kA = 71.03711, kS = 87.03203;
+
+CPeak Peak(double mz, double intensity) {
+    CPeak p;
+    p.lfMz = mz;
+    p.lfKeyMz = mz;
+    p.lfIntensity = intensity;
+    return p;
+}
+
+CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
+    CIonType t;
+    t.strName = name;
+    t.nNumber = z;
+    t.bFlag1 = prefix;
+    t.lfValue = offset;
+    return t;
+}
+
+void AddCandidate(CNCGraph& g, const std::string& text) {
+    CResult r;
+    r.strPeptide = text;
+    g.m_qCandidates.push(r);
+}
+
+std::string Fmt(double v) {
+    std::ostringstream os;
+    os << v;
+    return os.str();
+}
+
+// Worker 0 is at dataset index 11 (spectrum number 12). The spectra in the
+// dataset lists are as read: no hash table built.
+class ReportTest : public ::testing::Test {
+protected:
+    ReportTest() {
+        testing_residues::FillBuiltInResidues(cond);
+        cond.m_bFragTolPpm = false;
+        cond.m_lfFragTol = 0.05;
+        cond.m_nReportPep = 10;
+        cond.m_nActivationMode = 1;
+        cond.m_vProgress = std::vector<std::atomic<int>>(1);
+        cond.m_vProgress[0] = 11;
+        cond.m_vHCDIonTypes = {Ion("b", 1, true, 0.0), Ion("y", 1, false, kWater)};
+        cond.m_vETDIonTypes = {Ion("c", 1, true, 17.026549105), Ion("z", 1, false, kWater - 16.018724)};
+        const double mh = kG + kA + kS + kWater + kProton;
+        CSpectrum s;
+        s.m_strTitle = "scan 12";
+        s.m_lfPrecursorMH = mh;
+        s.m_nCharge = 2;
+        s.m_strActivation = "HCD";
+        s.m_vPeaks = {Peak(kG + kProton, 1.0), Peak(kS + kWater + kProton, 0.25), Peak(kG + kA + kProton, 0.5)};
+        cond.m_vSpectra.assign(2, std::vector<CSpectrum>(12));
+        cond.m_vSpectra[0][11] = s;
+        s.m_strActivation = "ETD";
+        s.m_vPeaks = {Peak(kG + kProton + 17.026549105, 0.8)};
+        cond.m_vSpectra[1][11] = s;
+        title = cond.m_vSpectra[0][11];
+    }
+    std::string Run(CNCGraph& g) {
+        std::ostringstream out;
+        g.Report_unknowResult(out, title, title, title.m_lfPrecursorMH, title.m_nCharge);
+        return out.str();
+    }
+    CCondition cond;
+    CSpectrum title;
+};
+
+TEST(Report, ScoreText_SnprintfG_MatchesDefaultStream) {
+    const double values[] = {12.3456789, 0.5, 3.0, 1234567.0, 123456.0, 999999.5, 0.0001, 0.00001234,
+                             -2.5, 0.0, 1e21, 35.27184, 33.907, 1.0 / 3.0, 100.0, 1e-300,
+                             std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()};
+    for (double v : values) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        EXPECT_EQ(std::string(buf), Fmt(v)) << v;
+    }
+    EXPECT_EQ(Fmt(12.3456789), "12.3457");
+    EXPECT_EQ(Fmt(1234567.0), "1.23457e+06");
+}
+
+TEST_F(ReportTest, Record_NoCandidates_HeaderAndEmptyLine) {
+    CNCGraph g(&cond, 0);
+    EXPECT_EQ(Run(g), "S12\tscan 12\t\n\n");
+}
+
+TEST_F(ReportTest, Record_KnownAnswer_FourFieldHeader) {
+    TRUESQ ans;
+    ans.strTitle = "scan 12";
+    ans.strSequence = "GAS";
+    cond.m_mapAnswers["scan 12"] = ans;
+    cond.m_mapAnswers["scan 13"] = ans;
+    CNCGraph g(&cond, 0);
+    EXPECT_EQ(Run(g), "S12\tscan 12\tGAS\t\n\n");
+    cond.m_mapAnswers.erase("scan 12");
+    CNCGraph g2(&cond, 0);
+    EXPECT_EQ(Run(g2), "S12\tscan 12\t\n\n");
+}
+
+TEST_F(ReportTest, Record_CandidatesExpandedScoredAndRanked) {
+    CNCGraph g(&cond, 0);
+    AddCandidate(g, "G[AG/GA]K");
+    AddCandidate(g, "GGAK");
+    AddCandidate(g, "GAS");
+    const std::string rec = Run(g);
+    EXPECT_TRUE(g.m_qCandidates.empty());
+    ASSERT_EQ(g.m_vResults.size(), 3u);  // GAGK, GAS, GGAK, each once
+    std::string expect = "S12\tscan 12\t\n";
+    for (size_t i = 0; i < 3; ++i)
+        expect += "P" + std::to_string(i + 1) + "\t" + g.m_vResults[i].strPeptide + "\t" +
+                  Fmt(g.m_vResults[i].lfScore) + "\t\n";
+    expect += "\n";
+    EXPECT_EQ(rec, expect);
+    // The true peptide explains the spectrum best; the others share b1.
+    EXPECT_EQ(g.m_vResults[0].strPeptide, "GAS");
+    EXPECT_GT(g.m_vResults[0].lfScore, g.m_vResults[1].lfScore);
+    EXPECT_GE(g.m_vResults[1].lfScore, g.m_vResults[2].lfScore);
+
+    // The score is the scorer's against the as-read spectrum with its hash table.
+    CSpectrum a = cond.m_vSpectra[0][11];
+    a.Create_Hash_Table();
+    CBM25Score scorer(&cond);
+    CResult r;
+    r.strPeptide = "GAS";
+    r.pIonTypes = &cond.m_vHCDIonTypes;
+    EXPECT_EQ(g.m_vResults[0].lfScore, scorer.Score(r, a));
+    EXPECT_GT(g.m_vResults[0].lfScore, 0.0);
+}
+
+TEST_F(ReportTest, Record_ReportPepLimits_ZeroWritesNoLine) {
+    cond.m_nReportPep = 0;
+    CNCGraph g(&cond, 0);
+    AddCandidate(g, "GAS");
+    AddCandidate(g, "GSA");
+    EXPECT_EQ(Run(g), "S12\tscan 12\t\n\n");
+    EXPECT_EQ(g.m_vResults.size(), 2u);
+
+    cond.m_nReportPep = 1;
+    CNCGraph g1(&cond, 0);
+    AddCandidate(g1, "GAS");
+    AddCandidate(g1, "GSA");
+    const std::string rec = Run(g1);
+    EXPECT_EQ(rec.find("P2"), std::string::npos);
+    EXPECT_NE(rec.find("P1\tGAS\t"), std::string::npos);
+}
+
+TEST_F(ReportTest, Record_TerminalModifications_MarkedAboveOneTenth) {
+    // 'g' is G with an N-terminal modification, code 19 is S with a
+    // C-terminal one.
+    const std::string text = std::string("gA") + char(19);
+    cond.m_vNTermMass = {42.010565, 28.0};
+    cond.m_vCTermMass = {0.984016};
+    {
+        CNCGraph g(&cond, 0);
+        AddCandidate(g, text);
+        const std::string rec = Run(g);
+        EXPECT_EQ(rec, "S12\tscan 12\t\nP1\tnGASc\t" + Fmt(g.m_vResults[0].lfScore) + "\t\n\n");
+        EXPECT_EQ(g.m_vResults[0].lfNTermShift, 42.010565);
+        EXPECT_EQ(g.m_vResults[0].lfCTermShift, 0.984016);
+    }
+    cond.m_vNTermMass = {0.05};
+    cond.m_vCTermMass = {0.05};
+    {
+        CNCGraph g(&cond, 0);
+        AddCandidate(g, text);
+        const std::string rec = Run(g);
+        EXPECT_EQ(rec, "S12\tscan 12\t\nP1\tGAS\t" + Fmt(g.m_vResults[0].lfScore) + "\t\n\n");
+        // Shifts under 0.1 are not applied: the plain peptide's score.
+        CSpectrum a = cond.m_vSpectra[0][11];
+        a.Create_Hash_Table();
+        CBM25Score scorer(&cond);
+        CResult r;
+        r.strPeptide = "GAS";
+        r.pIonTypes = &cond.m_vHCDIonTypes;
+        EXPECT_EQ(g.m_vResults[0].lfScore, scorer.Score(r, a));
+    }
+    // No modification listed at all: converted, unmarked, no crash.
+    cond.m_vNTermMass.clear();
+    cond.m_vCTermMass.clear();
+    {
+        CNCGraph g(&cond, 0);
+        AddCandidate(g, text);
+        const std::string rec = Run(g);
+        ASSERT_EQ(g.m_vResults.size(), 1u);
+        EXPECT_EQ(rec, "S12\tscan 12\t\nP1\tGAS\t" + Fmt(g.m_vResults[0].lfScore) + "\t\n\n");
+    }
+}
+
+TEST_F(ReportTest, Record_OneResidueCTermCode_NotTakenForNTerminal) {
+    cond.m_vNTermMass = {42.010565};
+    cond.m_vCTermMass = {0.984016};
+    CNCGraph g(&cond, 0);
+    AddCandidate(g, std::string(1, char(11)));
+    const std::string rec = Run(g);
+    EXPECT_NE(rec.find("P1\tKc\t"), std::string::npos) << rec;
+}
+
+TEST_F(ReportTest, Record_PairedMode_SumOfHCDAndETDScores) {
+    cond.m_nActivationMode = 3;
+    CNCGraph g(&cond, 0);
+    AddCandidate(g, "GAS");
+    Run(g);
+    ASSERT_EQ(g.m_vResults.size(), 1u);
+    CSpectrum a = cond.m_vSpectra[0][11], b = cond.m_vSpectra[1][11];
+    a.Create_Hash_Table();
+    b.Create_Hash_Table();
+    CBM25Score scorer(&cond);
+    CResult r;
+    r.strPeptide = "GAS";
+    r.pIonTypes = &cond.m_vHCDIonTypes;
+    const double sa = scorer.Score(r, a);
+    r.pIonTypes = &cond.m_vETDIonTypes;
+    const double sb = scorer.Score(r, b);
+    EXPECT_GT(sb, 0.0);
+    EXPECT_EQ(g.m_vResults[0].lfScore, sa + sb);
+
+    // ETD-only data lives in the first list.
+    cond.m_nActivationMode = 2;
+    cond.m_vSpectra[0][11] = cond.m_vSpectra[1][11];
+    CNCGraph g2(&cond, 0);
+    AddCandidate(g2, "GAS");
+    Run(g2);
+    EXPECT_EQ(g2.m_vResults[0].lfScore, sb);
+}
+
+TEST_F(ReportTest, Record_SecondListShorter_ScoresAgainstNoPeaks) {
+    cond.m_nActivationMode = 3;
+    cond.m_vSpectra[1].resize(5);
+    CNCGraph g(&cond, 0);
+    AddCandidate(g, "GAS");
+    const std::string rec = Run(g);
+    EXPECT_EQ(rec.rfind("S12\tscan 12\t\nP1\tGAS\t", 0), 0u);
+}
+
+}  // namespace

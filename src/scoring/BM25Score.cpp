@@ -136,12 +136,11 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
         run += m_vResidue[k];
         m_vPrefix[k] = run;
     }
-    // Each suffix sum is added in residue order, from its first residue to
-    // the C terminus, like the prefix sums.
+    // Suffix sums are running totals from the C terminus.
+    run = 0.0;
     for (size_t k = 0; k < len; ++k) {
-        double s = 0.0;
-        for (size_t q = len - 1 - k; q < len; ++q) s += m_vResidue[q];
-        m_vSuffix[k] = s;
+        run += m_vResidue[len - 1 - k];
+        m_vSuffix[k] = run;
     }
 
     // The site tables cover the whole candidate whatever its length; the

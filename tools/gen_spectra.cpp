@@ -24,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -296,6 +298,12 @@ int main(int argc, char** argv) {
         ansName.empty() || hcdName == etdName)
         return Usage();
     if (outDir.back() != '/') outDir += '/';
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    if (ec) {
+        std::fprintf(stderr, "gen_spectra: cannot make the folder %s: %s\n", outDir.c_str(), ec.message().c_str());
+        return 1;
+    }
 
     std::vector<std::string> peptides;
     if (peptidePath) {

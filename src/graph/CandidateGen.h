@@ -134,4 +134,15 @@ public:
 private:
     // Scratch reused between spectra.
     std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;
+
+    // Edge construction scratch: one node pair's labels before and after
+    // folding mirror pairs. pSecond is null for a plain label; otherwise the
+    // pair is the bracket label "[" + pFirst + "/" + pSecond + "]". The
+    // pointers refer to entries of the run's residue-gap table.
+    struct SCellLabel {
+        const CEdge* pFirst = nullptr;
+        const CEdge* pSecond = nullptr;
+        double lfDeviation = 0.0;
+    };
+    std::vector<SCellLabel> m_vCellScratch, m_vFoldScratch;
 };

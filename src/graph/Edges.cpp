@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "graph/CandidateGen.h"
 
@@ -29,6 +30,15 @@ bool IsMirror(const std::string& label, const std::string& two) {
 }
 
 bool LabelLess(const CEdgeLabel& a, const CEdgeLabel& b) { return a.strLabel < b.strLabel; }
+
+// Truncation toward zero, saturated to the int range. A zero raw intensity
+// makes a node weight -inf (its log), and converting that, a NaN or any
+// value beyond the int range with a plain cast is undefined.
+int TruncToWeight(double x) {
+    if (x >= 2147483648.0) return std::numeric_limits<int>::max();
+    if (!(x > -2147483649.0)) return std::numeric_limits<int>::min();  // also NaN
+    return static_cast<int>(x);
+}
 
 }  // namespace
 
@@ -144,7 +154,7 @@ void CNCGraph::_ConstructEdges(const CSpectrum&) {
             if (s & 2) u += a.lfNWeight;
 
             m_vSuccessors[i].push_back(static_cast<unsigned int>(j));
-            m_vEdgeWeights[i].push_back(static_cast<int>(factor * u));
+            m_vEdgeWeights[i].push_back(TruncToWeight(factor * u));
             m_vGraphEdges[i].push_back(
                 {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel});
         }

@@ -2,6 +2,20 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
+
+namespace {
+
+// Path weight plus edge weight, saturated so that extreme edge weights
+// cannot overflow; equal to the plain sum whenever that fits in an int.
+int AddWeight(int total, int weight) {
+    const long long sum = static_cast<long long>(total) + weight;
+    if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(sum);
+}
+
+}  // namespace
 
 void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
                                      const std::vector<std::vector<unsigned int>>& successors,
@@ -98,7 +112,7 @@ bool CKlongestPathDP::_SettleNext(int v) {
         for (int l = head; l != -1; l = m_bwd[static_cast<std::size_t>(l)].nNext) {
             const AdjLinkDP& link = m_bwd[static_cast<std::size_t>(l)];
             const std::optional<int> d = Query(link.nNode, 1);
-            if (d) que.push({*d + link.nWeight, link.nWeight, link.nNode, 1});
+            if (d) que.push({AddWeight(*d, link.nWeight), link.nWeight, link.nNode, 1});
         }
     } else {
         if (que.empty() || head == -1) {
@@ -110,7 +124,7 @@ bool CKlongestPathDP::_SettleNext(int v) {
         const QueNodeDP used = que.top();
         que.pop();
         const std::optional<int> d = Query(used.nPred, used.nRank + 1);
-        if (d) que.push({*d + used.nWeight, used.nWeight, used.nPred, used.nRank + 1});
+        if (d) que.push({AddWeight(*d, used.nWeight), used.nWeight, used.nPred, used.nRank + 1});
     }
 
     if (que.empty()) {

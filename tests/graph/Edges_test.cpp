@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -273,6 +274,21 @@ TEST_F(EdgesTest, ConstructEdges_AllDeviationsAtLeast002_FactorFloorsAtPointOne)
     // Deviation about -0.005: factor just over 150; times 2 -> 300.
     Build({Start(), Node(57.01646, 2.0, 0.0, 2, 0.2)});
     EXPECT_EQ(WeightOf(graph, 0, 1), 300);
+}
+
+// A zero raw intensity gives a node weight of -inf (its log); the weight
+// saturates instead of an undefined conversion.
+TEST_F(EdgesTest, ConstructEdges_NonFiniteOrHugeNodeWeight_WeightSaturates) {
+    SetTable(cond, {Gap("G", 57.02146)});
+    const double inf = std::numeric_limits<double>::infinity();
+    Build({Start(), Node(57.02146, -inf, 0.0, 2, 0.01)});
+    EXPECT_EQ(WeightOf(graph, 0, 1), std::numeric_limits<int>::min());
+    Build({Start(), Node(57.02146, std::nan(""), 0.0, 2, 0.01)});
+    EXPECT_EQ(WeightOf(graph, 0, 1), std::numeric_limits<int>::min());
+    Build({Start(), Node(57.02146, 1e12, 0.0, 2, 0.01)});
+    EXPECT_EQ(WeightOf(graph, 0, 1), std::numeric_limits<int>::max());
+    Build({Start(), Node(57.02146, -1.5, 0.0, 2, 0.01)});
+    EXPECT_EQ(WeightOf(graph, 0, 1), -285);  // 190 * -1.5, truncated toward zero
 }
 
 TEST_F(EdgesTest, ConstructEdges_WindowCappedAtHalfDalton) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <random>
 #include <set>
 #include <vector>
@@ -191,6 +192,23 @@ TEST(KlongestPathDP, Search_PathOfWeightMinusOne_Found) {
     EXPECT_EQ(Search(dp, four, 5), (Rows{{0, 2, 3}, {0, 1, 2, 3}}));
     EXPECT_EQ(dp.Query(2, 2), -1);
     EXPECT_EQ(dp.Query(3, 2), -4);
+}
+
+TEST(KlongestPathDP, Search_ExtremeWeights_SumsSaturate) {
+    const int hi = std::numeric_limits<int>::max(), lo = std::numeric_limits<int>::min();
+    CKlongestPathDP dp;
+    Graph up(3);
+    up.Add(0, 1, hi);
+    up.Add(0, 2, 5);
+    up.Add(1, 2, hi);
+    EXPECT_EQ(Search(dp, up, 5), (Rows{{0, 1, 2}, {0, 2}}));
+    EXPECT_EQ(dp.Query(2, 1), hi);
+    Graph down(3);
+    down.Add(0, 1, lo);
+    down.Add(0, 2, -5);
+    down.Add(1, 2, lo);
+    EXPECT_EQ(Search(dp, down, 5), (Rows{{0, 2}, {0, 1, 2}}));
+    EXPECT_EQ(dp.Query(2, 2), lo);
 }
 
 TEST(KlongestPathDP, Search_RandomSmallDags_MatchBruteForce) {

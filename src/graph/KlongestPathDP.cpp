@@ -37,7 +37,8 @@ void CKlongestPathDP::insert(std::vector<AdjLinkDP>& pool, int& used, int head, 
 void CKlongestPathDP::InvDP(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
                             const std::vector<std::vector<int>>& weights,
                             std::vector<std::vector<unsigned int>>& out) {
-    if (n <= 0 || k <= 0) return;
+    m_nNodes = 0;
+    if (n <= 0) return;
     const auto nodes = static_cast<std::size_t>(n);
 
     // Size the pools once for this graph: the first n links are list heads.
@@ -83,6 +84,7 @@ void CKlongestPathDP::InvDP(const int& n, const int& k, const std::vector<std::v
     }
     m_nNodes = n;
 
+    // k <= 0 asks for nothing: no query at all.
     for (int r = 1; r <= k; ++r) {
         if (!Query(n - 1, r)) break;
         out.emplace_back();

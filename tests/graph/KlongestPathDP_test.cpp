@@ -139,6 +139,12 @@ TEST(KlongestPathDP, Search_SmallCases_ExpectedPaths) {
         dp.DPKlongestPath(4, 0, ExampleGraph().succ, ExampleGraph().w, out);
         dp.DPKlongestPath(4, -3, ExampleGraph().succ, ExampleGraph().w, out);
         EXPECT_EQ(out, (Rows{{42}}));
+        // The object still switched to the new graph.
+        Graph other(2);
+        other.Add(0, 1, 9);
+        dp.DPKlongestPath(other.n, 0, other.succ, other.w, out);
+        EXPECT_EQ(dp.Query(1, 1), 9);
+        EXPECT_FALSE(dp.Query(3, 1).has_value());
     }
     {
         SCOPED_TRACE("output is appended to");

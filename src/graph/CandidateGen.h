@@ -146,4 +146,15 @@ private:
     std::vector<CResult> m_vDrained;
     CSpectrum m_ScoreSpecA, m_ScoreSpecB;
     std::string m_strRecord;
+
+    // Edge construction scratch: one node pair's labels before and after
+    // folding mirror pairs. pSecond is null for a plain label; otherwise the
+    // pair is the bracket label "[" + pFirst + "/" + pSecond + "]". The
+    // pointers refer to entries of the run's residue-gap table.
+    struct SCellLabel {
+        const CEdge* pFirst = nullptr;
+        const CEdge* pSecond = nullptr;
+        double lfDeviation = 0.0;
+    };
+    std::vector<SCellLabel> m_vCellScratch, m_vFoldScratch;
 };

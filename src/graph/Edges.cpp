@@ -1,7 +1,162 @@
+// Graph edges: residue-labelled node pairs, successor lists and integer edge
+// weights.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "graph/CandidateGen.h"
-// stub
-void CNCGraph::_ConstructEdges(const CSpectrum&) {
-    m_vSuccessors.assign(m_vNodes.size(), {}); m_vEdgeWeights.assign(m_vNodes.size(), {}); m_vGraphEdges.assign(m_vNodes.size(), {}); m_vLabels.clear();
+
+std::string CNCGraph::SwapString(const std::string& s) {
+    if (s.size() != 2) return std::string();
+    return std::string{s[1], s[0]};
 }
-std::string CNCGraph::SwapString(const std::string& s) { return s.size() == 2 ? std::string{s[1], s[0]} : std::string(); }
-const CGraphEdge* CNCGraph::FindEdge(unsigned int, unsigned int, unsigned int*) const { return nullptr; }
+
+const CGraphEdge* CNCGraph::FindEdge(unsigned int a, unsigned int b, unsigned int* pos) const {
+    if (a >= m_vSuccessors.size()) return nullptr;
+    const std::vector<unsigned int>& row = m_vSuccessors[a];
+    auto it = std::lower_bound(row.begin(), row.end(), b);
+    if (it == row.end() || *it != b) return nullptr;
+    const auto k = static_cast<unsigned int>(it - row.begin());
+    if (pos) *pos = k;
+    return &m_vGraphEdges[a][k];
+}
+
+namespace {
+
+// True when label is exactly the two characters of two in reverse order.
+bool IsMirror(const std::string& label, const std::string& two) {
+    return label.size() == 2 && label[0] == two[1] && label[1] == two[0];
+}
+
+bool LabelLess(const CEdgeLabel& a, const CEdgeLabel& b) { return a.strLabel < b.strLabel; }
+
+// Truncation toward zero, saturated to the int range. A zero raw intensity
+// makes a node weight -inf (its log), and converting that, a NaN or any
+// value beyond the int range with a plain cast is undefined.
+int TruncToWeight(double x) {
+    if (x >= 2147483648.0) return std::numeric_limits<int>::max();
+    if (!(x > -2147483649.0)) return std::numeric_limits<int>::min();  // also NaN
+    return static_cast<int>(x);
+}
+
+}  // namespace
+
+void CNCGraph::_ConstructEdges(const CSpectrum&) {
+    const std::size_t n = m_vNodes.size();
+    // The graph object serves spectrum after spectrum: keep the inner
+    // vectors' capacity, only empty them.
+    m_vSuccessors.resize(n);
+    m_vEdgeWeights.resize(n);
+    m_vGraphEdges.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        m_vSuccessors[i].clear();
+        m_vEdgeWeights[i].clear();
+        m_vGraphEdges[i].clear();
+    }
+    m_vLabels.clear();
+
+    const CCondition& cond = *m_pCondition;
+    const std::vector<CEdge>& table = cond.m_vEdges;
+    if (table.empty() || n < 2) return;
+
+    double lfLightest = table.front().lfMass, lfHeaviest = table.front().lfMass;
+    for (const CEdge& e : table) {
+        lfLightest = std::min(lfLightest, e.lfMass);
+        lfHeaviest = std::max(lfHeaviest, e.lfMass);
+    }
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const CNode& a = m_vNodes[i];
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const CNode& b = m_vNodes[j];
+            const double gap = b.lfMass - a.lfMass;
+            // The window's half-width never exceeds 0.5 and the nodes ascend
+            // in mass, so once the window lies above the heaviest gap in the
+            // table no later j can match either.
+            if (gap - 0.5 > lfHeaviest) break;
+            if (gap + 0.5 < lfLightest) continue;
+
+            double t = (a.lfTolerance + b.lfTolerance) * 0.5;
+            if (t > 0.5) t = 0.5;
+            const double lo = gap - t;
+            const double hi = gap + t;
+            unsigned int first = 0, last = 0;
+            cond.QueryEdges(lo, hi, table, cond.m_vEdgeIndex, first, last);
+            if (first >= last) continue;
+
+            // Labels in table order; a label met twice keeps its first deviation.
+            m_vCellScratch.clear();
+            for (unsigned int x = first; x < last; ++x) {
+                const CEdge& e = table[x];
+                if (e.cModSite == 2 && i != 0) continue;       // N-terminal modification: first step only
+                if (e.cModSite == 1 && j != n - 1) continue;   // C-terminal modification: last step only
+                bool present = false;
+                for (const SCellLabel& c : m_vCellScratch) {
+                    if (c.pFirst->strLabel == e.strLabel) { present = true; break; }
+                }
+                if (!present) m_vCellScratch.push_back({&e, nullptr, gap - e.lfMass});
+            }
+            if (m_vCellScratch.empty()) continue;
+
+            // Fold mirror pairs (AG and GA) into one label whose residue order
+            // is open. Walking in byte order makes the left half the smaller
+            // order and the deviation the one of the later label.
+            std::sort(m_vCellScratch.begin(), m_vCellScratch.end(),
+                      [](const SCellLabel& x, const SCellLabel& y) {
+                          return x.pFirst->strLabel < y.pFirst->strLabel;
+                      });
+            m_vFoldScratch.clear();
+            for (const SCellLabel& c : m_vCellScratch) {
+                const std::string& label = c.pFirst->strLabel;
+                bool folded = false;
+                if (label.size() == 2) {
+                    for (SCellLabel& f : m_vFoldScratch) {
+                        if (f.pSecond == nullptr && IsMirror(f.pFirst->strLabel, label)) {
+                            f.pSecond = c.pFirst;
+                            f.lfDeviation = c.lfDeviation;
+                            folded = true;
+                            break;
+                        }
+                    }
+                }
+                if (!folded) m_vFoldScratch.push_back(c);
+            }
+
+            const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
+            for (const SCellLabel& f : m_vFoldScratch) {
+                m_vLabels.emplace_back();
+                CEdgeLabel& out = m_vLabels.back();
+                if (f.pSecond == nullptr) {
+                    out.strLabel = f.pFirst->strLabel;
+                } else {
+                    out.strLabel.push_back('[');
+                    out.strLabel += f.pFirst->strLabel;
+                    out.strLabel.push_back('/');
+                    out.strLabel += f.pSecond->strLabel;
+                    out.strLabel.push_back(']');
+                }
+                out.lfDeviation = f.lfDeviation;
+            }
+            std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+
+            // Weight: an accurate mass match, a well-supported target node and
+            // a source node sharing an ion series with it all raise it.
+            double e = 0.01999;
+            for (std::size_t x = nFirstLabel; x < m_vLabels.size(); ++x) {
+                const double d = std::fabs(m_vLabels[x].lfDeviation);
+                if (d < e) e = d;
+            }
+            const double factor = e < 0.001 ? 190.0 : (0.02 - e) * 10000;
+            double u = b.lfNWeight + b.lfCWeight;
+            const int s = a.cSupport & b.cSupport;
+            if (s & 1) u += a.lfCWeight;
+            if (s & 2) u += a.lfNWeight;
+
+            m_vSuccessors[i].push_back(static_cast<unsigned int>(j));
+            m_vEdgeWeights[i].push_back(TruncToWeight(factor * u));
+            m_vGraphEdges[i].push_back(
+                {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel});
+        }
+    }
+}

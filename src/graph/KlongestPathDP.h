@@ -27,18 +27,31 @@ struct AdjLinkDP {
 class CKlongestPathDP {
 public:
     // Appends up to k paths (node lists 0 .. n-1), heaviest first, to out.
+    // successors[i] ascending, weights[i] parallel to it; an edge must lead
+    // to a higher index below n (others are ignored, so the graph stays
+    // acyclic). Ties between equal weights follow the per-node heaps and the
+    // order predecessors are offered in (highest index first).
     void DPKlongestPath(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
                         const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
     void InvDP(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
                const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
     // Weight of the r-th heaviest path from node 0 to v; nullopt when v has
-    // fewer than r paths. Any int is a valid weight (-1 included).
+    // fewer than r paths (or v, r out of range). Any int is a valid weight
+    // (-1 included). Answers for the graph of the last InvDP; settles ranks
+    // lazily and caches them.
     std::optional<int> Query(int v, int r);
     // Appends the nodes of the r-th path to v, from node 0 to v.
     void ShowPath(int v, int r, char unused, std::vector<unsigned int>& out);
+    // Links a new entry (node, weight) right behind pool[head] and advances
+    // used; a list thus runs in reverse order of insertion. Grows the pool
+    // when it is full.
     void insert(std::vector<AdjLinkDP>& pool, int& used, int head, int node, int weight);
 
 private:
+    // Settles the next rank of v from its queue; false when v has no more paths.
+    bool _SettleNext(int v);
+
+    int m_nNodes = 0;  // node count of the current search
     // Per node, reused between searches (sized to the largest graph seen).
     std::vector<std::priority_queue<QueNodeDP>> m_que;
     std::vector<std::vector<int>> m_vDist;        // settled weights, rank r at [r-1]

@@ -13,37 +13,59 @@ namespace {
 inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// End of a plain decimal number ([-]digits[.digits][e[+-]digits]) starting at
-// p, or nullptr when the text is anything else (no digits, a dangling
-// exponent, ...), which is left to the C library.
-const char* PlainEnd(const char* p, const char* end) {
+// Reads the plain decimal number ([-]digits[.digits][e[+-]digits]) starting
+// at p into v and returns its end, or returns nullptr when the text is
+// anything else (no digits, a dangling exponent, ...) or out of range; such
+// text is left to the C library.
+const char* ParsePlain(const char* p, const char* end, double& v) {
+    // Exact powers of ten: a mantissa below 2^53 times or divided by one of
+    // these is a single correctly rounded operation, the same value strtod gives.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr unsigned long long kMaxExact = 1ULL << 53;
     const char* q = p;
-    if (q < end && *q == '-') ++q;
-    const char* d0 = q;
-    while (q < end && IsDigit(*q)) ++q;
-    size_t nDigits = static_cast<size_t>(q - d0);
+    const bool neg = q < end && *q == '-';
+    if (neg) ++q;
+    unsigned long long w = 0;
+    bool exact = true;
+    long exp10 = 0;
+    size_t nDigits = 0;
+    for (; q < end && IsDigit(*q); ++q, ++nDigits) {
+        if (w <= kMaxExact) w = w * 10 + static_cast<unsigned>(*q - '0');
+        else exact = false;
+    }
     if (q < end && *q == '.') {
-        ++q;
-        const char* f0 = q;
-        while (q < end && IsDigit(*q)) ++q;
-        nDigits += static_cast<size_t>(q - f0);
+        for (++q; q < end && IsDigit(*q); ++q, ++nDigits) {
+            if (w <= kMaxExact) {
+                w = w * 10 + static_cast<unsigned>(*q - '0');
+                --exp10;
+            } else if (*q != '0') {
+                exact = false;
+            }
+        }
     }
     if (nDigits == 0) return nullptr;
     if (q < end && (*q == 'e' || *q == 'E')) {
         const char* r = q + 1;
-        if (r < end && (*r == '+' || *r == '-')) ++r;
+        bool eneg = false;
+        if (r < end && (*r == '+' || *r == '-')) eneg = *r++ == '-';
         if (r >= end || !IsDigit(*r)) return nullptr;
-        while (r < end && IsDigit(*r)) ++r;
+        long e = 0;
+        for (; r < end && IsDigit(*r); ++r)
+            if (e < 100000) e = e * 10 + (*r - '0');
+        exp10 += eneg ? -e : e;
         q = r;
     }
+    if (exact && w <= kMaxExact && exp10 >= -22 && exp10 <= 22) {
+        double x = static_cast<double>(w);
+        x = exp10 < 0 ? x / kPow10[-exp10] : x * kPow10[exp10];
+        v = neg ? -x : x;
+        return q;
+    }
+    // Long mantissas and large exponents: still correctly rounded.
+    auto res = std::from_chars(p, q, v, std::chars_format::general);
+    if (res.ec != std::errc() || res.ptr != q) return nullptr;
     return q;
-}
-
-// Correctly rounded value of the plain number [p, q); false when it is out of
-// range (the C library then decides between inf, 0 and a subnormal).
-inline bool Decode(const char* p, const char* q, double& v) {
-    auto r = std::from_chars(p, q, v, std::chars_format::general);
-    return r.ec == std::errc() && r.ptr == q;
 }
 
 const char* SkipSpace(const char* p, const char* end) {
@@ -75,10 +97,10 @@ int Atoi(const char* p, const char* end) {
 
 double Atof(const char* p, const char* end) {
     const char* s = SkipSpace(p, end);
-    const char* q = PlainEnd(s, end);
     double v = 0.0;
+    const char* q = ParsePlain(s, end, v);
     // "0x.." continues as a hex float for the C library.
-    if (q != nullptr && (q == end || (*q != 'x' && *q != 'X')) && Decode(s, q, v)) return v;
+    if (q != nullptr && (q == end || (*q != 'x' && *q != 'X'))) return v;
     std::string copy(s, end);
     return std::strtod(copy.c_str(), nullptr);
 }
@@ -87,14 +109,14 @@ void ScanTwoDoubles(const char* p, const char* end, double& a, double& b) {
     a = 0.0;
     b = 0.0;
     const char* s = SkipSpace(p, end);
-    const char* q = PlainEnd(s, end);
+    const char* q = ParsePlain(s, end, a);
     // A number must be followed by white space or the end of the line;
     // anything glued to it goes to the C library.
-    if (q != nullptr && (q == end || IsSpace(*q)) && Decode(s, q, a)) {
+    if (q != nullptr && (q == end || IsSpace(*q))) {
         s = SkipSpace(q, end);
         if (s == end) return;
-        q = PlainEnd(s, end);
-        if (q != nullptr && (q == end || IsSpace(*q)) && Decode(s, q, b)) return;
+        q = ParsePlain(s, end, b);
+        if (q != nullptr && (q == end || IsSpace(*q))) return;
     }
     a = 0.0;
     b = 0.0;
@@ -130,7 +152,7 @@ bool CLineReader::Fill() {
     return true;
 }
 
-bool CLineReader::Next(const char*& line, size_t& len, size_t maxLen) {
+bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
     size_t scanned = 0;  // characters after m_nPos already searched for '\n'
     size_t n = 0;
     for (;;) {

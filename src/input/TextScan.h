@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,26 @@ public:
 
     void Reset(FILE* fp);
     // False at end of file. len counts the characters up to the first NUL.
-    bool Next(const char*& line, size_t& len, size_t maxLen);
+    bool Next(const char*& line, size_t& len, size_t maxLen) {
+        // Common case inline: a whole short line already in the buffer.
+        size_t avail = m_nEnd - m_nPos;
+        if (!m_bHasNul && avail > 0) {
+            const char* b = m_vBuf.data() + m_nPos;
+            const void* nl = std::memchr(b, '\n', avail < maxLen ? avail : maxLen);
+            if (nl != nullptr) {
+                len = static_cast<size_t>(static_cast<const char*>(nl) - b) + 1;
+                line = b;
+                m_nPos += len;
+                return true;
+            }
+        }
+        return _NextSlow(line, len, maxLen);
+    }
     // Next character without consuming it, or EOF.
     int Peek();
 
 private:
+    bool _NextSlow(const char*& line, size_t& len, size_t maxLen);
     bool Fill();  // false when nothing more could be read
 
     FILE* m_fp = nullptr;

@@ -1,6 +1,114 @@
 #include "input/MGFInput.h"
-// stub
-unsigned int CMGFInput::Browse(std::vector<CSpectrum>&, unsigned int) { return 0; }
-unsigned int CMGFInput::Count(const std::string&) { return 0; }
-bool CMGFInput::Close() { return true; }
-CMGFInput::~CMGFInput() {}
+
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+constexpr double PROTON = 1.00727647012;
+
+inline bool StartsWithBegin(const char* line, size_t len) {
+    return len >= 5 && std::memcmp(line, "BEGIN", 5) == 0;
+}
+
+// isprint of the C locale.
+inline bool IsPrint(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x7f;
+}
+
+}  // namespace
+
+unsigned int CMGFInput::Count(const std::string& path) {
+    Close();
+    m_strPath = path;
+    m_nTotal = 0;
+    m_nCurrent = 0;
+    m_fp = std::fopen(path.c_str(), "r");
+    if (m_fp == nullptr) {
+        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        m_bFailed = true;
+        m_reader.Reset(nullptr);
+        return 0;
+    }
+    // The reader does its own buffering.
+    std::setvbuf(m_fp, nullptr, _IONBF, 0);
+    m_reader.Reset(m_fp);
+    const char* line;
+    size_t len;
+    unsigned int count = 0;
+    while (m_reader.Next(line, len, textscan::CLineReader::FGETS_PIECE))
+        if (StartsWithBegin(line, len)) ++count;
+    std::rewind(m_fp);
+    m_reader.Reset(m_fp);
+    m_nTotal = count;
+    return count;
+}
+
+unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
+    unsigned int left = m_nTotal - m_nCurrent;
+    unsigned int limit = m_nCurrent + (n < left ? n : left);
+    if (m_fp == nullptr || m_nCurrent >= limit) return 0;
+    const unsigned int start = m_nCurrent;
+    constexpr size_t PIECE = textscan::CLineReader::FGETS_PIECE;
+
+    // Title and precursor field carry over from block to block within a call.
+    CSpectrum s;
+    const char* line;
+    size_t len;
+    while (m_nCurrent < limit && m_reader.Next(line, len, PIECE)) {
+        if (!StartsWithBegin(line, len)) continue;
+        s.m_vPeaks.clear();
+        int z = 2;
+        bool closed = false;
+        while (m_reader.Next(line, len, PIECE)) {
+            if (len == 0) continue;
+            const char c = line[0];
+            if (c == 'E') {
+                closed = true;
+                break;
+            }
+            const char* end = line + len;
+            if (c >= '0' && c <= '9') {
+                CPeak p;
+                textscan::ScanTwoDoubles(line, end, p.lfMz, p.lfIntensity);
+                // A non-finite value would poison every sort and sum downstream.
+                if (std::isfinite(p.lfMz) && std::isfinite(p.lfIntensity)) s.m_vPeaks.push_back(p);
+            } else if (c == 'C') {
+                // Text after "CHARGE="; a shorter line holds no number.
+                z = len > 7 ? textscan::Atoi(line + 7, end) : 0;
+            } else if (c == 'P') {
+                // Text after "PEPMASS="; a second number (intensity) is ignored.
+                s.m_lfPrecursorMH = len > 8 ? textscan::Atof(line + 8, end) : 0.0;
+            } else if (c == 'T') {
+                // Drop the line end and other control characters, keep spaces.
+                size_t l = len;
+                while (l > 1 && !IsPrint(line[l - 1])) --l;
+                if (l > 6)
+                    s.m_strTitle.assign(line + 6, l - 6);
+                else
+                    s.m_strTitle.clear();
+            }
+        }
+        // An unterminated last block is incomplete: drop it.
+        if (!closed) break;
+        s.m_lfPrecursorMH = static_cast<double>(z) * s.m_lfPrecursorMH - (static_cast<double>(z) - 1.0) * PROTON;
+        s.m_nCharge = z;
+        s.m_vHashTable.clear();
+        out.push_back(s);
+        ++m_nCurrent;
+    }
+    return m_nCurrent - start;
+}
+
+bool CMGFInput::Close() {
+    if (m_fp != nullptr) {
+        std::fclose(m_fp);
+        m_fp = nullptr;
+    }
+    m_reader.Reset(nullptr);
+    return true;
+}
+
+CMGFInput::~CMGFInput() { Close(); }

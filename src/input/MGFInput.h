@@ -1,10 +1,19 @@
 #pragma once
 // Reader of MGF files ("BEGIN IONS" ... "END IONS" blocks).
+//
+// Spectra come out in file order with their peaks in file order; the
+// precursor is converted to [M+H]+ (Da) with the block's charge (default 2).
+// Lines are read as fgets with an 81,960-byte buffer would see them: a longer
+// line is taken as several lines. Within one Browse call a block without
+// TITLE or PEPMASS line takes the title / precursor field of the block before.
+// Peaks whose m/z or intensity is not finite are dropped. A file that ends
+// inside a block delivers the spectra before that block.
 
 #include <cstdio>
 #include <string>
 
 #include "input/Input.h"
+#include "input/TextScan.h"
 
 class CMGFInput : public CInput {
 public:
@@ -18,4 +27,5 @@ private:
     std::string m_strPath;
     unsigned int m_nTotal = 0;
     unsigned int m_nCurrent = 0;
+    textscan::CLineReader m_reader;  // buffered lines of m_fp
 };

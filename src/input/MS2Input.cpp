@@ -1,6 +1,101 @@
 #include "input/MS2Input.h"
-// stub
-unsigned int CMS2Input::Browse(std::vector<CSpectrum>&, unsigned int) { return 0; }
-unsigned int CMS2Input::Count(const std::string&) { return 0; }
-bool CMS2Input::Close() { return true; }
-CMS2Input::~CMS2Input() {}
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+std::string CMS2Input::BaseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+unsigned int CMS2Input::Count(const std::string& path) {
+    Close();
+    m_strPath = path;
+    m_nTotal = 0;
+    m_nCurrent = 0;
+    m_strBaseName = BaseName(path);
+    m_fp = std::fopen(path.c_str(), "r");
+    if (m_fp == nullptr) {
+        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        m_bFailed = true;
+        m_reader.Reset(nullptr);
+        return 0;
+    }
+    std::setvbuf(m_fp, nullptr, _IONBF, 0);
+    m_reader.Reset(m_fp);
+    const char* line;
+    size_t len;
+    unsigned int count = 0;
+    // Counted as fgets with an 81,960-byte buffer sees the lines.
+    while (m_reader.Next(line, len, textscan::CLineReader::FGETS_PIECE))
+        if (len > 0 && line[0] == 'S') ++count;
+    std::rewind(m_fp);
+    m_reader.Reset(m_fp);
+    m_nTotal = count;
+    return count;
+}
+
+unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
+    unsigned int left = m_nTotal - m_nCurrent;
+    unsigned int limit = m_nCurrent + (n < left ? n : left);
+    if (m_fp == nullptr || m_nCurrent >= limit) return 0;
+    const unsigned int start = m_nCurrent;
+    constexpr size_t WHOLE = textscan::CLineReader::WHOLE_LINE;
+
+    // [M+H]+ and charge carry over to a spectrum without a Z line.
+    CSpectrum s;
+    const char* line;
+    size_t len;
+    char title[300];
+    while (m_nCurrent < limit && m_reader.Next(line, len, WHOLE)) {
+        // Lines end with '\n' here; the line break is not part of the text.
+        if (len == 0 || line[0] != 'S') continue;
+        const int scan = textscan::Atoi(line + 1, line + len);
+        s.m_vPeaks.clear();
+        for (int c = m_reader.Peek(); c != 'S' && c != EOF; c = m_reader.Peek()) {
+            m_reader.Next(line, len, WHOLE);
+            if (len > 0 && line[len - 1] == '\n') --len;
+            if (len == 0) continue;
+            const char* end = line + len;
+            const char k = line[0];
+            if (k == 'Z') {
+                if (len <= 2) continue;
+                m_issZ.clear();
+                m_issZ.str(std::string(line + 2, end));
+                // Each value is taken only when it could be extracted.
+                int charge;
+                double mh;
+                if (m_issZ >> charge) {
+                    s.m_nCharge = charge;
+                    if (m_issZ >> mh) s.m_lfPrecursorMH = mh;
+                }
+            } else if (k >= '0' && k <= '9') {
+                CPeak p;
+                textscan::ScanTwoDoubles(line, end, p.lfMz, p.lfIntensity);
+                if (std::isfinite(p.lfMz) && std::isfinite(p.lfIntensity)) s.m_vPeaks.push_back(p);
+            }
+        }
+        std::sort(s.m_vPeaks.begin(), s.m_vPeaks.end(), CPeak::Mz_Less);
+        std::snprintf(title, sizeof title, "%s.%d.%d.%d.dta", m_strBaseName.c_str(), scan, scan, s.m_nCharge);
+        s.m_strTitle = title;
+        s.m_vHashTable.clear();
+        out.push_back(s);
+        ++m_nCurrent;
+    }
+    return m_nCurrent - start;
+}
+
+bool CMS2Input::Close() {
+    if (m_fp != nullptr) {
+        std::fclose(m_fp);
+        m_fp = nullptr;
+    }
+    m_reader.Reset(nullptr);
+    return true;
+}
+
+CMS2Input::~CMS2Input() { Close(); }

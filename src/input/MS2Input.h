@@ -1,11 +1,18 @@
 #pragma once
 // Reader of MS2 files (S / Z / I lines and peak lines). Titles are composed
-// as "BASE.SCAN.SCAN.CHARGE.dta"; peaks come out sorted by m/z.
+// as "BASE.SCAN.SCAN.CHARGE.dta" (at most 299 characters), where BASE is the
+// file name without folders and without the part from its last '.'.
+// [M+H]+ (Da) and charge come from the spectrum's last Z line, or carry over
+// from the spectrum before within one Browse call; peaks come out sorted by
+// m/z (std::sort with CPeak::Mz_Less). Peaks whose m/z or intensity is not
+// finite are dropped.
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "input/Input.h"
+#include "input/TextScan.h"
 
 class CMS2Input : public CInput {
 public:
@@ -14,10 +21,16 @@ public:
     bool Close() override;
     ~CMS2Input() override;
 
+    // File name of path without folders and without the part from its last
+    // '.' ("/x/run1.ms2" and "run1.ms2" give "run1", "noext" stays).
+    static std::string BaseName(const std::string& path);
+
 private:
     FILE* m_fp = nullptr;
     std::string m_strPath;
     unsigned int m_nTotal = 0;
     unsigned int m_nCurrent = 0;
     std::string m_strBaseName;  // file name without folders and extension
+    textscan::CLineReader m_reader;  // buffered lines of m_fp
+    std::istringstream m_issZ;       // reused for the Z lines' stream extraction
 };

@@ -30,6 +30,8 @@ struct CSpectrum {
     // Title order: plain unsigned byte comparison, shorter first on a tie.
     static bool SCANLESS(const CSpectrum& a, const CSpectrum& b) { return a.m_strTitle < b.m_strTitle; }
 
-    // Rebuilds m_vHashTable from the peaks' lfKeyMz in their current order.
+    // Rebuilds m_vHashTable from the peaks' lfKeyMz in their current order:
+    // (largest integer key) + 1 entries. Keys of 2^24 and above count as
+    // 2^24; negative and NaN keys own no bucket.
     void Create_Hash_Table();
 };

@@ -1,0 +1,193 @@
+#include "input/TextScan.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace textscan {
+
+namespace {
+
+// The C locale's isspace / isdigit, free of locale look-ups.
+inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the plain decimal number ([-]digits[.digits][e[+-]digits]) starting
+// at p into v and returns its end, or returns nullptr when the text is
+// anything else (no digits, a dangling exponent, ...) or out of range; such
+// text is left to the C library.
+const char* ParsePlain(const char* p, const char* end, double& v) {
+    // Exact powers of ten: a mantissa below 2^53 times or divided by one of
+    // these is a single correctly rounded operation, the same value strtod gives.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr unsigned long long kMaxExact = 1ULL << 53;
+    const char* q = p;
+    const bool neg = q < end && *q == '-';
+    if (neg) ++q;
+    unsigned long long w = 0;
+    bool exact = true;
+    long exp10 = 0;
+    size_t nDigits = 0;
+    for (; q < end && IsDigit(*q); ++q, ++nDigits) {
+        if (w <= kMaxExact) w = w * 10 + static_cast<unsigned>(*q - '0');
+        else exact = false;
+    }
+    if (q < end && *q == '.') {
+        for (++q; q < end && IsDigit(*q); ++q, ++nDigits) {
+            if (w <= kMaxExact) {
+                w = w * 10 + static_cast<unsigned>(*q - '0');
+                --exp10;
+            } else if (*q != '0') {
+                exact = false;
+            }
+        }
+    }
+    if (nDigits == 0) return nullptr;
+    if (q < end && (*q == 'e' || *q == 'E')) {
+        const char* r = q + 1;
+        bool eneg = false;
+        if (r < end && (*r == '+' || *r == '-')) eneg = *r++ == '-';
+        if (r >= end || !IsDigit(*r)) return nullptr;
+        long e = 0;
+        for (; r < end && IsDigit(*r); ++r)
+            if (e < 100000) e = e * 10 + (*r - '0');
+        exp10 += eneg ? -e : e;
+        q = r;
+    }
+    if (exact && w <= kMaxExact && exp10 >= -22 && exp10 <= 22) {
+        double x = static_cast<double>(w);
+        x = exp10 < 0 ? x / kPow10[-exp10] : x * kPow10[exp10];
+        v = neg ? -x : x;
+        return q;
+    }
+    // Long mantissas and large exponents: still correctly rounded.
+    auto res = std::from_chars(p, q, v, std::chars_format::general);
+    if (res.ec != std::errc() || res.ptr != q) return nullptr;
+    return q;
+}
+
+const char* SkipSpace(const char* p, const char* end) {
+    while (p < end && IsSpace(*p)) ++p;
+    return p;
+}
+
+}  // namespace
+
+int Atoi(const char* p, const char* end) {
+    p = SkipSpace(p, end);
+    bool neg = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        neg = *p == '-';
+        ++p;
+    }
+    long long v = 0;
+    bool over = false;
+    for (; p < end && IsDigit(*p); ++p) {
+        if (over) continue;
+        v = v * 10 + (*p - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) over = true;
+    }
+    if (neg) v = -v;
+    if (over || v > INT_MAX) return neg ? INT_MIN : INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+double Atof(const char* p, const char* end) {
+    const char* s = SkipSpace(p, end);
+    double v = 0.0;
+    const char* q = ParsePlain(s, end, v);
+    // "0x.." continues as a hex float for the C library.
+    if (q != nullptr && (q == end || (*q != 'x' && *q != 'X'))) return v;
+    std::string copy(s, end);
+    return std::strtod(copy.c_str(), nullptr);
+}
+
+void ScanTwoDoubles(const char* p, const char* end, double& a, double& b) {
+    a = 0.0;
+    b = 0.0;
+    const char* s = SkipSpace(p, end);
+    const char* q = ParsePlain(s, end, a);
+    // A number must be followed by white space or the end of the line;
+    // anything glued to it goes to the C library.
+    if (q != nullptr && (q == end || IsSpace(*q))) {
+        s = SkipSpace(q, end);
+        if (s == end) return;
+        q = ParsePlain(s, end, b);
+        if (q != nullptr && (q == end || IsSpace(*q))) return;
+    }
+    a = 0.0;
+    b = 0.0;
+    std::string copy(p, end);
+    std::sscanf(copy.c_str(), "%lf%lf", &a, &b);
+}
+
+void CLineReader::Reset(FILE* fp) {
+    m_fp = fp;
+    if (m_vBuf.empty()) m_vBuf.resize(size_t{1} << 20);
+    m_nPos = 0;
+    m_nEnd = 0;
+    m_bEof = fp == nullptr;
+    m_bHasNul = false;
+}
+
+bool CLineReader::Fill() {
+    if (m_bEof) return false;
+    if (m_nPos > 0) {
+        std::memmove(m_vBuf.data(), m_vBuf.data() + m_nPos, m_nEnd - m_nPos);
+        m_nEnd -= m_nPos;
+        m_nPos = 0;
+    }
+    // Only a line longer than the whole buffer gets here with a full buffer.
+    if (m_nEnd == m_vBuf.size()) m_vBuf.resize(m_vBuf.size() * 2);
+    size_t got = std::fread(m_vBuf.data() + m_nEnd, 1, m_vBuf.size() - m_nEnd, m_fp);
+    if (got == 0) {
+        m_bEof = true;
+        return false;
+    }
+    m_nEnd += got;
+    m_bHasNul = std::memchr(m_vBuf.data(), 0, m_nEnd) != nullptr;
+    return true;
+}
+
+bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
+    size_t scanned = 0;  // characters after m_nPos already searched for '\n'
+    size_t n = 0;
+    for (;;) {
+        size_t avail = m_nEnd - m_nPos;
+        size_t lim = avail < maxLen ? avail : maxLen;
+        const char* b = m_vBuf.data() + m_nPos;
+        const void* nl = lim > scanned ? std::memchr(b + scanned, '\n', lim - scanned) : nullptr;
+        if (nl != nullptr) {
+            n = static_cast<size_t>(static_cast<const char*>(nl) - b) + 1;
+            break;
+        }
+        if (avail >= maxLen) {
+            n = maxLen;
+            break;
+        }
+        scanned = lim;
+        if (!Fill()) {
+            if (m_nEnd == m_nPos) return false;
+            n = m_nEnd - m_nPos;
+            break;
+        }
+    }
+    line = m_vBuf.data() + m_nPos;
+    m_nPos += n;
+    len = n;
+    if (m_bHasNul) {
+        const void* z = std::memchr(line, 0, n);
+        if (z != nullptr) len = static_cast<size_t>(static_cast<const char*>(z) - line);
+    }
+    return true;
+}
+
+int CLineReader::Peek() {
+    if (m_nPos < m_nEnd || Fill()) return static_cast<unsigned char>(m_vBuf[m_nPos]);
+    return EOF;
+}
+
+}  // namespace textscan

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "input/DTAInput.h"
+#include "InputTestUtil.h"
+
+namespace {
+
+std::vector<CSpectrum> ReadFolder(const std::string& path, CDTAInput& in, unsigned int* count = nullptr) {
+    unsigned int c = in.Count(path);
+    if (count) *count = c;
+    std::vector<CSpectrum> out;
+    in.Browse(out, CInput::ALL);
+    return out;
+}
+
+std::vector<std::pair<double, double>> Peaks(const CSpectrum& s) {
+    std::vector<std::pair<double, double>> v;
+    for (const auto& p : s.m_vPeaks) v.emplace_back(p.lfMz, p.lfIntensity);
+    return v;
+}
+
+using PV = std::vector<std::pair<double, double>>;
+
+}  // namespace
+
+TEST(DTAInput, MixedNames_OnlyExactExtensionsInByteOrder) {
+    CTempDir dir;
+    dir.Write("a.dta", "1000.5 2\n100 1\n");
+    dir.Write("B.DTA", "900.25 3\n");
+    dir.Write("c.Dta", "800 2\n");
+    dir.Write("notes.txt", "x\n");
+    CDTAInput in;
+    unsigned int count = 0;
+    auto out = ReadFolder(dir.Path(), in, &count);
+    EXPECT_EQ(count, 2u);
+    ASSERT_EQ(out.size(), 2u);
+    // "B.DTA" sorts before "a.dta" by bytes; titles are lower-cased.
+    EXPECT_EQ(out[0].m_strTitle, "b.dta");
+    EXPECT_EQ(out[0].m_lfPrecursorMH, 900.25);
+    EXPECT_EQ(out[0].m_nCharge, 3);
+    EXPECT_EQ(out[1].m_strTitle, "a.dta");
+    EXPECT_EQ(out[1].m_lfPrecursorMH, 1000.5);  // taken as written
+    EXPECT_EQ(Peaks(out[1]), (PV{{100, 1}}));
+    EXPECT_FALSE(in.Failed());
+    EXPECT_TRUE(in.Close());
+}
+
+TEST(DTAInput, FolderPathWithOrWithoutSlash_Same) {
+    CTempDir dir;
+    dir.Write("x.dta", "500 1\n");
+    CDTAInput a, b;
+    auto outA = ReadFolder(dir.Path(), a);
+    auto outB = ReadFolder(dir.Path() + "/", b);
+    ASSERT_EQ(outA.size(), 1u);
+    ASSERT_EQ(outB.size(), 1u);
+    EXPECT_EQ(outA[0].m_lfPrecursorMH, outB[0].m_lfPrecursorMH);
+}
+
+TEST(DTAInput, PeakLines_NumericReadQuirks) {
+    CTempDir dir;
+    dir.Write("1.dta", "1000 2\n300.1 55.0 extra words\n\n\n400.2 10\n");  // extra words, blank lines
+    dir.Write("2.dta", "1000 2\n300.1\n400.2 10 20\n500 5\n");            // one number: next line's first
+    dir.Write("3.dta", "1000 2\nabc\n100 1\nsome text\n200 2");           // non-numeric line repeats the record
+    dir.Write("4.dta", "1000 2\n100 1 " + std::string(300, 'x') + "\n");   // remainder over 198 characters
+    dir.Write("5.dta", "garbage\n100 1\n");                                // unreadable first line
+    dir.Write("6.dta", "1000 2\n100 nan\ninf 2\n300 3\n");                 // non-finite peaks dropped
+    dir.Write("7.dta", "");
+    CDTAInput in;
+    auto out = ReadFolder(dir.Path(), in);
+    ASSERT_EQ(out.size(), 7u);
+    EXPECT_EQ(Peaks(out[0]), (PV{{300.1, 55.0}, {400.2, 10}}));
+    EXPECT_EQ(Peaks(out[1]), (PV{{300.1, 400.2}, {500, 5}}));
+    EXPECT_EQ(Peaks(out[2]), (PV{{0, 0}, {100, 1}, {100, 1}, {200, 2}}));
+    EXPECT_EQ(Peaks(out[3]), (PV{{100, 1}, {100, 1}}));
+    EXPECT_EQ(out[4].m_lfPrecursorMH, 0.0);
+    EXPECT_EQ(out[4].m_nCharge, 0);
+    EXPECT_EQ(Peaks(out[4]), (PV{{0, 0}, {100, 1}}));
+    EXPECT_EQ(Peaks(out[5]), (PV{{300, 3}}));
+    EXPECT_EQ(out[6].m_lfPrecursorMH, 0.0);
+    EXPECT_TRUE(out[6].m_vPeaks.empty());
+}
+
+TEST(DTAInput, UnopenableFile_SkippedReportedAndFailed) {
+    CTempDir dir;
+    dir.Write("a.dta", "500 1\n");
+    dir.Write("c.dta", "600 1\n");
+    ASSERT_EQ(symlink((dir.Path() + "/missing").c_str(), (dir.Path() + "/b.dta").c_str()), 0);
+    CDTAInput in;
+    ASSERT_EQ(in.Count(dir.Path()), 3u);
+    std::vector<CSpectrum> out;
+    testing::internal::CaptureStdout();
+    unsigned int got = in.Browse(out, CInput::ALL);
+    std::string msg = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(msg, "read the file " + dir.Path() + "/b.dta failed.\n");
+    EXPECT_EQ(got, 2u);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].m_strTitle, "c.dta");
+    EXPECT_TRUE(in.Failed());
+    EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
+}
+
+TEST(DTAInput, UnopenableFolder_MessageZeroAndFailed) {
+    CDTAInput in;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(in.Count("/nonexistent/folder"), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open file path: /nonexistent/folder\n");
+    std::vector<CSpectrum> out;
+    EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
+    EXPECT_TRUE(in.Failed());
+}
+
+TEST(DTAInput, Batches_FollowByteOrder) {
+    CTempDir dir;
+    for (const char* n : {"s10.dta", "s9.dta", "s1.dta"}) dir.Write(n, "500 2\n");
+    CDTAInput in;
+    ASSERT_EQ(in.Count(dir.Path()), 3u);
+    std::vector<CSpectrum> out;
+    EXPECT_EQ(in.Browse(out, 2), 2u);
+    EXPECT_EQ(in.Browse(out, 2), 1u);
+    EXPECT_EQ(in.Browse(out, 2), 0u);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].m_strTitle, "s1.dta");
+    EXPECT_EQ(out[1].m_strTitle, "s10.dta");
+    EXPECT_EQ(out[2].m_strTitle, "s9.dta");
+}

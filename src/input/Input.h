@@ -13,7 +13,8 @@ public:
     static constexpr unsigned int ALL = static_cast<unsigned int>(-1);
 
     // Appends up to n further spectra to out (never clears it); returns how
-    // many it was to deliver: min(current + n, total) - current.
+    // many it appended: min(current + n, total) - current, or fewer when the
+    // source ends early (then every further call returns 0).
     virtual unsigned int Browse(std::vector<CSpectrum>& out, unsigned int n) = 0;
     // Opens the source, counts its spectra and prepares Browse.
     virtual unsigned int Count(const std::string& path) = 0;

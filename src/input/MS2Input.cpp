@@ -33,6 +33,13 @@ unsigned int CMS2Input::Count(const std::string& path) {
     // Counted as fgets with an 81,960-byte buffer sees the lines.
     while (m_reader.Next(line, len, textscan::CLineReader::FGETS_PIECE))
         if (len > 0 && line[0] == 'S') ++count;
+    if (std::ferror(m_fp)) {
+        // Opened but unreadable (a folder, an I/O error): nothing to deliver.
+        std::cerr << "[error]\tcannot read spectrum file " << path << std::endl;
+        m_bFailed = true;
+        Close();
+        return 0;
+    }
     std::rewind(m_fp);
     m_reader.Reset(m_fp);
     m_nTotal = count;
@@ -85,6 +92,10 @@ unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         s.m_vHashTable.clear();
         out.push_back(s);
         ++m_nCurrent;
+    }
+    if (std::ferror(m_fp) && !m_bFailed) {
+        std::cerr << "[error]\tcannot read spectrum file " << m_strPath << std::endl;
+        m_bFailed = true;
     }
     return m_nCurrent - start;
 }

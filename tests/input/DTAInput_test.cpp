@@ -91,13 +91,14 @@ TEST(DTAInput, UnopenableFile_SkippedReportedAndFailed) {
     dir.Write("a.dta", "500 1\n");
     dir.Write("c.dta", "600 1\n");
     ASSERT_EQ(symlink((dir.Path() + "/missing").c_str(), (dir.Path() + "/b.dta").c_str()), 0);
+    std::filesystem::create_directory(dir.Path() + "/d.dta");
     CDTAInput in;
-    ASSERT_EQ(in.Count(dir.Path()), 3u);
+    ASSERT_EQ(in.Count(dir.Path()), 4u);
     std::vector<CSpectrum> out;
     testing::internal::CaptureStdout();
     unsigned int got = in.Browse(out, CInput::ALL);
     std::string msg = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(msg, "read the file " + dir.Path() + "/b.dta failed.\n");
+    EXPECT_EQ(msg, "read the file " + dir.Path() + "/b.dta failed.\nread the file " + dir.Path() + "/d.dta failed.\n");
     EXPECT_EQ(got, 2u);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].m_strTitle, "c.dta");

@@ -187,3 +187,14 @@ TEST(MGFInput, ShortKeyLines_ReadAsEmpty) {
     EXPECT_EQ(out[0].m_nCharge, 0);
     EXPECT_EQ(out[1].m_lfPrecursorMH, 2 * 0.0 - kProton);
 }
+
+TEST(MGFInput, FolderGivenAsFile_ZeroSpectraAndFailed) {
+    CTempDir dir;
+    CMGFInput in;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(in.Count(dir.Path()), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read spectrum file " + dir.Path() + "\n");
+    std::vector<CSpectrum> out;
+    EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
+    EXPECT_TRUE(in.Failed());
+}

@@ -119,3 +119,17 @@ TEST(TextScan, LineReader_PiecesSameAsFgets) {
         ASSERT_EQ(got, want) << round;
     }
 }
+
+TEST(TextScan, Atof_PeakLikeDecimals_CorrectlyRounded) {
+    // The short decimals of real peak lists, where rounding slips would show.
+    std::mt19937_64 rng(15);
+    char buf[64];
+    for (int i = 0; i < 100000; ++i) {
+        int digits = static_cast<int>(rng() % 12);
+        double x = static_cast<double>(rng() % 100000000000ULL) / static_cast<double>(1ULL << (rng() % 40));
+        int n = std::snprintf(buf, sizeof buf, (i % 5 == 0) ? "%.*e" : "%.*f", digits, x);
+        double e = std::strtod(buf, nullptr);
+        double v = textscan::Atof(buf, buf + n);
+        ASSERT_EQ(std::memcmp(&v, &e, sizeof v), 0) << buf;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Shared helpers of the reader fuzz harnesses: the input goes to a file of
+// its own in a per-process temporary folder, then through a reader.
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "input/Input.h"
+
+inline const std::string& FuzzDir() {
+    static const std::string dir = [] {
+        std::string d = (std::filesystem::temp_directory_path() / ("vemra_fuzz_" + std::to_string(getpid()))).string();
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+inline void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+    FILE* fp = std::fopen(path.c_str(), "wb");
+    if (!fp) std::abort();
+    if (size) std::fwrite(data, 1, size, fp);
+    std::fclose(fp);
+}
+
+// Reads everything in batches picked by the first byte; checks the contract.
+inline void Drain(CInput& in, const std::string& path, uint8_t pick, bool sorted) {
+    unsigned total = in.Count(path);
+    std::vector<CSpectrum> out;
+    unsigned batch = (pick % 4 == 0) ? CInput::ALL : 1 + pick % 4;
+    unsigned got = 0;
+    for (int i = 0; i < 1000; ++i) {
+        unsigned r = in.Browse(out, batch);
+        if (r == 0) break;
+        got += r;
+    }
+    if (got > total || got != out.size()) std::abort();
+    for (const auto& s : out)
+        for (size_t j = 0; j < s.m_vPeaks.size(); ++j) {
+            if (!std::isfinite(s.m_vPeaks[j].lfMz) || !std::isfinite(s.m_vPeaks[j].lfIntensity)) std::abort();
+            if (sorted && j > 0 && s.m_vPeaks[j].lfMz < s.m_vPeaks[j - 1].lfMz) std::abort();
+        }
+    in.Close();
+}

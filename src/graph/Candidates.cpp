@@ -3,6 +3,7 @@
 // residue mass, in the bounded candidate queue m_qCandidates.
 
 #include <cmath>
+#include <limits>
 
 #include "graph/CandidateGen.h"
 
@@ -56,6 +57,17 @@ bool TextMass(const CCondition& cond, const std::string& text, double& total) {
     return true;
 }
 
+// Path weight plus edge weight, saturated the way the path search sums them:
+// edge weights may themselves be saturated to the int range, and an int sum
+// of two such weights would overflow. Equal to the plain sum whenever that
+// fits in an int.
+int AddWeight(int total, int weight) {
+    const long long sum = static_cast<long long>(total) + weight;
+    if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(sum);
+}
+
 }  // namespace
 
 void CNCGraph::GenerateCandidatePeptidevvPath() {
@@ -65,13 +77,14 @@ void CNCGraph::GenerateCandidatePeptidevvPath() {
 void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, const int& /*rank*/) {
     const size_t p = path.size();
 
-    // Path weight: integer sum of the edge weights. A pair without an edge
-    // cannot come from the path search; such a path yields nothing.
+    // Path weight: integer sum of the edge weights, from the start node on.
+    // A pair without an edge cannot come from the path search; such a path
+    // yields nothing.
     int weight = 0;
     for (size_t u = 1; u < p; ++u) {
         unsigned int pos = 0;
         if (FindEdge(path[u - 1], path[u], &pos) == nullptr) return;
-        weight += m_vEdgeWeights[path[u - 1]][pos];
+        weight = AddWeight(weight, m_vEdgeWeights[path[u - 1]][pos]);
     }
     const double pathWeight = static_cast<double>(weight);
 

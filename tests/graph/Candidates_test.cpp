@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <set>
 #include <string>
@@ -226,6 +227,28 @@ TEST_F(CandidatesTest, CandidateQueue_ReportTempOne_FewestDoubleStepsThenHeavies
     EXPECT_EQ(got[0].strPeptide, "GG");
     EXPECT_EQ(got[0].nDoubleSteps, 0);
     EXPECT_EQ(got[0].lfScore, 51.0);
+}
+
+// Edge weights may be saturated to the int range; their sum along a path
+// saturates too (as in the path search) instead of overflowing.
+TEST_F(CandidatesTest, PathWeight_SaturatedEdgeWeights_SumSaturates) {
+    const int top = std::numeric_limits<int>::max(), bottom = std::numeric_limits<int>::min();
+    struct Case { int w1, w2, w3; double want; };
+    const Case cases[] = {{top, top, -5, static_cast<double>(top) - 5},
+                          {bottom, bottom, 7, static_cast<double>(bottom) + 7},
+                          {100, -30, 4, 74.0}};
+    for (const Case& c : cases) {
+        Reset(g, 4);
+        AddEdge(g, 0, 1, c.w1, {{"G", 0.0}});
+        AddEdge(g, 1, 2, c.w2, {{"G", 0.0}});
+        AddEdge(g, 2, 3, c.w3, {{"G", 0.0}});
+        g.m_lfResidueMass = 3 * G;
+        g.m_vPaths = {{0, 1, 2, 3}};
+        g.GenerateCandidatePeptidevvPath();
+        auto got = Drain(g);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].lfScore, c.want);
+    }
 }
 
 }  // namespace

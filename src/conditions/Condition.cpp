@@ -257,14 +257,6 @@ bool CCondition::Read(const std::string& paramFile) {
     return true;
 }
 
-double CCondition::CalcPeptideMassDeviation(const double& m) const {
-    return m_bPepTolPpm ? m * m_lfPepTol * 1e-6 : m_lfPepTol;
-}
-
-double CCondition::CalcFragmentMassDeviation(const double& m) const {
-    return m_bFragTolPpm ? m * m_lfFragTol * 1e-6 : m_lfFragTol;
-}
-
 bool CCondition::CanMerge(const std::vector<CPeak>& peaks, unsigned int i, unsigned int j) const {
     const double mzI = peaks[i].lfMz;
     const double mzJ = peaks[j].lfMz;

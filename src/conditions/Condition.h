@@ -78,8 +78,13 @@ public:
                     const std::vector<int>& index, unsigned int& first, unsigned int& last) const;
 
     // Tolerance half-widths in Da at mass m (absolute, or m * tol * 1e-6 in ppm).
-    double CalcPeptideMassDeviation(const double& m) const;
-    double CalcFragmentMassDeviation(const double& m) const;
+    // (Inline: they run for every fragment match of every candidate.)
+    double CalcPeptideMassDeviation(const double& m) const {
+        return m_bPepTolPpm ? m * m_lfPepTol * 1e-6 : m_lfPepTol;
+    }
+    double CalcFragmentMassDeviation(const double& m) const {
+        return m_bFragTolPpm ? m * m_lfFragTol * 1e-6 : m_lfFragTol;
+    }
     // |mz_j - mz_i| <= (dev(mz_i) + dev(mz_j)) / 2
     bool CanMerge(const std::vector<CPeak>& peaks, unsigned int i, unsigned int j) const;
 

@@ -148,8 +148,12 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
     const size_t sites = std::max(kMinSites, len);
     if (m_vBScore.size() < sites) m_vBScore.resize(sites);
     if (m_vYScore.size() < sites) m_vYScore.resize(sites);
-    std::fill(m_vBScore.begin(), m_vBScore.end(), 0.0);
-    std::fill(m_vYScore.begin(), m_vYScore.end(), 0.0);
+    // Only sites 0 .. len-2 are ever written; clearing what the previous
+    // candidate may have written keeps the rest of the tables at 0.
+    const size_t dirty = std::min(std::max(m_nDirtySites, len), m_vBScore.size());
+    std::fill(m_vBScore.begin(), m_vBScore.begin() + static_cast<std::ptrdiff_t>(dirty), 0.0);
+    std::fill(m_vYScore.begin(), m_vYScore.begin() + static_cast<std::ptrdiff_t>(dirty), 0.0);
+    m_nDirtySites = len;
     const size_t n = spec.m_vPeaks.size();
     if (m_vPeakError.size() < n) m_vPeakError.resize(n);
     std::fill(m_vPeakError.begin(), m_vPeakError.begin() + static_cast<std::ptrdiff_t>(n), kUnmatched);
@@ -230,7 +234,10 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
         }
         return true;
     };
-    const size_t size = std::min(m_vBScore.size(), m_vYScore.size());
+    // Entries from len - 1 on are 0, so a window reaching them cannot count:
+    // only windows inside the candidate's sites are looked at.
+    const size_t len = candidate.strPeptide.size();
+    const size_t size = std::min({m_vBScore.size(), m_vYScore.size(), len > 0 ? len - 1 : 0});
     for (size_t i = 1; i + kRunWidth - 1 <= size; ++i) {
         double sum = 0.0;
         if (window(m_vBScore, i - 1, sum)) s3 += sum / kRunWidth;

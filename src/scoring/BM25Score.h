@@ -41,4 +41,6 @@ private:
 
     // Per-candidate residue masses and their prefix / suffix sums, Da.
     std::vector<double> m_vResidue, m_vPrefix, m_vSuffix;
+    // Site entries the last candidate may have written (its length).
+    size_t m_nDirtySites = 0;
 };

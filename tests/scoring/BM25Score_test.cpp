@@ -202,7 +202,7 @@ TEST_F(BM25Test, EnzymeTerm_ByTerminusWord) {
 TEST_F(BM25Test, RunBonus_SixAndSevenConsecutiveSites) {
     CSpectrum empty = Spectrum({}, 1000.0, "");
     CResult cand;
-    cand.strPeptide = "GGGGGGGGGG";
+    cand.strPeptide = std::string(20, 'G');  // sites 0 .. 18
     Reset(cand, empty);
     for (int k = 10; k < 16; ++k) scorer.m_vBScore[k] = 0.02;
     EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty), 0.02 * 6 / 6);
@@ -210,7 +210,9 @@ TEST_F(BM25Test, RunBonus_SixAndSevenConsecutiveSites) {
     EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty), (0.02 * 6) / 6 + (0.02 * 5 + 0.05) / 6);
     scorer.m_vBScore[13] = 0.0099;  // breaks both windows
     EXPECT_EQ(scorer._BM25(cand, empty), 0.0);
-    // Suffix windows count independently; the last window ends at entry 99.
+    // Suffix windows count independently; with 101 residues the last window
+    // ends at entry 99.
+    cand.strPeptide = std::string(101, 'G');
     for (int k = 94; k < 100; ++k) scorer.m_vYScore[k] = 0.03;
     EXPECT_NEAR(scorer._BM25(cand, empty), 0.03, 1e-15);
 }

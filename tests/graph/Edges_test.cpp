@@ -299,6 +299,25 @@ TEST_F(EdgesTest, ConstructEdges_WindowCappedAtHalfDalton) {
     EXPECT_EQ(graph.FindEdge(0, 2), nullptr);
 }
 
+// Masses that are exact in binary, so the window bounds are exact too: both
+// bounds are inclusive, the half-width is the mean of the two tolerances,
+// and ending the scan early at the heaviest or lightest table entry must
+// not lose a pair that lies exactly on a bound.
+TEST_F(EdgesTest, ConstructEdges_GapOnWindowBound_Included) {
+    SetTable(cond, {Gap("G", 57.25), Gap("W", 372.25)});
+    const double above = std::nextafter(372.75, 1e9), below = std::nextafter(56.75, 0.0);
+    Build({Node(0.0, 0, 0, 3, 1.0), Node(below, 1, 0, 2, 1.0), Node(56.75, 1, 0, 2, 1.0), Node(372.75, 1, 0, 2, 1.0),
+           Node(above, 1, 0, 2, 1.0)});
+    EXPECT_EQ(graph.m_vSuccessors[0], (std::vector<unsigned int>{2, 3}));
+    EXPECT_EQ(LabelsOf(graph, 0, 2), (Labels{{"G", -0.5}}));
+    EXPECT_EQ(LabelsOf(graph, 0, 3), (Labels{{"W", 0.5}}));
+
+    // Tolerances 0.125 and 0.375: half-width 0.25 on either side.
+    Build({Node(0.0, 0, 0, 3, 0.125), Node(57.0, 1, 0, 2, 0.375), Node(57.5, 1, 0, 2, 0.375),
+           Node(std::nextafter(57.5, 1e9), 1, 0, 2, 0.375)});
+    EXPECT_EQ(graph.m_vSuccessors[0], (std::vector<unsigned int>{1, 2}));
+}
+
 TEST_F(EdgesTest, ConstructEdges_NoFittingGap_NoSuccessor) {
     SetTable(cond, {Gap("G", 57.02146)});
     Build({Start(), Node(60.0, 1, 0, 2, 0.02), Node(500.0, 1, 0, 2, 0.02)});

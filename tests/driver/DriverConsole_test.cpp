@@ -1,0 +1,118 @@
+// What a run shows on the console and which spectra it sequences, checked on
+// the vemra binary as a user runs it.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "../TestUtil.h"
+
+using testutil::ReadFile;
+using testutil::RunVemra;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+// One MGF block; the peaks are those of a small tryptic peptide.
+std::string Block(const std::string& title, const std::string& pepmass, const std::string& charge) {
+    return "BEGIN IONS\nTITLE=" + title + "\nPEPMASS=" + pepmass + "\nCHARGE=" + charge +
+           "\n114.09131 894099.7\n147.11284 72730.3\n213.15904 88927.5\n365.21905 308615.0\n"
+           "456.24507 4817404.4\n494.26080 9337079.1\n569.33054 7136172.3\nEND IONS\n";
+}
+
+// Stdout after the seven banner lines and the empty line that follows them.
+std::string AfterBanner(const std::string& out) {
+    size_t pos = 0;
+    for (int k = 0; k < 8 && pos != std::string::npos; ++k) pos = out.find('\n', pos) + 1;
+    return pos == std::string::npos ? std::string() : out.substr(pos);
+}
+
+std::string Progress(int bars, int spaces, const std::string& percent) {
+    return "\r|" + std::string(static_cast<size_t>(bars), '=') + std::string(static_cast<size_t>(spaces), ' ') +
+           "|\t" + percent + "%\tcompleted.";
+}
+
+// Titles of the records in a result file, in file order.
+std::vector<std::string> RecordTitles(const std::string& text) {
+    std::vector<std::string> titles;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] != 'S') continue;
+        const size_t a = line.find('\t'), b = line.find('\t', a + 1);
+        titles.push_back(line.substr(a + 1, b - a - 1));
+    }
+    return titles;
+}
+
+}  // namespace
+
+TEST(DriverConsole, FolderMode_DatasetLinesProgressAndTimeInOrder) {
+    TempDir dir;
+    WriteFile(dir / "spec/a.mgf", Block("a1", "582.31861", "2+") + Block("a2", "582.31861", "2+") +
+                                      Block("a3", "582.31861", "2+"));
+    WriteFile(dir / "spec/b.mgf", Block("b1", "582.31861", "2+"));
+    WriteFile(dir / "run.param", "[meta]\nthread=1\n[file]\nspec_path=1\nspec_path1=" + dir.path() +
+                                     "/spec\nfolder=yes\nspec_type=MGF\nout_path=res\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string expectedStart =
+        "output: res/vemra+/a\n[info]\tDATASET 1\n[info]\tFILE1 " + dir.path() + "/spec/a.mgf:\t3 spectra.\n" +
+        // The first spectrum counts as done: 1 of 3 gives floor(40 / 3 + 1) = 14 bars.
+        Progress(14, 26, "33.33") + Progress(41, 0, "100.00") + "\n" +
+        "output: res/vemra+/b\n[info]\tDATASET 2\n[info]\tFILE1 " + dir.path() + "/spec/b.mgf:\t1 spectra.\n" +
+        Progress(41, 0, "100.00") + "\n\r\ntime: ";
+    const std::string tail = AfterBanner(r.out);
+    ASSERT_EQ(tail.substr(0, expectedStart.size()), expectedStart) << tail;
+    // After a progress line the console keeps fixed notation with two decimals.
+    EXPECT_TRUE(std::regex_match(tail.substr(expectedStart.size()), std::regex("[0-9]+\\.[0-9]{2} seconds\n")))
+        << tail;
+    EXPECT_EQ(RecordTitles(ReadFile(dir / "res/vemra+/a.txt")), (std::vector<std::string>{"a1", "a2", "a3"}));
+    EXPECT_EQ(RecordTitles(ReadFile(dir / "res/vemra+/b.txt")), (std::vector<std::string>{"b1"}));
+}
+
+TEST(DriverConsole, EmptyTrailingRange_PrintsNothingAndAddsOneToDone) {
+    TempDir dir;
+    WriteFile(dir / "x.mgf", Block("x1", "582.31861", "2+"));
+    WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nspec_path=1\nspec_path1=" + dir.path() +
+                                     "/x.mgf\nspec_type=MGF\nout_path=res\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // n = 1 on two workers: ranges 0-0 and an empty one; no dataset number, so
+    // neither "output: " nor DATASET lines.
+    const std::string expectedStart =
+        "[info]\tFILE1 " + dir.path() + "/x.mgf:\t1 spectra.\n" + Progress(41, 0, "100.00") + "\n\r\ntime: ";
+    const std::string tail = AfterBanner(r.out);
+    EXPECT_EQ(tail.substr(0, expectedStart.size()), expectedStart) << tail;
+}
+
+TEST(DriverConsole, UnknownSpectrumType_MessageEmptyResultFile) {
+    TempDir dir;
+    WriteFile(dir / "x.mgf", Block("x1", "582.31861", "2+"));
+    WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nspec_path=1\nspec_path1=" + dir.path() +
+                                     "/x.mgf\nspec_type=mgf\nout_path=res\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    const std::string path = dir.path() + "/x.mgf";
+    const std::string expectedStart = "[info]\tFILE1 " + path + ":\tfile type error!\n" + path + "\n\n\r\ntime: ";
+    const std::string tail = AfterBanner(r.out);
+    EXPECT_EQ(tail.substr(0, expectedStart.size()), expectedStart) << tail;
+    // No progress line was printed: the time keeps the stream's default format.
+    EXPECT_EQ(tail.find('|'), std::string::npos);
+    EXPECT_TRUE(testutil::Exists(dir / "res/vemra+/x.txt"));
+    EXPECT_EQ(ReadFile(dir / "res/vemra+/x.txt"), "");
+    EXPECT_FALSE(testutil::Exists(dir / "res/vemra+/xVemra+_Result.txt.0"));
+}
+
+TEST(DriverConsole, PrecursorWindow_BothBoundsIncluded) {
+    TempDir dir;
+    // Singly charged: [M+H]+ is the PEPMASS value itself (exact binary values).
+    WriteFile(dir / "w.mgf", Block("below", "500.125", "1+") + Block("low", "500.25", "1+") +
+                                 Block("high", "700.5", "1+") + Block("above", "700.625", "1+"));
+    WriteFile(dir / "run.param", "[meta]\nthread=3\nmass_lower_bound=500.25\nmass_upper_bound=700.5\n[file]\n"
+                                 "spec_path=1\nspec_path1=" + dir.path() + "/w.mgf\nspec_type=MGF\nout_path=res\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RecordTitles(ReadFile(dir / "res/vemra+/w.txt")), (std::vector<std::string>{"low", "high"}));
+}

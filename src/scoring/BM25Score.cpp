@@ -57,7 +57,10 @@ double CBM25Score::Score(CResult& candidate, const CSpectrum& spec) {
     return _BM25(candidate, spec);
 }
 
-int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum& spec) {
+// The matching steps run a hundred times per candidate: they are inlined
+// into the scoring loops (a call's register traffic cost as much as the
+// match itself); _Match and _find_and_match are their callable forms.
+inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double& mz, const CSpectrum& spec) const {
     const double t = m_pCondition->CalcFragmentMassDeviation(mz);
     const double lo = mz - t;
     const double hi = mz + t;
@@ -84,9 +87,10 @@ int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum
     return best;
 }
 
-bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
-                                 const bool& prefix) {
-    const int j = _Match(mz, candidate, spec);
+inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const double mz, const CResult& candidate,
+                                                                          const CSpectrum& spec,
+                                                                          const unsigned int site, const bool prefix) {
+    const int j = _MatchInline(mz, spec);
     if (j == NO_PEAK) return false;
     const CPeak& peak = spec.m_vPeaks[j];
     const double ppm = std::fabs(peak.lfMz - mz) / mz * 1000000;
@@ -116,6 +120,15 @@ bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSp
         m_vYScore[static_cast<size_t>(idx)] += term;
     }
     return true;
+}
+
+int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum& spec) {
+    return _MatchInline(mz, spec);
+}
+
+bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
+                                 const bool& prefix) {
+    return _FindAndMatchInline(mz, candidate, spec, site, prefix);
 }
 
 void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
@@ -172,15 +185,15 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
                 const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
                 const double mz = (mass + z * kProton + ion.lfValue) / z;
                 const unsigned int site = static_cast<unsigned int>(l - 1);
-                const bool matched = _find_and_match(mz, candidate, spec, site, ion.bFlag1);
+                const bool matched = _FindAndMatchInline(mz, candidate, spec, site, ion.bFlag1);
                 if (matched) {
-                    if (isB && z == 1) _find_and_match(mz - kCO, candidate, spec, MARKER, true);
-                    _find_and_match(mz - kAmmonia / z, candidate, spec, MARKER, true);
-                    _find_and_match(mz - kWater / z, candidate, spec, MARKER, true);
+                    if (isB && z == 1) _FindAndMatchInline(mz - kCO, candidate, spec, MARKER, true);
+                    _FindAndMatchInline(mz - kAmmonia / z, candidate, spec, MARKER, true);
+                    _FindAndMatchInline(mz - kWater / z, candidate, spec, MARKER, true);
                 }
                 // Glutamine after the site: its side chain cyclises, so the
                 // b ion also appears shifted by ammonia.
-                if (isB && pep[l] == 'Q') _find_and_match(mz + kAmmonia / z, candidate, spec, MARKER, true);
+                if (isB && pep[l] == 'Q') _FindAndMatchInline(mz + kAmmonia / z, candidate, spec, MARKER, true);
             }
         }
     }
@@ -194,8 +207,8 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
             for (long long e = s + 1; e <= L - 1; ++e) {
                 if (e == L - 1 && s < L - 2) continue;
                 const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
-                if (_find_and_match(mz, candidate, spec, MARKER, true))
-                    _find_and_match(mz - kCarbon - kOxygen, candidate, spec, MARKER, true);
+                if (_FindAndMatchInline(mz, candidate, spec, MARKER, true))
+                    _FindAndMatchInline(mz - kCarbon - kOxygen, candidate, spec, MARKER, true);
             }
         }
     }

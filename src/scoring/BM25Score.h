@@ -36,6 +36,9 @@ public:
     double m_lfLengthRatio = 0.0;
 
 private:
+    int _MatchInline(const double& mz, const CSpectrum& spec) const;
+    bool _FindAndMatchInline(double mz, const CResult& candidate, const CSpectrum& spec, unsigned int site,
+                             bool prefix);
     // Saturating term of a relative intensity under the current length ratio.
     double _Saturation(double intensity) const;
 

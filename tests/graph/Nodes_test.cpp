@@ -270,3 +270,28 @@ TEST_F(NodesTest, MergeHCDETD_ByMode_PeaksFromTheRightSpectrum) {
     Graph()._Merge_HCDETD(first, second);
     EXPECT_EQ(graph.m_vNodes.size(), 2u);
 }
+
+TEST_F(NodesTest, Merge_DeviationIsRunningMax_WidensLaterGaps) {
+    // N (0.02), then C (0.035, d becomes 0.035), then N 0.027 above the C
+    // peak: (0.035 + 0.02) / 2 = 0.0275 admits it; the first peak's own 0.02
+    // would not.
+    Graph()._Merge({NodePeak(300.000, 1, 1.0), NodePeak(300.010, 2, 1.0), NodePeak(300.037, 1, 1.0)}, kMH);
+    ASSERT_EQ(graph.m_vNodes.size(), 1u);
+    EXPECT_EQ(graph.m_vNodes[0].nPeakCount, 3);
+    EXPECT_NEAR(graph.m_vNodes[0].lfTolerance, 0.035, 1e-12);
+}
+
+TEST_F(NodesTest, MergeHCDETD_AllLogIntensitiesNegative_PseudoPeakWeightZero) {
+    // Relative intensities below 1 give negative weights; the strongest
+    // weight starts from 0, so the pseudo-peak weighs 0, not -0.5.
+    cond.m_strEnzymeSites = "K";
+    const CSpectrum s = MakeSpectrum(kMH, {RawPeak(200.0, -0.5), RawPeak(300.0, -2.0)});
+    Graph()._Merge_HCDETD(s, s);
+    const double afterK = kR - 128.09496;
+    const CNode* pseudo = nullptr;
+    for (const CNode& n : graph.m_vNodes)
+        if (std::fabs(n.lfMass - afterK) < 1e-6) pseudo = &n;
+    ASSERT_NE(pseudo, nullptr);
+    EXPECT_EQ(pseudo->lfCWeight, 0.0);
+    EXPECT_EQ(pseudo->cSupport, 1);
+}

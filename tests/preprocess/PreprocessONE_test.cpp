@@ -204,3 +204,41 @@ TEST_F(PreprocessONETest, Deisotope_PpmTolerance_WindowFromBothPeaks) {
     pre.PreProcess(weak);
     EXPECT_EQ(weak.m_vPeaks.size(), 1u);  // cluster; the weaker isotope is dropped
 }
+
+TEST_F(PreprocessONETest, Deisotope_IsotopeChain_FollowsLatestMemberAndStopsAboveWindow) {
+    // As read: the monoisotopic peak; a noise peak below the first window; a
+    // first isotope 0.015 high (weaker than the start: dropped); a second
+    // isotope again 0.015 above the window of that member, 0.03 off the
+    // start's grid, so a member only when the window follows the latest
+    // member (stronger than the start: kept); a peak above the next window,
+    // which ends the scan; a weak peak that would have fitted had the scan
+    // gone on. In HCD a lone peak comes out twice (charge 1 and 2), a cluster
+    // member once.
+    const double first = 501.01835;
+    const double second = first + 1.0033499999999993 + 0.015;
+    const double late = second + 1.0033499999999993;
+    CSpectrum s = MakeSpectrum("HCD", 1, 3000.0,
+                               {MakePeak(500.0, 0.6), MakePeak(500.3, 0.2), MakePeak(first, 0.5),
+                                MakePeak(second, 0.9), MakePeak(503.5, 0.3), MakePeak(late, 0.1)});
+    pre.PreProcess(s);
+    std::vector<double> single, twice;
+    for (const CPeak& p : s.m_vPeaks) (p.nCharge == 1 ? single : twice).push_back(p.lfMz);
+    EXPECT_EQ(single, (std::vector<double>{500.0, 500.3, second, late, 503.5}));
+    EXPECT_EQ(twice, (std::vector<double>{2 * 500.3 - kProton, 2 * late - kProton, 2 * 503.5 - kProton}));
+    // Not merged with a lone copy of itself.
+    double secondIntensity = 0.0;
+    for (const CPeak& p : s.m_vPeaks) secondIntensity += p.lfMz == second ? p.lfIntensity : 0.0;
+    EXPECT_DOUBLE_EQ(secondIntensity, 0.9);
+}
+
+TEST_F(PreprocessONETest, Deisotope_LaterIsotopeAgainstMonoisotopicIntensity_NotAgainstPrevious) {
+    // Intensities 1.0, 0.4, 0.7: the third is weaker than the start and is
+    // dropped although it is stronger than the member before it.
+    CSpectrum s = MakeSpectrum("HCD", 2, 3000.0,
+                               {MakePeak(400.0, 1.0), MakePeak(400.0 + 1.0033499999999993 / 2, 0.4),
+                                MakePeak(400.0 + 1.0033499999999993, 0.7)});
+    pre.PreProcess(s);
+    ASSERT_EQ(s.m_vPeaks.size(), 1u);
+    EXPECT_DOUBLE_EQ(s.m_vPeaks[0].lfMz, 2 * 400.0 - kProton);
+    EXPECT_EQ(s.m_vPeaks[0].nCharge, 2);
+}

@@ -60,18 +60,29 @@ double CBM25Score::Score(CResult& candidate, const CSpectrum& spec) {
 // The matching steps run a hundred times per candidate: they are inlined
 // into the scoring loops (a call's register traffic cost as much as the
 // match itself); _Match and _find_and_match are their callable forms.
-inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double& mz, const CSpectrum& spec) const {
-    const double t = m_pCondition->CalcFragmentMassDeviation(mz);
+CBM25Score::SpecView CBM25Score::_View(const CSpectrum& spec) const {
+    SpecView v;
+    v.peaks = spec.m_vPeaks.data();
+    v.n = spec.m_vPeaks.size();
+    v.hash = spec.m_vHashTable.data();
+    v.hashSize = static_cast<double>(spec.m_vHashTable.size());
+    v.ppm = m_pCondition->m_bFragTolPpm;
+    v.tol = m_pCondition->m_lfFragTol;
+    return v;
+}
+
+inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double mz, const SpecView& v) {
+    // The fragment tolerance at mz, as the conditions compute it.
+    const double t = v.ppm ? mz * v.tol * 1e-6 : v.tol;
     const double lo = mz - t;
     const double hi = mz + t;
-    const std::vector<int>& hash = spec.m_vHashTable;
     // Bucket = lo truncated toward zero; a negative bucket (lo <= -1), one
     // past the table, or a NaN window means no peak.
-    if (!(lo > -1.0) || !(lo < static_cast<double>(hash.size()))) return NO_PEAK;
+    if (!(lo > -1.0) || !(lo < v.hashSize)) return NO_PEAK;
     const size_t bucket = static_cast<size_t>(static_cast<long long>(lo));
-    const std::vector<CPeak>& peaks = spec.m_vPeaks;
-    const size_t n = peaks.size();
-    size_t i = static_cast<size_t>(std::max(hash[bucket], 0));
+    const CPeak* peaks = v.peaks;
+    const size_t n = v.n;
+    size_t i = static_cast<size_t>(std::max(v.hash[bucket], 0));
     while (i < n && peaks[i].lfMz < lo) ++i;
     if (i >= n || peaks[i].lfMz > hi) return NO_PEAK;
     int best = NO_PEAK;
@@ -88,11 +99,11 @@ inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double&
 }
 
 inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const double mz, const CResult& candidate,
-                                                                          const CSpectrum& spec,
-                                                                          const unsigned int site, const bool prefix) {
-    const int j = _MatchInline(mz, spec);
+                                                                          const SpecView& v, const unsigned int site,
+                                                                          const bool prefix) {
+    const int j = _MatchInline(mz, v);
     if (j == NO_PEAK) return false;
-    const CPeak& peak = spec.m_vPeaks[j];
+    const CPeak& peak = v.peaks[j];
     const double ppm = std::fabs(peak.lfMz - mz) / mz * 1000000;
     double e, f;
     if (ppm > kPpmHigh) {
@@ -105,7 +116,7 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
         e = std::cos(ppm / kPpmHigh * kPi * 0.5);
         f = 1 / e;
     }
-    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(spec.m_vPeaks.size(), kUnmatched);
+    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.n, kUnmatched);
     m_vPeakError[j] = std::min(m_vPeakError[j], f);
     if (site == MARKER) return true;
 
@@ -123,18 +134,19 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
 }
 
 int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum& spec) {
-    return _MatchInline(mz, spec);
+    return _MatchInline(mz, _View(spec));
 }
 
 bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
                                  const bool& prefix) {
-    return _FindAndMatchInline(mz, candidate, spec, site, prefix);
+    return _FindAndMatchInline(mz, candidate, _View(spec), site, prefix);
 }
 
 void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
     const CCondition& cond = *m_pCondition;
     const std::string& pep = candidate.strPeptide;
     const size_t len = pep.size();
+    const SpecView view = _View(spec);
 
     m_vResidue.resize(len);
     m_vPrefix.resize(len);
@@ -185,15 +197,15 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
                 const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
                 const double mz = (mass + z * kProton + ion.lfValue) / z;
                 const unsigned int site = static_cast<unsigned int>(l - 1);
-                const bool matched = _FindAndMatchInline(mz, candidate, spec, site, ion.bFlag1);
+                const bool matched = _FindAndMatchInline(mz, candidate, view, site, ion.bFlag1);
                 if (matched) {
-                    if (isB && z == 1) _FindAndMatchInline(mz - kCO, candidate, spec, MARKER, true);
-                    _FindAndMatchInline(mz - kAmmonia / z, candidate, spec, MARKER, true);
-                    _FindAndMatchInline(mz - kWater / z, candidate, spec, MARKER, true);
+                    if (isB && z == 1) _FindAndMatchInline(mz - kCO, candidate, view, MARKER, true);
+                    _FindAndMatchInline(mz - kAmmonia / z, candidate, view, MARKER, true);
+                    _FindAndMatchInline(mz - kWater / z, candidate, view, MARKER, true);
                 }
                 // Glutamine after the site: its side chain cyclises, so the
                 // b ion also appears shifted by ammonia.
-                if (isB && pep[l] == 'Q') _FindAndMatchInline(mz + kAmmonia / z, candidate, spec, MARKER, true);
+                if (isB && pep[l] == 'Q') _FindAndMatchInline(mz + kAmmonia / z, candidate, view, MARKER, true);
             }
         }
     }
@@ -207,8 +219,8 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
             for (long long e = s + 1; e <= L - 1; ++e) {
                 if (e == L - 1 && s < L - 2) continue;
                 const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
-                if (_FindAndMatchInline(mz, candidate, spec, MARKER, true))
-                    _FindAndMatchInline(mz - kCarbon - kOxygen, candidate, spec, MARKER, true);
+                if (_FindAndMatchInline(mz, candidate, view, MARKER, true))
+                    _FindAndMatchInline(mz - kCarbon - kOxygen, candidate, view, MARKER, true);
             }
         }
     }

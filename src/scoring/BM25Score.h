@@ -36,9 +36,19 @@ public:
     double m_lfLengthRatio = 0.0;
 
 private:
-    int _MatchInline(const double& mz, const CSpectrum& spec) const;
-    bool _FindAndMatchInline(double mz, const CResult& candidate, const CSpectrum& spec, unsigned int site,
-                             bool prefix);
+    // What matching reads of a spectrum and of the tolerance, gathered once
+    // per candidate.
+    struct SpecView {
+        const CPeak* peaks = nullptr;
+        size_t n = 0;
+        const int* hash = nullptr;
+        double hashSize = 0.0;
+        bool ppm = false;
+        double tol = 0.0;
+    };
+    SpecView _View(const CSpectrum& spec) const;
+    static int _MatchInline(double mz, const SpecView& v);
+    bool _FindAndMatchInline(double mz, const CResult& candidate, const SpecView& v, unsigned int site, bool prefix);
     // Saturating term of a relative intensity under the current length ratio.
     double _Saturation(double intensity) const;
 

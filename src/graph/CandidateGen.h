@@ -144,6 +144,8 @@ private:
     // Report: drained candidates, copies of the spectra as read (rebuilt
     // hash tables) and the record text, reused from spectrum to spectrum.
     std::vector<CResult> m_vDrained;
+    std::vector<unsigned int> m_vOrder;  // ranking permutation of m_vResults
+    std::vector<CResult> m_vSorted;
     CSpectrum m_ScoreSpecA, m_ScoreSpecB;
     std::string m_strRecord;
 

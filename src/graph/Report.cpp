@@ -107,7 +107,16 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         }
         m_vResults.push_back(std::move(r));
     }
-    std::sort(m_vResults.begin(), m_vResults.end(), CResult::WEIGHTGREATERonly);
+    // Sorting positions by the same comparison gives exactly the permutation
+    // sorting the records would, without moving whole records around.
+    m_vOrder.resize(m_vResults.size());
+    for (size_t i = 0; i < m_vOrder.size(); ++i) m_vOrder[i] = static_cast<unsigned int>(i);
+    std::sort(m_vOrder.begin(), m_vOrder.end(), [this](unsigned int a, unsigned int b) {
+        return CResult::WEIGHTGREATERonly(m_vResults[a], m_vResults[b]);
+    });
+    m_vSorted.clear();
+    for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
+    m_vResults.swap(m_vSorted);
 
     // The record is built whole and written in one call, so a record is
     // never interleaved or half-written.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -40,7 +41,34 @@ int GetInt(const COptionTool& tool, const char* key, int def) {
     return tool._GetPrivateProfileInt(tool.m_strSection, key, def, tool.m_strFileName);
 }
 
+// The design reads numbers as atoi/atof do (text that is no number is 0, a
+// number followed by other text is that number). That stays, but a value
+// that is not wholly a number is almost always a typo that silently changes
+// the run ("thread=four" sequences nothing), so it is pointed out.
+void WarnIfNotNumber(const COptionTool& tool, const char* key, bool integer) {
+    const std::string text = GetText(tool, key, "");
+    if (text.empty()) return;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    if (integer)
+        (void)std::strtol(begin, &end, 10);
+    else
+        (void)std::strtod(begin, &end);
+    bool whole = end != begin;
+    for (const char* q = end; whole && *q; ++q)
+        if (!std::isspace(static_cast<unsigned char>(*q))) whole = false;
+    if (whole) return;
+    std::cerr << "[warning]	parameter " << key << "=" << text << " is not " << (integer ? "an integer" : "a number")
+              << "; it is read as ";
+    if (integer)
+        std::cerr << std::atoi(begin);
+    else
+        std::cerr << std::atof(begin);
+    std::cerr << ".\n";
+}
+
 int GetCount(const COptionTool& tool, const char* key) {
+    WarnIfNotNumber(tool, key, true);
     const int n = GetInt(tool, key, 0);
     if (n < 0) return 0;
     if (n > kMaxNumberedKeys) {
@@ -151,8 +179,14 @@ std::string AsFolder(std::string path) {
 
 void ReadScalar(const COptionTool& tool, const ScalarKey& k, CCondition& c) {
     switch (k.eKind) {
-    case Kind::Real: c.*k.pReal = std::atof(GetText(tool, k.szKey, k.szDefault).c_str()); break;
-    case Kind::Int: c.*k.pInt = GetInt(tool, k.szKey, std::atoi(k.szDefault)); break;
+    case Kind::Real:
+        WarnIfNotNumber(tool, k.szKey, false);
+        c.*k.pReal = std::atof(GetText(tool, k.szKey, k.szDefault).c_str());
+        break;
+    case Kind::Int:
+        WarnIfNotNumber(tool, k.szKey, true);
+        c.*k.pInt = GetInt(tool, k.szKey, std::atoi(k.szDefault));
+        break;
     case Kind::Text: c.*k.pText = GetText(tool, k.szKey, k.szDefault); break;
     case Kind::Folder: c.*k.pText = AsFolder(GetText(tool, k.szKey, k.szDefault)); break;
     case Kind::FlagUnlessZero: c.*k.pFlag = GetText(tool, k.szKey, k.szDefault) != "0"; break;
@@ -177,7 +211,10 @@ bool CCondition::Read(const std::string& paramFile) {
         for (int k = 0; k < 26; ++k) {
             const char key[2] = {static_cast<char>('A' + k), '\0'};
             const std::string value = GetText(meta, key, "NULL");
-            if (value != "NULL") m_lfAAMass[k] = std::atof(value.c_str());
+            if (value != "NULL") {
+                WarnIfNotNumber(meta, key, false);
+                m_lfAAMass[k] = std::atof(value.c_str());
+            }
         }
 
         m_vNTermMass.clear();
@@ -203,8 +240,11 @@ bool CCondition::Read(const std::string& paramFile) {
         m_bEnzymeNTerm = m_strEnzymeTerm == "N";
 
         // Compared as unsigned on purpose: a negative count means "as many as allowed".
+        WarnIfNotNumber(meta, "thread", true);
         m_nThreadNum = static_cast<unsigned int>(GetInt(meta, "thread", 1));
         if (m_nThreadNum > 8) m_nThreadNum = 8;
+        if (m_nThreadNum == 0)
+            std::cerr << "[warning]\tthread=0: no worker thread runs, so no spectrum is sequenced.\n";
         m_vThreads.clear();
         for (unsigned int t = 0; t < m_nThreadNum; ++t) {
             CThread thread;

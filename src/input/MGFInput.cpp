@@ -98,8 +98,12 @@ unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
                     s.m_strTitle.clear();
             }
         }
-        // An unterminated last block is incomplete: drop it.
-        if (!closed) break;
+        // An unterminated last block is incomplete: drop it, and say so.
+        if (!closed) {
+            std::cerr << "[warning]\t" << m_strPath
+                      << " ends inside a spectrum block; that incomplete spectrum is skipped." << std::endl;
+            break;
+        }
         s.m_lfPrecursorMH = static_cast<double>(z) * s.m_lfPrecursorMH - (static_cast<double>(z) - 1.0) * PROTON;
         s.m_nCharge = z;
         s.m_vHashTable.clear();

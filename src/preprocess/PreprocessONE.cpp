@@ -7,6 +7,10 @@ namespace {
 constexpr double kIsotopeSpacing = 1.0033499999999993;  // 13C - 12C, this exact value
 constexpr double kProton = 1.00727647012;
 constexpr double kWater = 18.0105647;
+// Highest charge tried for an isotope cluster. Peptide precursors carry a few
+// charges; the bound only keeps an absurd charge from a damaged file (say
+// 2^31) from turning the per-peak charge loop into a hang.
+constexpr int kMaxClusterCharge = 1000;
 }  // namespace
 
 void CPreprocessONE::PreProcess(CSpectrum& spec) {
@@ -25,7 +29,7 @@ void CPreprocessONE::_Deisotope(CSpectrum& spec) {
 
     for (unsigned int p = 0; p < n; ++p) {
         if (m_vChargeOf[p] > 0) continue;  // isotope peak of an earlier cluster
-        for (int z = spec.m_nCharge; z >= 1; --z) {
+        for (int z = std::min(spec.m_nCharge, kMaxClusterCharge); z >= 1; --z) {
             if (_DeisotopeChargeHCD(spec, p, m_work, z, m_vChargeOf)) break;
         }
         if (m_vChargeOf[p] == 0) {

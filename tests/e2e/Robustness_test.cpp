@@ -1,0 +1,91 @@
+// Damaged and absurd inputs, run through the vemra binary: every run ends,
+// keeps the results of the good spectra, says what was wrong, and exits with
+// the status a script can trust.
+
+#include <gtest/gtest.h>
+
+#include "../TestUtil.h"
+
+using testutil::Exists;
+using testutil::ReadFile;
+using testutil::RunVemra;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const std::string kParams =
+    "[meta]\nthread=2\nC=160.03065\nenzyme=trypsin KR C\nHCDIONTYPE=2\nHCDIONTYPE1=b 1 1 0 0\n"
+    "HCDIONTYPE2=y 1 0 0 18.0105647\n[file]\nspec_type=MGF\nout_path=out\nspec_path=1\nspec_path1=in.mgf\n";
+
+// A small good spectrum (the b and y ions of PEPTLDEK at charge 1).
+const std::string kGood =
+    "BEGIN IONS\nTITLE=good\nPEPMASS=472.73\nCHARGE=2+\n98.06 100\n227.10 200\n324.16 150\n425.20 300\n"
+    "538.29 250\n653.31 180\n782.36 120\n148.08 90\n263.10 110\n376.19 210\n477.24 260\n574.29 190\n"
+    "703.33 140\nEND IONS\n";
+
+testutil::RunResult RunOn(const TempDir& dir, const std::string& mgf, const std::string& params = kParams) {
+    WriteFile(dir / "run.param", params);
+    WriteFile(dir / "in.mgf", mgf);
+    return RunVemra({"run.param"}, dir.path());
+}
+
+size_t Records(const std::string& results) {
+    size_t n = 0;
+    for (size_t p = 0; (p = results.find("\nS", p)) != std::string::npos; ++p) ++n;
+    return n + (results.rfind("S", 0) == 0 ? 1 : 0);
+}
+
+}  // namespace
+
+TEST(Robustness, DamagedSpectra_GoodOnesSequencedRunEnds) {
+    TempDir dir;
+    std::string mgf = kGood;
+    mgf += "BEGIN IONS\nTITLE=zero and negative intensities\nPEPMASS=472.73\n100 0\n200 -5\n300 nan\nEND IONS\n";
+    mgf += "BEGIN IONS\nTITLE=absurd charge\nPEPMASS=472.73\nCHARGE=2147483647\n100 1\n101 2\nEND IONS\n";
+    mgf += "BEGIN IONS\nTITLE=absurd masses\nPEPMASS=1e300\n1e300 5\n-7 3\n1e9 4\nEND IONS\n";
+    mgf += "BEGIN IONS\nTITLE=" + std::string(200000, 'x') + "\nPEPMASS=abc\n" + std::string(5000, '9') + "\nEND IONS\n";
+    mgf += std::string("\x01\x02\xff\xfe garbage \0 more\n", 20);
+    mgf += kGood.substr(0, kGood.size() / 2);  // truncated inside a block
+    auto r = RunOn(dir, mgf);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("ends inside a spectrum block"), std::string::npos) << r.err << r.out;
+    const std::string results = ReadFile(dir / "out/vemra+/in.txt");
+    EXPECT_NE(results.find("S1\tgood\t\n"), std::string::npos);
+    EXPECT_NE(results.find("\nP1\t"), std::string::npos);  // the good spectrum has candidates
+}
+
+TEST(Robustness, UnreadableSpectrumFile_ClearMessageStatusOne) {
+    TempDir dir;
+    WriteFile(dir / "run.param", kParams);
+    auto r = RunVemra({"run.param"}, dir.path());  // in.mgf does not exist
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("in.mgf"), std::string::npos) << r.err;
+    EXPECT_TRUE(Exists(dir / "out/vemra+/time.txt"));
+}
+
+TEST(Robustness, MalformedParameters_WarnedAndRunEnds) {
+    TempDir dir;
+    std::string params = kParams;
+    params += "[meta]\n";  // a repeated header changes nothing
+    params = "garbage line\n\x01\x02\n" + params;
+    params.insert(params.find("thread=2"), "thread=four\n");
+    params.insert(params.find("C=160"), "frag_tol=20ppm\nmax_node=lots\nW=1e12\nHCDIONTYPE3=\n");
+    auto r = RunOn(dir, kGood, params);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("thread=four"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("frag_tol=20ppm"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no worker thread"), std::string::npos) << r.err;
+    // No worker: an empty result file, not a missing one.
+    EXPECT_TRUE(Exists(dir / "out/vemra+/in.txt"));
+}
+
+TEST(Robustness, MalformedAnswerFile_RunEndsWithoutWaiting) {
+    TempDir dir;
+    WriteFile(dir / "ans.txt", "1 good 1 2 3 x PEPTLDEK y 4 YES\n2 good 1 2 3 x PEPTLDEK y 4 YES\n" +
+                                   std::string(3000, 'z') + "\n\x01\x02\n7\n");
+    auto r = RunOn(dir, kGood, kParams + "ans_path=ans.txt\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("error!\n1\t2\n"), std::string::npos);
+    EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 1u);
+}

@@ -1,7 +1,8 @@
 // run_bench: throughput, stage shares and peak memory of the engine on one
 // dataset. Not a test: it prints figures, it checks nothing.
 //
-//   run_bench [--threads N] [--out FILE] PARAM_FILE [SPECTRUM_FILE ...]
+//   run_bench [--threads N] [--repeat N] [--out FILE] PARAM_FILE [SPECTRUM_FILE ...]
+// (--repeat runs the whole set N times, for sets too small to time once)
 //
 // The parameter file supplies tolerances, ion types, enzyme and sizes. The
 // spectrum files given on the command line replace the ones it names (one
@@ -149,11 +150,11 @@ void Work(CCondition& c, int t, unsigned int begin, unsigned int end, const std:
             ++times.nSequenced;
         }
     }
-    times.lfWall = SecondsSince(t0);
+    times.lfWall += SecondsSince(t0);
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: run_bench [--threads N] [--out FILE] PARAM_FILE [SPECTRUM_FILE ...]\n");
+    std::fprintf(stderr, "usage: run_bench [--threads N] [--repeat N] [--out FILE] PARAM_FILE [SPECTRUM_FILE ...]\n");
     return 2;
 }
 
@@ -161,6 +162,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     int threads = 1;
+    int repeat = 1;  // passes over the data set, for small sets
     std::string outPath;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
@@ -168,6 +170,9 @@ int main(int argc, char** argv) {
         if (a == "--threads" && i + 1 < argc) {
             threads = std::atoi(argv[++i]);
             if (threads < 1 || threads > 64) return Usage();
+        } else if (a == "--repeat" && i + 1 < argc) {
+            repeat = std::atoi(argv[++i]);
+            if (repeat < 1) return Usage();
         } else if (a == "--out" && i + 1 < argc) {
             outPath = argv[++i];
         } else if (!a.empty() && a[0] == '-') {
@@ -224,15 +229,18 @@ int main(int argc, char** argv) {
     std::vector<CWorkerTimes> times(static_cast<size_t>(threads));
     const unsigned int chunk = n / static_cast<unsigned int>(threads) + 1;
     const auto tw = Clock::now();
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        const unsigned int begin = std::min(static_cast<unsigned int>(t) * chunk, n);
-        const unsigned int end = std::min(begin + chunk, n);
-        c.m_vProgress[t].store(static_cast<int>(begin), std::memory_order_relaxed);
-        workers.emplace_back(Work, std::ref(c), t, begin, end, std::cref(outPath), std::ref(times[t]));
+    for (int pass = 0; pass < repeat; ++pass) {
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            const unsigned int begin = std::min(static_cast<unsigned int>(t) * chunk, n);
+            const unsigned int end = std::min(begin + chunk, n);
+            c.m_vProgress[t].store(static_cast<int>(begin), std::memory_order_relaxed);
+            workers.emplace_back(Work, std::ref(c), t, begin, end, std::cref(outPath), std::ref(times[t]));
+        }
+        for (std::thread& w : workers) w.join();
     }
-    for (std::thread& w : workers) w.join();
     const double workSeconds = SecondsSince(tw);
+    n *= static_cast<unsigned int>(repeat);
 
     CWorkerTimes sum;
     for (const CWorkerTimes& w : times) {

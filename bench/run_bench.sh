@@ -43,7 +43,7 @@ real="$data/real/hcd-mouse/spectra.mgf"
 if [ -f "$real" ]; then
     echo
     echo "== HCD, real spectra ($real)"
-    "$build/run_bench" examples/hcd.param "$real"
+    "$build/run_bench" --repeat 20 examples/hcd.param "$real"
 fi
 
 # Whole-program runs: a copy of each example parameter file pointed at the

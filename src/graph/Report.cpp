@@ -69,6 +69,8 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     if (mode == 2) CopySpectrum(c, 0, x, m_ScoreSpecB);
     if (mode == 3) CopySpectrum(c, 1, x, m_ScoreSpecB);
 
+    m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
+                               mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
     for (const std::string& q : peptides) {
         CResult r;
         r.strPeptide = q;
@@ -107,6 +109,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         }
         m_vResults.push_back(std::move(r));
     }
+    m_pScorer->ForgetSpectra();
     // Sorting positions by the same comparison gives exactly the permutation
     // sorting the records would, without moving whole records around.
     m_vOrder.resize(m_vResults.size());

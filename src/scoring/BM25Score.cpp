@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "graph/CandidateGen.h"
 
@@ -37,6 +38,9 @@ constexpr double kUnmatched = 10000.0;
 constexpr size_t kMinSites = 100;
 constexpr size_t kMinPeaks = 6000;
 
+// Match memory: 2^14 direct-mapped entries per remembered spectrum.
+constexpr int kMemoBits = 14;
+
 double ResidueMass(const CCondition& cond, char c) {
     // After the report's terminal conversion every residue is a capital.
     if (c < 'A' || c > 'Z') return 0.0;
@@ -60,8 +64,22 @@ double CBM25Score::Score(CResult& candidate, const CSpectrum& spec) {
 // The matching steps run a hundred times per candidate: they are inlined
 // into the scoring loops (a call's register traffic cost as much as the
 // match itself); _Match and _find_and_match are their callable forms.
-CBM25Score::SpecView CBM25Score::_View(const CSpectrum& spec) const {
+void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
+    // A new generation invalidates every remembered match at once.
+    if (++m_nMemoGen == 0) {
+        for (auto& memo : m_vMemo) std::fill(memo.begin(), memo.end(), MemoEntry{});
+        m_nMemoGen = 1;
+    }
+    m_pMemoSpec[0] = a;
+    m_pMemoSpec[1] = b;
+    for (int k = 0; k < 2; ++k)
+        if (m_pMemoSpec[k] != nullptr && m_vMemo[k].empty()) m_vMemo[k].resize(size_t{1} << kMemoBits);
+}
+
+CBM25Score::SpecView CBM25Score::_View(const CSpectrum& spec) {
     SpecView v;
+    for (int k = 0; k < 2; ++k)
+        if (m_pMemoSpec[k] == &spec) v.memo = m_vMemo[k].data();
     v.peaks = spec.m_vPeaks.data();
     v.n = spec.m_vPeaks.size();
     v.hash = spec.m_vHashTable.data();
@@ -101,21 +119,37 @@ inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double 
 inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const double mz, const CResult& candidate,
                                                                           const SpecView& v, const unsigned int site,
                                                                           const bool prefix) {
-    const int j = _MatchInline(mz, v);
+    int j;
+    double e = 0.0, f = 0.0;
+    MemoEntry* slot = nullptr;
+    uint64_t bits = 0;
+    if (v.memo != nullptr) {
+        std::memcpy(&bits, &mz, sizeof bits);
+        slot = &v.memo[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kMemoBits)];
+    }
+    if (slot != nullptr && slot->gen == m_nMemoGen && slot->key == bits) {
+        j = slot->j;
+        e = slot->e;
+        f = slot->f;
+    } else {
+        j = _MatchInline(mz, v);
+        if (j != NO_PEAK) {
+            const double ppm = std::fabs(v.peaks[j].lfMz - mz) / mz * 1000000;
+            if (ppm > kPpmHigh) {
+                e = kWeightHigh;
+                f = kFactorHigh;
+            } else if (ppm < kPpmLow) {
+                e = kWeightLow;
+                f = kFactorLow;
+            } else {
+                e = std::cos(ppm / kPpmHigh * kPi * 0.5);
+                f = 1 / e;
+            }
+        }
+        if (slot != nullptr) *slot = MemoEntry{bits, m_nMemoGen, j, e, f};
+    }
     if (j == NO_PEAK) return false;
     const CPeak& peak = v.peaks[j];
-    const double ppm = std::fabs(peak.lfMz - mz) / mz * 1000000;
-    double e, f;
-    if (ppm > kPpmHigh) {
-        e = kWeightHigh;
-        f = kFactorHigh;
-    } else if (ppm < kPpmLow) {
-        e = kWeightLow;
-        f = kFactorLow;
-    } else {
-        e = std::cos(ppm / kPpmHigh * kPi * 0.5);
-        f = 1 / e;
-    }
     if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.n, kUnmatched);
     m_vPeakError[j] = std::min(m_vPeakError[j], f);
     if (site == MARKER) return true;

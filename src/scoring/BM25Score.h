@@ -5,6 +5,7 @@
 // enzyme-terminus and run bonuses. One scorer per worker; tables grow with
 // the longest candidate and the largest spectrum and are reused.
 
+#include <cstdint>
 #include <vector>
 
 #include "conditions/Condition.h"
@@ -26,6 +27,14 @@ public:
                          const bool& prefix);
     int _Match(const double& mz, CResult& candidate, const CSpectrum& spec);
 
+    // Lets Score remember, for the spectra a and b (either may be null), which
+    // peak each theoretical m/z matched: a spectrum's report scores hundreds
+    // of peptides that share most of their fragment masses. Valid only while
+    // those spectra stay unchanged; ForgetSpectra ends it. Results are the
+    // same with or without it.
+    void RememberSpectra(const CSpectrum* a, const CSpectrum* b);
+    void ForgetSpectra() { RememberSpectra(nullptr, nullptr); }
+
     static constexpr int NO_PEAK = 2147483647;
     static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);
 
@@ -38,7 +47,16 @@ public:
 private:
     // What matching reads of a spectrum and of the tolerance, gathered once
     // per candidate.
+    // One remembered match: theoretical m/z (its bits), the peak chosen and
+    // its error weight and factor.
+    struct MemoEntry {
+        uint64_t key = 0;
+        uint32_t gen = 0;
+        int j = NO_PEAK;
+        double e = 0.0, f = 0.0;
+    };
     struct SpecView {
+        MemoEntry* memo = nullptr;  // null: nothing is remembered for this spectrum
         const CPeak* peaks = nullptr;
         size_t n = 0;
         const int* hash = nullptr;
@@ -46,7 +64,7 @@ private:
         bool ppm = false;
         double tol = 0.0;
     };
-    SpecView _View(const CSpectrum& spec) const;
+    SpecView _View(const CSpectrum& spec);
     static int _MatchInline(double mz, const SpecView& v);
     bool _FindAndMatchInline(double mz, const CResult& candidate, const SpecView& v, unsigned int site, bool prefix);
     // Saturating term of a relative intensity under the current length ratio.
@@ -56,4 +74,8 @@ private:
     std::vector<double> m_vResidue, m_vPrefix, m_vSuffix;
     // Site entries the last candidate may have written (its length).
     size_t m_nDirtySites = 0;
+    // Direct-mapped match memories of the remembered spectra.
+    std::vector<MemoEntry> m_vMemo[2];
+    const CSpectrum* m_pMemoSpec[2] = {nullptr, nullptr};
+    uint32_t m_nMemoGen = 0;
 };

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "conditions/Condition.h"
+#include "driver/denovo.h"
 #include "graph/CandidateGen.h"
 #include "input/DTAInput.h"
 #include "input/MGFInput.h"
@@ -90,23 +91,7 @@ void Normalise(CCondition& c) {
         const char* label = c.m_nActivationMode == 1 ? "HCD" : c.m_nActivationMode == 2 ? "ETD"
                             : l == 0                  ? "HCD"
                                                       : "ETD";
-        for (CSpectrum& s : c.m_vSpectra[l]) {
-            auto& peaks = s.m_vPeaks;
-            peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
-                                       [](const CPeak& p) { return !(p.lfIntensity > 0.0) || !std::isfinite(p.lfIntensity); }),
-                        peaks.end());
-            double max = 0.0;
-            for (const CPeak& p : peaks) max = std::max(max, p.lfIntensity);
-            for (size_t i = 0; i < peaks.size(); ++i) {
-                CPeak& p = peaks[i];
-                p.nOrder = static_cast<int>(i);
-                s.m_strActivation = label;
-                p.lfKeyMz = p.lfMz;
-                p.nCharge = 0;
-                p.lfLogIntensity = std::log(p.lfIntensity);
-                p.lfIntensity = p.lfIntensity / max;
-            }
-        }
+        for (CSpectrum& s : c.m_vSpectra[l]) NormaliseSpectrum(s, label);
     }
 }
 

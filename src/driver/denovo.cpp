@@ -68,9 +68,18 @@ void PrintProgress(const CCondition& c) {
               << "%\t" << "completed." << std::flush;
 }
 
+std::unique_ptr<CInput> MakeReader(const std::string& type) {
+    if (type == "DTA") return std::make_unique<CDTAInput>();
+    if (type == "MGF") return std::make_unique<CMGFInput>();
+    if (type == "MS2") return std::make_unique<CMS2Input>();
+    return nullptr;
+}
+
+}  // namespace
+
 // Drops peaks whose intensity is not positive (their logarithm is undefined),
 // then sets relative intensity, log intensity, key m/z, order and label.
-void Normalise(CSpectrum& s, const char* label) {
+void NormaliseSpectrum(CSpectrum& s, const char* label) {
     auto& peaks = s.m_vPeaks;
     peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
                                [](const CPeak& p) { return !(p.lfIntensity > 0.0) || !std::isfinite(p.lfIntensity); }),
@@ -87,15 +96,6 @@ void Normalise(CSpectrum& s, const char* label) {
         p.lfIntensity = p.lfIntensity / max;
     }
 }
-
-std::unique_ptr<CInput> MakeReader(const std::string& type) {
-    if (type == "DTA") return std::make_unique<CDTAInput>();
-    if (type == "MGF") return std::make_unique<CMGFInput>();
-    if (type == "MS2") return std::make_unique<CMS2Input>();
-    return nullptr;
-}
-
-}  // namespace
 
 bool WriteRunLog(const std::string& text) {
     std::vector<std::string> kept;
@@ -238,7 +238,7 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
 
     for (size_t l = 0; l < lists; ++l) {
         const char* label = c.m_nActivationMode == 1 ? "HCD" : c.m_nActivationMode == 2 ? "ETD" : (l == 0 ? "HCD" : "ETD");
-        for (CSpectrum& s : c.m_vSpectra[l]) Normalise(s, label);
+        for (CSpectrum& s : c.m_vSpectra[l]) NormaliseSpectrum(s, label);
     }
 }
 

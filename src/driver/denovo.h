@@ -19,6 +19,11 @@ extern std::ostringstream runLog;
 // False when the file could not be written.
 bool WriteRunLog(const std::string& text);
 
+// Drops peaks whose intensity is not a positive number (their logarithm is
+// undefined), then sets each peak's relative intensity, log intensity, key
+// m/z, order and the spectrum's activation label.
+void NormaliseSpectrum(CSpectrum& s, const char* label);
+
 // Splits the dataset's spectra into contiguous ranges, one per worker
 // (chunk = n / T + 1; trailing workers may get empty ranges).
 void DivideRanges(CCondition& c);

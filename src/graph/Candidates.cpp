@@ -57,17 +57,6 @@ bool TextMass(const CCondition& cond, const std::string& text, double& total) {
     return true;
 }
 
-// Path weight plus edge weight, saturated the way the path search sums them:
-// edge weights may themselves be saturated to the int range, and an int sum
-// of two such weights would overflow. Equal to the plain sum whenever that
-// fits in an int.
-int AddWeight(int total, int weight) {
-    const long long sum = static_cast<long long>(total) + weight;
-    if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-    if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-    return static_cast<int>(sum);
-}
-
 }  // namespace
 
 void CNCGraph::GenerateCandidatePeptidevvPath() {

@@ -4,19 +4,6 @@
 #include <cstddef>
 #include <limits>
 
-namespace {
-
-// Path weight plus edge weight, saturated so that extreme edge weights
-// cannot overflow; equal to the plain sum whenever that fits in an int.
-int AddWeight(int total, int weight) {
-    const long long sum = static_cast<long long>(total) + weight;
-    if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-    if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-    return static_cast<int>(sum);
-}
-
-}  // namespace
-
 void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
                                      const std::vector<std::vector<unsigned int>>& successors,
                                      const std::vector<std::vector<int>>& weights,

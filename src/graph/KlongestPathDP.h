@@ -4,9 +4,20 @@
 // candidate continuations and the ranks it has settled. Tables grow with the
 // graph and are reused between searches; nothing is fixed-size.
 
+#include <limits>
 #include <optional>
 #include <queue>
 #include <vector>
+
+// Sum of path and edge weights, saturated to the int range: edge weights may
+// themselves be saturated, and an int sum of two such weights would
+// overflow. Equal to the plain sum whenever that fits in an int.
+inline int AddWeight(int total, int weight) {
+    const long long sum = static_cast<long long>(total) + weight;
+    if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(sum);
+}
 
 struct QueNodeDP {
     int nTotal = 0;    // weight of the whole path from node 0

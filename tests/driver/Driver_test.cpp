@@ -182,3 +182,18 @@ TEST(Driver, ReadSpectra_OneFileEtdSetting_ActivationTwoFileOrderKept) {
     EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "z");
     EXPECT_EQ(c.m_vSpectra[0][0].m_strActivation, "ETD");
 }
+
+TEST(Driver, ReadSpectra_DtaFolderWithTrailingSlash_NamedByFolder) {
+    TempDir dir;
+    WriteFile(dir / "scans/a.dta", "1000.5 2\n300.1 55\n");
+    CCondition c;
+    c.m_strSpecType = "DTA";
+    c.m_strOutPath = "res/";
+    c.m_vSpecPaths = {dir / "scans/"};
+    CDeNovo d;
+    d._ReadSpectra(c, "run", static_cast<unsigned int>(-1));
+    EXPECT_EQ(c.m_strOutDir, "res/run/scans");
+    ASSERT_EQ(c.m_vSpectra.size(), 1u);
+    ASSERT_EQ(c.m_vSpectra[0].size(), 1u);
+    EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "a.dta");
+}

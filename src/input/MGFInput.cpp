@@ -25,30 +25,12 @@ unsigned int CMGFInput::Count(const std::string& path) {
     m_strPath = path;
     m_nTotal = 0;
     m_nCurrent = 0;
-    m_fp = std::fopen(path.c_str(), "r");
-    if (m_fp == nullptr) {
-        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
-        m_bFailed = true;
-        m_reader.Reset(nullptr);
-        return 0;
-    }
-    // The reader does its own buffering.
-    std::setvbuf(m_fp, nullptr, _IONBF, 0);
-    m_reader.Reset(m_fp);
-    const char* line;
-    size_t len;
     unsigned int count = 0;
-    while (m_reader.Next(line, len, textscan::CLineReader::FGETS_PIECE))
-        if (StartsWithBegin(line, len)) ++count;
-    if (std::ferror(m_fp)) {
-        // Opened but unreadable (a folder, an I/O error): nothing to deliver.
-        std::cerr << "[error]\tcannot read spectrum file " << path << std::endl;
+    m_fp = textscan::OpenAndCount(path, m_reader, StartsWithBegin, count);
+    if (m_fp == nullptr) {
         m_bFailed = true;
-        Close();
         return 0;
     }
-    std::rewind(m_fp);
-    m_reader.Reset(m_fp);
     m_nTotal = count;
     return count;
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 namespace textscan {
 
@@ -188,6 +189,36 @@ bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
 int CLineReader::Peek() {
     if (m_nPos < m_nEnd || Fill()) return static_cast<unsigned char>(m_vBuf[m_nPos]);
     return EOF;
+}
+
+FILE* OpenAndCount(const std::string& path, CLineReader& reader, bool (*counts)(const char* line, size_t len),
+                   unsigned int& count) {
+    count = 0;
+    reader.Reset(nullptr);
+    FILE* fp = std::fopen(path.c_str(), "r");
+    if (fp == nullptr) {
+        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        return nullptr;
+    }
+    // The reader does its own buffering.
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+    reader.Reset(fp);
+    const char* line;
+    size_t len;
+    unsigned int n = 0;
+    while (reader.Next(line, len, CLineReader::FGETS_PIECE))
+        if (counts(line, len)) ++n;
+    if (std::ferror(fp)) {
+        // Opened but unreadable (a folder, an I/O error): nothing to deliver.
+        std::cerr << "[error]\tcannot read spectrum file " << path << std::endl;
+        reader.Reset(nullptr);
+        std::fclose(fp);
+        return nullptr;
+    }
+    std::rewind(fp);
+    reader.Reset(fp);
+    count = n;
+    return fp;
 }
 
 }  // namespace textscan

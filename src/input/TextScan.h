@@ -70,4 +70,11 @@ private:
     bool m_bHasNul = false;  // the buffered bytes contain a NUL
 };
 
+// Opens a spectrum file for reader, counts the lines that `counts` accepts
+// (lines as fgets with the 81,960-byte buffer sees them) and rewinds, ready to
+// read. On failure it reports the file on stderr ("[error]\t...") and returns
+// null; count is then 0.
+FILE* OpenAndCount(const std::string& path, CLineReader& reader, bool (*counts)(const char* line, size_t len),
+                   unsigned int& count);
+
 }  // namespace textscan

@@ -200,14 +200,14 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
     if (c.m_vSpecPaths.empty()) return;
 
     // Base name: the file (or DTA folder) name without its folders and
-    // without the part from its last '.'. A folder given with a trailing '/'
-    // is named by its last component, not by the empty text after the '/'
-    // (which would hide the results in a file called ".txt").
-    std::string path0 = c.m_vSpecPaths[0];
-    while (path0.size() > 1 && path0.back() == '/') path0.pop_back();
+    // without the part from its last '.'.
+    const std::string& path0 = c.m_vSpecPaths[0];
     const size_t slash = path0.find_last_of('/');
     std::string base = slash == std::string::npos ? path0 : path0.substr(slash + 1);
     if (size_t dot = base.find_last_of('.'); dot != std::string::npos) base.erase(dot);
+    if (base.empty())
+        std::cerr << "[warning]\tthe spectrum path " << path0 << " ends in '/', so the dataset's results are named \""
+                  << outputName << "/.txt\"" << std::endl;
     c.m_strOutDir = c.m_strOutPath + outputName + "/" + base;
     if (datasetNumber != kNoDataset) std::cout << "output: " << c.m_strOutDir << "\n";
 

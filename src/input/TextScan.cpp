@@ -77,23 +77,33 @@ const char* SkipSpace(const char* p, const char* end) {
 }  // namespace
 
 int Atoi(const char* p, const char* end) {
+    // The C library's atoi is (int)strtol: the value saturates at the range
+    // of long and is then cut to int's width, so "4294967298" gives 2. Files
+    // with such numbers must read the same here as with atoi itself.
     p = SkipSpace(p, end);
     bool neg = false;
     if (p < end && (*p == '+' || *p == '-')) {
         neg = *p == '-';
         ++p;
     }
-    long long v = 0;
+    constexpr unsigned long long kLongMax = static_cast<unsigned long long>(LONG_MAX);
+    unsigned long long v = 0;
     bool over = false;
     for (; p < end && IsDigit(*p); ++p) {
         if (over) continue;
-        v = v * 10 + (*p - '0');
-        if (v > static_cast<long long>(INT_MAX) + 1) over = true;
+        if (v > (kLongMax + 1) / 10) {
+            over = true;
+            continue;
+        }
+        v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (v > kLongMax + 1) over = true;
     }
-    if (neg) v = -v;
-    if (over || v > INT_MAX) return neg ? INT_MIN : INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
+    long l;
+    if (neg)
+        l = over || v > kLongMax ? LONG_MIN : -static_cast<long>(v);
+    else
+        l = over || v > kLongMax ? LONG_MAX : static_cast<long>(v);
+    return static_cast<int>(l);  // modular, as the C library's conversion
 }
 
 double Atof(const char* p, const char* end) {

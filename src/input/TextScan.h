@@ -15,8 +15,8 @@
 
 namespace textscan {
 
-// atoi: leading white space, optional sign, decimal digits; no digits give 0.
-// Values beyond int are clamped to INT_MIN / INT_MAX.
+// atoi as the C library gives it: leading white space, optional sign, decimal
+// digits; no digits give 0; out-of-range values as (int)strtol.
 int Atoi(const char* p, const char* end);
 
 // atof (strtod with leading white space); malformed text gives 0.

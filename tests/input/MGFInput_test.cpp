@@ -198,3 +198,16 @@ TEST(MGFInput, FolderGivenAsFile_ZeroSpectraAndFailed) {
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());
 }
+
+TEST(MGFInput, ChargeBeyondInt_ReadAsAtoiReadsIt) {
+    // atoi gives (int)strtol: 4294967298 = 2^32 + 2 comes out as 2.
+    CTempDir dir;
+    std::string path = dir.Write("k.mgf", Block("big", "400", "CHARGE=4294967298+\n") +
+                                              Block("huge", "400", "CHARGE=99999999999999999999\n"));
+    auto out = ReadAll(path);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].m_nCharge, 2);
+    EXPECT_EQ(out[0].m_lfPrecursorMH, 2 * 400.0 - kProton);
+    EXPECT_EQ(out[1].m_nCharge, -1);  // LONG_MAX cut to 32 bits
+    EXPECT_EQ(out[1].m_lfPrecursorMH, -1 * 400.0 - (-1 - 1) * kProton);
+}

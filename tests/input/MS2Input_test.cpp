@@ -119,3 +119,11 @@ TEST(MS2Input, UnopenableFile_ZeroSpectraAndFailed) {
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());
 }
+
+TEST(MS2Input, ScanBeyondInt_ReadAsAtoiReadsIt) {
+    // 4294967306 = 2^32 + 10: atoi (that is, (int)strtol) gives 10.
+    CTempDir dir;
+    auto out = ReadAll(dir.Write("big.ms2", "S\t4294967306\t4294967306\t500\nZ\t2\t999.5\n100 1\n"));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].m_strTitle, "big.10.10.2.dta");
+}

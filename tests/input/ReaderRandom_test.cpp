@@ -29,11 +29,6 @@ namespace {
 
 constexpr double kProton = 1.00727647012;
 
-int ClampedAtoi(const char* s) {
-    long v = std::strtol(s, nullptr, 10);
-    return static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX));
-}
-
 bool Finite(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
 // Straight reading of the MGF rules with fgets and an 81,960-byte buffer.
@@ -64,7 +59,7 @@ public:
                 size_t len = std::strlen(b);
                 switch (b[0]) {
                     case 'E': closed = true; break;
-                    case 'C': z = len > 7 ? ClampedAtoi(b + 7) : 0; break;
+                    case 'C': z = len > 7 ? std::atoi(b + 7) : 0; break;
                     case 'P': s.m_lfPrecursorMH = len > 8 ? std::atof(b + 8) : 0.0; break;
                     case 'T': {
                         size_t l = len;
@@ -116,7 +111,7 @@ public:
         std::string line;
         while (m_cur < limit && std::getline(m_ifs, line)) {
             if (line.empty() || line[0] != 'S') continue;
-            int scan = ClampedAtoi(line.c_str() + 1);
+            int scan = std::atoi(line.c_str() + 1);
             s.m_vPeaks.clear();
             while (m_ifs.peek() != 'S' && m_ifs.peek() != EOF) {
                 std::getline(m_ifs, line);

@@ -21,18 +21,7 @@ inline bool IsPrint(char c) {
 }  // namespace
 
 unsigned int CMGFInput::Count(const std::string& path) {
-    Close();
-    m_strPath = path;
-    m_nTotal = 0;
-    m_nCurrent = 0;
-    unsigned int count = 0;
-    m_fp = textscan::OpenAndCount(path, m_reader, StartsWithBegin, count);
-    if (m_fp == nullptr) {
-        m_bFailed = true;
-        return 0;
-    }
-    m_nTotal = count;
-    return count;
+    return _Open(path, StartsWithBegin);
 }
 
 unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
@@ -92,20 +81,5 @@ unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         out.push_back(s);
         ++m_nCurrent;
     }
-    if (std::ferror(m_fp) && !m_bFailed) {
-        std::cerr << "[error]\tcannot read spectrum file " << m_strPath << std::endl;
-        m_bFailed = true;
-    }
-    return m_nCurrent - start;
+    return _EndBrowse(start);
 }
-
-bool CMGFInput::Close() {
-    if (m_fp != nullptr) {
-        std::fclose(m_fp);
-        m_fp = nullptr;
-    }
-    m_reader.Reset(nullptr);
-    return true;
-}
-
-CMGFInput::~CMGFInput() { Close(); }

@@ -12,20 +12,10 @@
 #include <cstdio>
 #include <string>
 
-#include "input/Input.h"
-#include "input/TextScan.h"
+#include "input/LineFileInput.h"
 
-class CMGFInput : public CInput {
+class CMGFInput : public CLineFileInput {
 public:
     unsigned int Browse(std::vector<CSpectrum>& out, unsigned int n) override;
     unsigned int Count(const std::string& path) override;
-    bool Close() override;
-    ~CMGFInput() override;
-
-private:
-    FILE* m_fp = nullptr;
-    std::string m_strPath;
-    unsigned int m_nTotal = 0;
-    unsigned int m_nCurrent = 0;
-    textscan::CLineReader m_reader;  // buffered lines of m_fp
 };

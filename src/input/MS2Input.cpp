@@ -17,19 +17,8 @@ bool StartsWithS(const char* line, size_t len) { return len > 0 && line[0] == 'S
 }  // namespace
 
 unsigned int CMS2Input::Count(const std::string& path) {
-    Close();
-    m_strPath = path;
-    m_nTotal = 0;
-    m_nCurrent = 0;
     m_strBaseName = BaseName(path);
-    unsigned int count = 0;
-    m_fp = textscan::OpenAndCount(path, m_reader, StartsWithS, count);
-    if (m_fp == nullptr) {
-        m_bFailed = true;
-        return 0;
-    }
-    m_nTotal = count;
-    return count;
+    return _Open(path, StartsWithS);
 }
 
 unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
@@ -79,20 +68,5 @@ unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         out.push_back(s);
         ++m_nCurrent;
     }
-    if (std::ferror(m_fp) && !m_bFailed) {
-        std::cerr << "[error]\tcannot read spectrum file " << m_strPath << std::endl;
-        m_bFailed = true;
-    }
-    return m_nCurrent - start;
+    return _EndBrowse(start);
 }
-
-bool CMS2Input::Close() {
-    if (m_fp != nullptr) {
-        std::fclose(m_fp);
-        m_fp = nullptr;
-    }
-    m_reader.Reset(nullptr);
-    return true;
-}
-
-CMS2Input::~CMS2Input() { Close(); }

@@ -11,26 +11,18 @@
 #include <sstream>
 #include <string>
 
-#include "input/Input.h"
-#include "input/TextScan.h"
+#include "input/LineFileInput.h"
 
-class CMS2Input : public CInput {
+class CMS2Input : public CLineFileInput {
 public:
     unsigned int Browse(std::vector<CSpectrum>& out, unsigned int n) override;
     unsigned int Count(const std::string& path) override;
-    bool Close() override;
-    ~CMS2Input() override;
 
     // File name of path without folders and without the part from its last
     // '.' ("/x/run1.ms2" and "run1.ms2" give "run1", "noext" stays).
     static std::string BaseName(const std::string& path);
 
 private:
-    FILE* m_fp = nullptr;
-    std::string m_strPath;
-    unsigned int m_nTotal = 0;
-    unsigned int m_nCurrent = 0;
     std::string m_strBaseName;  // file name without folders and extension
-    textscan::CLineReader m_reader;  // buffered lines of m_fp
     std::istringstream m_issZ;       // reused for the Z lines' stream extraction
 };

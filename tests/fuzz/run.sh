@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 out=${FUZZ_OUT:-$root/build-fuzz}
 mkdir -p "$out"
-src="$root/src/input/Spectrum.cpp $root/src/input/TextScan.cpp $root/src/input/MGFInput.cpp \
+src="$root/src/input/Spectrum.cpp $root/src/input/TextScan.cpp $root/src/input/LineFileInput.cpp $root/src/input/MGFInput.cpp \
      $root/src/input/MS2Input.cpp $root/src/input/DTAInput.cpp"
 engine="$src $(ls "$root"/src/conditions/*.cpp "$root"/src/preprocess/*.cpp "$root"/src/graph/*.cpp "$root"/src/scoring/*.cpp)"
 for h in param pipeline; do

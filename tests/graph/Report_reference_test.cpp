@@ -159,14 +159,7 @@ std::string PlainRecord(const CCondition& c, int x, const std::string& title, Qu
     return os.str();
 }
 
-CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
-    CIonType t;
-    t.strName = name;
-    t.nNumber = z;
-    t.bFlag1 = prefix;
-    t.lfValue = offset;
-    return t;
-}
+using testing_residues::Ion;
 
 // A spectrum holding some b/y (or c/z) ions of peptide q, from 5 residues of
 // noise, and a few peaks of equal intensity.

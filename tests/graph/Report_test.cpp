@@ -23,14 +23,7 @@ CPeak Peak(double mz, double intensity) {
     return p;
 }
 
-CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
-    CIonType t;
-    t.strName = name;
-    t.nNumber = z;
-    t.bFlag1 = prefix;
-    t.lfValue = offset;
-    return t;
-}
+using testing_residues::Ion;
 
 void AddCandidate(CNCGraph& g, const std::string& text) {
     CResult r;

@@ -77,14 +77,7 @@ std::map<std::string, std::string> ReadTruth(const std::string& path) {
     return out;
 }
 
-CIonType Ion(const char* name, int z, bool prefix, double offset) {
-    CIonType t;
-    t.strName = name;
-    t.nNumber = z;
-    t.bFlag1 = prefix;
-    t.lfValue = offset;
-    return t;
-}
+using testing_residues::Ion;
 
 // Fraction check: the true peptide scores above 20 reorderings of its
 // residues (C-terminal residue kept) in at least 80 % of the spectra.

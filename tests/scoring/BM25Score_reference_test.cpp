@@ -18,14 +18,7 @@ namespace {
 
 using namespace testing_plain;
 
-CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
-    CIonType t;
-    t.strName = name;
-    t.nNumber = z;
-    t.bFlag1 = prefix;
-    t.lfValue = offset;
-    return t;
-}
+using testing_residues::Ion;
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -41,14 +41,7 @@ CSpectrum Spectrum(std::vector<CPeak> peaks, double mh, const std::string& activ
     return s;
 }
 
-CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
-    CIonType t;
-    t.strName = name;
-    t.nNumber = z;
-    t.bFlag1 = prefix;
-    t.lfValue = offset;
-    return t;
-}
+using testing_residues::Ion;
 
 class BM25Test : public ::testing::Test {
 protected:

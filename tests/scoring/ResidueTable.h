@@ -1,8 +1,9 @@
 #pragma once
-// Test helper: the built-in residue masses filled into a condition record by
+// Test helpers: the built-in residue masses filled into a condition record by
 // hand (letter table, code map and flat code table), as the residue set-up
-// of a parameter read would leave them.
+// of a parameter read would leave them; ion types.
 
+#include <string>
 #include <utility>
 
 #include "conditions/Condition.h"
@@ -22,6 +23,16 @@ inline void FillBuiltInResidues(CCondition& c) {
         {'N', 114.04293}, {'P', 97.05276},  {'Q', 128.05858}, {'R', 156.10111}, {'S', 87.03203},
         {'T', 101.04768}, {'V', 99.06841},  {'W', 186.07931}, {'Y', 163.06333}};
     for (const auto& [code, mass] : table) SetResidue(c, code, mass);
+}
+
+// An ion type as a parameter line "name charge prefix-flag 0 offset" gives it.
+inline CIonType Ion(const std::string& name, int z, bool prefix, double offset) {
+    CIonType t;
+    t.strName = name;
+    t.nNumber = z;
+    t.bFlag1 = prefix;
+    t.lfValue = offset;
+    return t;
 }
 
 }  // namespace testing_residues

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "conditions/OptionTool.h"
+#include "input/ReaderFactory.h"
 
 namespace {
 
@@ -194,10 +195,6 @@ void ReadScalar(const COptionTool& tool, const ScalarKey& k, CCondition& c) {
     }
 }
 
-bool EndsWith(const std::string& s, const std::string& end) {
-    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 CCondition::CCondition() {
@@ -270,9 +267,6 @@ bool CCondition::Read(const std::string& paramFile) {
     if (nPaths == 1 && m_bFolder) {
         std::string& folder = m_vSpecPaths[0];
         if (folder.empty() || folder.back() != '/') folder += '/';
-        const bool ms2 = m_strSpecType == "MS2";
-        const std::string endUpper = ms2 ? "MS2" : "MGF";
-        const std::string endLower = ms2 ? "ms2" : "mgf";
         DIR* dir = opendir(folder.c_str());
         if (dir == nullptr) {
             std::cout << "Error! Cannot open file path: " << folder << std::endl;
@@ -285,8 +279,7 @@ bool CCondition::Read(const std::string& paramFile) {
         // Byte order of the names, so every file system gives the same datasets in the same order.
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            if (name.size() <= 2) continue;
-            if (EndsWith(name, endUpper) || EndsWith(name, endLower)) m_vFiles.push_back(folder + name);
+            if (IsDatasetFileName(name, m_strSpecType)) m_vFiles.push_back(folder + name);
         }
     } else if (!m_vSpecPaths.empty()) {
         m_vFiles.push_back(m_vSpecPaths[0]);

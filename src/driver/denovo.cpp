@@ -14,9 +14,7 @@
 #include <thread>
 
 #include "graph/CandidateGen.h"
-#include "input/DTAInput.h"
-#include "input/MGFInput.h"
-#include "input/MS2Input.h"
+#include "input/ReaderFactory.h"
 #include "preprocess/PreprocessONE.h"
 
 std::mutex mutex;
@@ -66,13 +64,6 @@ void PrintProgress(const CCondition& c) {
     line += "|\t";
     std::cout << line << std::fixed << std::setprecision(2) << 100.0 * static_cast<double>(done) / static_cast<double>(n)
               << "%\t" << "completed." << std::flush;
-}
-
-std::unique_ptr<CInput> MakeReader(const std::string& type) {
-    if (type == "DTA") return std::make_unique<CDTAInput>();
-    if (type == "MGF") return std::make_unique<CMGFInput>();
-    if (type == "MS2") return std::make_unique<CMS2Input>();
-    return nullptr;
 }
 
 }  // namespace
@@ -224,6 +215,8 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
         std::cout << reader->Count(path) << " spectra." << "\n" << std::flush;
         c.m_vSpectra.emplace_back();
         reader->Browse(c.m_vSpectra.back(), CInput::ALL);
+        for (size_t k = 0; k < c.m_vSpectra.back().size(); ++k)
+            c.m_vSpectra.back()[k].m_nIndex = static_cast<unsigned int>(k);
         reader->Close();
         if (reader->Failed()) c.m_bRunFailed.store(true);
     }

@@ -26,6 +26,12 @@ struct CSpectrum {
     std::vector<CPeak> m_vPeaks;    // file order after reading, ascending lfMz after preprocessing
     std::vector<int> m_vHashTable;  // entry k: smallest peak index whose trunc(lfKeyMz) >= k
     std::string m_strActivation;    // "HCD" / "ETD", set by the driver; empty when no peaks
+    // What the file says about the spectrum, when it says it (kept for the
+    // output and for pairing; sequencing does not read them).
+    int m_nScan = -1;                   // scan number; -1: not given
+    double m_lfRetentionTime = -1.0;    // seconds; negative: not given
+    std::string m_strActivationRead;    // "CID", "HCD", "ETD", "ECD", "EThcD"; empty: not given
+    unsigned int m_nIndex = 0;          // 0-based position among the file's MS2 spectra (set by the driver)
 
     // Title order: plain unsigned byte comparison, shorter first on a tie.
     static bool SCANLESS(const CSpectrum& a, const CSpectrum& b) { return a.m_strTitle < b.m_strTitle; }

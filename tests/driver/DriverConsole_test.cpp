@@ -92,7 +92,7 @@ TEST(DriverConsole, UnknownSpectrumType_MessageEmptyResultFile) {
     TempDir dir;
     WriteFile(dir / "x.mgf", Block("x1", "582.31861", "2+"));
     WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nspec_path=1\nspec_path1=" + dir.path() +
-                                     "/x.mgf\nspec_type=mgf\nout_path=res\n");
+                                     "/x.mgf\nspec_type=xyz\nout_path=res\n");
     const auto r = RunVemra({"run.param"}, dir.path());
     const std::string path = dir.path() + "/x.mgf";
     const std::string expectedStart = "[info]\tFILE1 " + path + ":\tfile type error!\n" + path + "\n\n\r\ntime: ";

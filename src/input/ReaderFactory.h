@@ -1,0 +1,16 @@
+#pragma once
+// The reader that serves a "spec_type", and the file names that folder mode
+// takes as datasets of that type.
+
+#include <memory>
+#include <string>
+
+#include "input/Input.h"
+
+// A new reader for the type (compared without regard to case); null when the
+// type names no reader.
+std::unique_ptr<CInput> MakeReader(const std::string& type);
+
+// True when a file called `name` (no folder part) found in a folder-mode
+// folder is a dataset of the type.
+bool IsDatasetFileName(const std::string& name, const std::string& type);

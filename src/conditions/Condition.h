@@ -65,7 +65,10 @@ public:
     CCondition& operator=(const CCondition&) = delete;
 
     // Fills the record from the parameter file. False when folder mode cannot
-    // open its folder. Throws std::runtime_error when the file cannot be opened.
+    // open its folder. Throws std::runtime_error naming the file when it
+    // cannot be read. Problems are reported on stderr with the file and line:
+    // notes and warnings (the run goes on), errors (counted in
+    // m_nParamErrors; the run must not start).
     bool Read(const std::string& paramFile);
 
     // Residue list and code -> mass map from masses and modifications.
@@ -90,19 +93,17 @@ public:
 
     // Loads the known answers from m_strAnsPath.
     void GetCorrectSQ();
-    // Joins the workers' result files of the dataset (prefix m_strOutDir)
-    // into "<prefix>.txt" and removes them. False when anything failed.
-    bool MergeOutput();
 
     std::string m_strOutPath;        // "out_path", always ending in '/' (empty: "./")
     std::string m_strAnsPath;        // "ans_path"; empty: no answer file
     std::vector<CThread> m_vThreads; // one record per worker
-    unsigned int m_nThreadNum = 0;   // 0..8
+    unsigned int m_nThreadNum = 0;   // 1 .. max(8, cores)
+    int m_nBatchSize = 10000;        // "batch_size": spectra read and sequenced at a time
+    int m_nParamErrors = 0;          // errors found in the parameter file
     std::vector<std::string> m_vSpecPaths;
-    std::string m_strSpecType;       // "DTA", "MGF" or "MS2"
+    std::string m_strSpecType;       // "DTA", "MGF" or "MS2" (as listed in kReaderTypes)
     std::vector<std::vector<CSpectrum>> m_vSpectra;  // one list per spectrum path
     std::vector<std::atomic<int>> m_vProgress;       // per worker: index in hand
-    std::atomic<bool> m_bThreadStarted{false};       // start handshake
 
     std::vector<AminoAcid> m_vAminoAcids;
     double m_lfAAMass[26];                 // residue mass by capital letter; 0: not a residue
@@ -121,7 +122,7 @@ public:
     double m_lfMassUpperBound = 0.0;
     std::vector<CIonType> m_vHCDIonTypes;
     std::vector<CIonType> m_vETDIonTypes;
-    std::string m_strActivation;     // "activation_type"
+    std::string m_strActivation;     // "activation_type": "HCD", "ETD" or "CID"
     int m_nActivationMode = 0;       // 1 HCD, 2 ETD, 3 paired; per dataset
 
     std::string m_strEnzymeName;

@@ -1,84 +1,87 @@
 #include "conditions/OptionTool.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
-#include <vector>
-
-#include "conditions/ErrInfo.h"
 
 namespace {
 
-// Copies at most size - 1 characters of src and terminates; nothing when the
-// buffer has no room at all.
-void CopyBounded(char* out, int size, const char* src, std::size_t len) {
-    if (out == nullptr || size <= 0) return;
-    const std::size_t room = static_cast<std::size_t>(size) - 1;
-    if (len > room) len = room;
-    std::memcpy(out, src, len);
-    out[len] = '\0';
-}
-
-void CopyBounded(char* out, int size, const char* src) { CopyBounded(out, size, src, std::strlen(src)); }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-void COptionTool::_GetPrivateProfileString(const std::string& section, const char* key, const char* def,
-                                           char* out, int size, const std::string& fileName) const {
-    CopyBounded(out, size, "");
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "r"));
-    if (!file) {
-        CopyBounded(out, size, def);
-        CErrInfo info;
-        info.m_strClassName = "COptionTool";
-        info.m_strMethodName = "_GetPrivateProfileString";
-        info.m_strDetail = "cannot find the file.";
-        throw std::runtime_error(info.Get());
+COptionTool::COptionTool(const std::string& fileName) : m_strFileName(fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        const int err = errno;
+        throw std::runtime_error("cannot open the parameter file " + fileName + ": " + std::strerror(err));
     }
-
-    const std::string header = "[" + section + "]";
-    const std::size_t keyLen = std::strlen(key);
-    std::vector<char> line(kLineBufferSize, '\0');
-    char* buf = line.data();
-    // fgets stores at most n - 1 characters: kLineBufferSize - 2 per read.
-    const int readSize = kLineBufferSize - 1;
-
-    bool inSection = false;
-    while (std::fgets(buf, readSize, file.get()) != nullptr) {
-        if (std::strncmp(buf, header.c_str(), header.size()) == 0) {
-            inSection = true;
-            break;
-        }
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        m_vLines.push_back(line);
     }
-    if (!inSection) {
-        CopyBounded(out, size, def);
-        return;
-    }
-
-    while (std::fgets(buf, readSize, file.get()) != nullptr) {
-        // strncmp succeeding guarantees buf holds at least keyLen characters,
-        // so buf[keyLen] is inside the string just read (possibly its NUL).
-        if (std::strncmp(buf, key, keyLen) != 0 || buf[keyLen] != '=') continue;
-        std::size_t len = std::strlen(buf);
-        while (len > 0 && (buf[len - 1] == '\r' || buf[len - 1] == '\n')) buf[--len] = '\0';
-        CopyBounded(out, size, buf + keyLen + 1, len - keyLen - 1);
-        return;
-    }
-    CopyBounded(out, size, def);
+    if (in.bad()) throw std::runtime_error("cannot read the parameter file " + fileName);
 }
 
-int COptionTool::_GetPrivateProfileInt(const std::string& section, const char* key, int& def,
-                                       const std::string& fileName) const {
-    std::vector<char> value(kLineBufferSize, '\0');
-    _GetPrivateProfileString(section, key, "", value.data(), kLineBufferSize, fileName);
-    if (value[0] == '\0') return def;
+bool COptionTool::SplitKeyLine(const std::string& line, std::string& key, std::string& value, bool* blanked) {
+    size_t i = 0;
+    const size_t n = line.size();
+    while (i < n && IsBlank(line[i])) ++i;
+    const size_t keyBegin = i;
+    while (i < n && line[i] != '=' && !IsBlank(line[i])) ++i;
+    const size_t keyEnd = i;
+    while (i < n && IsBlank(line[i])) ++i;
+    if (keyEnd == keyBegin || i >= n || line[i] != '=') return false;
+    key.assign(line, keyBegin, keyEnd - keyBegin);
+    const bool blanks = keyBegin != 0 || i != keyEnd || (i + 1 < n && IsBlank(line[i + 1]));
+    size_t vBegin = i + 1, vEnd = n;
+    if (blanks) {
+        while (vBegin < vEnd && IsBlank(line[vBegin])) ++vBegin;
+        while (vEnd > vBegin && IsBlank(line[vEnd - 1])) --vEnd;
+    }
+    value.assign(line, vBegin, vEnd - vBegin);
+    if (blanked) *blanked = blanks;
+    return true;
+}
+
+int COptionTool::_FindLine(const std::string& section, const std::string& key) const {
+    const std::string header = "[" + section + "]";
+    size_t k = 0;
+    while (k < m_vLines.size() && m_vLines[k].compare(0, header.size(), header) != 0) ++k;
+    if (k == m_vLines.size()) return 0;
+    std::string lineKey, value;
+    for (++k; k < m_vLines.size(); ++k) {
+        const std::string& line = m_vLines[k];
+        // The exact form first: it is what almost every line looks like.
+        if (line.size() > key.size() && line[key.size()] == '=' && line.compare(0, key.size(), key) == 0)
+            return static_cast<int>(k + 1);
+        if (SplitKeyLine(line, lineKey, value) && lineKey == key) return static_cast<int>(k + 1);
+    }
+    return 0;
+}
+
+std::string COptionTool::_GetPrivateProfileString(const std::string& section, const std::string& key,
+                                                  const std::string& def, int* line) const {
+    const int found = _FindLine(section, key);
+    if (line) *line = found;
+    if (found == 0) return def;
+    std::string k, value;
+    SplitKeyLine(m_vLines[static_cast<size_t>(found - 1)], k, value);
+    return value;
+}
+
+int COptionTool::_GetPrivateProfileInt(const std::string& section, const std::string& key, int def) const {
+    const std::string value = _GetPrivateProfileString(section, key, "");
+    if (value.empty()) return def;
     // atoi semantics without its undefined behaviour on overflow: strtol, then
     // the same narrowing to int that the C library's atoi performs.
-    return static_cast<int>(std::strtol(value.data(), nullptr, 10));
+    return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+}
+
+bool COptionTool::Has(const std::string& section, const std::string& key) const {
+    return _FindLine(section, key) != 0;
 }

@@ -1,21 +1,24 @@
 #include "driver/denovo.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <memory>
-#include <system_error>
-#include <thread>
 
-#include "graph/CandidateGen.h"
+#include "driver/BatchSequencer.h"
 #include "input/ReaderFactory.h"
-#include "preprocess/PreprocessONE.h"
 
 std::mutex mutex;
 std::condition_variable cond;
@@ -35,38 +38,58 @@ const char* const kBanner[7] = {
     "       ####################################",
 };
 
-// Spectra sequenced in the dataset: the first list, or in paired mode only
-// the positions present in both lists.
-unsigned int SequencedCount(const CCondition& c) {
-    if (c.m_vSpectra.empty()) return 0;
-    size_t n = c.m_vSpectra[0].size();
-    if (c.m_nActivationMode == 3 && c.m_vSpectra.size() >= 2) n = std::min(n, c.m_vSpectra[1].size());
-    return static_cast<unsigned int>(n);
+// Set by RequestStop (possibly from a signal handler): the signal number.
+std::atomic<int> g_nStopSignal{0};
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+std::string Duration(double seconds) {
+    const long long s = static_cast<long long>(std::llround(std::max(0.0, seconds)));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    return buf;
 }
 
-std::string WorkerFileName(const std::string& prefix, int index) {
-    return prefix + "Vemra+_Result.txt." + std::to_string(index);
+// The progress line of a dataset: bar, share done, rate and time left.
+// Shown only on a terminal: a log file gets the summary line instead.
+void PrintProgress(long long done, long long total, double seconds) {
+    static const bool terminal = isatty(STDOUT_FILENO) != 0;
+    if (!terminal || total <= 0) return;
+    done = std::min(done, total);
+    const double share = static_cast<double>(done) / static_cast<double>(total);
+    const int bars = static_cast<int>(std::floor(40.0 * share));
+    std::string line = "\r|" + std::string(static_cast<size_t>(bars), '=') + std::string(static_cast<size_t>(40 - bars), ' ') + "|";
+    char tail[128];
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0.0;
+    std::snprintf(tail, sizeof tail, "\t%6.2f%%\t%.0f spectra/s\t%s left ", 100.0 * share, rate, Duration(left).c_str());
+    std::cout << line << tail << std::flush;
 }
 
-void PrintProgress(const CCondition& c) {
-    long long done = 0;
-    for (size_t t = 0; t < c.m_vThreads.size(); ++t)
-        done += static_cast<long long>(c.m_vProgress[t].load(std::memory_order_relaxed)) -
-                static_cast<long long>(c.m_vThreads[t].m_nBegin) + 1;
-    const long long n = SequencedCount(c);
-    if (n <= 0) return;
-    std::lock_guard<std::mutex> lock(mutex);
-    done = std::min(done, n);
-    const int bars = static_cast<int>(std::floor(40.0 * static_cast<double>(done) / static_cast<double>(n) + 1));
-    std::string line = "\r|";
-    line.append(static_cast<size_t>(std::max(bars, 0)), '=');
-    if (bars <= 39) line.append(static_cast<size_t>(40 - bars), ' ');
-    line += "|\t";
-    std::cout << line << std::fixed << std::setprecision(2) << 100.0 * static_cast<double>(done) / static_cast<double>(n)
-              << "%\t" << "completed." << std::flush;
+// True when the path can be read twice (once to count, once to read): a
+// regular file, or a folder for DTA. Pipes and devices cannot be rewound.
+bool CanReadTwice(const std::string& path, bool folder) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return true;  // the reader reports what is wrong
+    return folder ? S_ISDIR(st.st_mode) || S_ISREG(st.st_mode) : !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISSOCK(st.st_mode);
+}
+
+void Count(CDatasetSummary& s, EUnitStatus status, long long spectra) {
+    switch (status) {
+        case EUnitStatus::Sequenced: s.nSequenced += spectra; break;
+        case EUnitStatus::NoCandidate: s.nNoCandidate += spectra; break;
+        case EUnitStatus::NoPeaks: s.nNoPeaks += spectra; break;
+        case EUnitStatus::OutsideWindow: s.nOutsideWindow += spectra; break;
+        case EUnitStatus::BadPrecursor: s.nBadPrecursor += spectra; break;
+        case EUnitStatus::Stopped: break;
+    }
 }
 
 }  // namespace
+
+void RequestStop(int signal) { g_nStopSignal.store(signal); }
 
 // Drops peaks whose intensity is not positive (their logarithm is undefined),
 // then sets relative intensity, log intensity, key m/z, order and label.
@@ -88,108 +111,72 @@ void NormaliseSpectrum(CSpectrum& s, const char* label) {
     }
 }
 
+void CleanTitle(std::string& title) {
+    for (char& ch : title)
+        if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
+}
+
 bool WriteRunLog(const std::string& text) {
-    std::vector<std::string> kept;
-    {
-        std::ifstream in("denovo.log", std::ios::binary);
-        std::string line;
-        while (in && std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() > 999) break;  // a longer line ends the kept history
-            kept.push_back(line);
-        }
-    }
-    std::ofstream out("denovo.log", std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "[error]\tcannot write the run log denovo.log" << std::endl;
+    const int fd = open("denovo.log", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::cerr << "[warning]\tcannot write the run log denovo.log: " << std::strerror(errno) << std::endl;
         return false;
     }
-    out << text;
-    for (const std::string& l : kept) out << l << '\n';
-    out.close();
-    if (!out) {
-        std::cerr << "[error]\tcannot write the run log denovo.log" << std::endl;
-        return false;
+    // Held while the file is read and rewritten, so a concurrent run waits
+    // instead of overwriting this run's entry with its own copy.
+    flock(fd, LOCK_EX);
+    std::string old;
+    char buf[65536];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) old.append(buf, static_cast<size_t>(n));
+    std::string out = text;
+    size_t pos = 0;
+    while (pos < old.size()) {
+        size_t end = old.find('\n', pos);
+        if (end == std::string::npos) end = old.size();
+        std::string line = old.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > 999) break;  // a longer line ends the kept history
+        out += line;
+        out += '\n';
+        pos = end + 1;
     }
-    return true;
+    bool ok = lseek(fd, 0, SEEK_SET) == 0;
+    for (size_t done = 0; ok && done < out.size();) {
+        const ssize_t n = write(fd, out.data() + done, out.size() - done);
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    ok = ok && ftruncate(fd, static_cast<off_t>(out.size())) == 0;
+    close(fd);
+    if (!ok) std::cerr << "[warning]\tcannot write the run log denovo.log" << std::endl;
+    return ok;
 }
 
-void* _CallBack(void* arg) {
-    CThread& r = *static_cast<CThread*>(arg);
-    CCondition& c = *r.m_pCondition;
-    c.m_bThreadStarted.store(false);
-
-    std::ofstream out(WorkerFileName(c.m_strOutDir, r.m_nIndex), std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "\n[error]\tcannot create the result file " << WorkerFileName(c.m_strOutDir, r.m_nIndex)
-                  << "; the spectra " << r.m_nBegin << " to " << r.m_nEnd << " are not sequenced" << std::endl;
-        c.m_bRunFailed.store(true);
-    } else {
-        // One preprocessor, one graph and one pair of spectrum buffers per
-        // worker, reused for every spectrum of the range.
-        CPreprocessONE pre(&c);
-        CNCGraph graph(&c, r.m_nIndex);
-        CSpectrum first, second;
-        const auto& lists = c.m_vSpectra;
-        for (unsigned int i = r.m_nBegin; i < r.m_nEnd; ++i) {
-            c.m_vProgress[r.m_nIndex].store(static_cast<int>(i), std::memory_order_relaxed);
-            if ((i - r.m_nBegin) % 50 == 0 || i + 1 >= r.m_nEnd) PrintProgress(c);
-            // The copy the activation does not use stays as normalised; it is
-            // only read, so the list entry itself stands in for it.
-            const CSpectrum* pFirst = &first;
-            const CSpectrum* pSecond = &second;
-            switch (c.m_nActivationMode) {
-                case 1:
-                    first = lists[0][i];
-                    pre.PreProcess(first);
-                    pSecond = &lists[0][i];
-                    break;
-                case 2:
-                    second = lists[0][i];
-                    pre.PreProcess(second);
-                    pFirst = &lists[0][i];
-                    break;
-                default:
-                    first = lists[0][i];
-                    pre.PreProcess(first);
-                    second = lists[1][i];
-                    pre.PreProcess(second);
-                    break;
-            }
-            const double mh = pFirst->m_lfPrecursorMH;
-            if (c.m_lfMassLowerBound <= mh && mh <= c.m_lfMassUpperBound)
-                graph.ConstructGraph(*pFirst, *pSecond, out);
-        }
-        out.close();
-        if (!out) {
-            std::cerr << "\n[error]\twriting the result file " << WorkerFileName(c.m_strOutDir, r.m_nIndex)
-                      << " failed" << std::endl;
-            c.m_bRunFailed.store(true);
-        }
-    }
-
-    std::lock_guard<std::mutex> lock(mutex);
-    r.m_bRunning = false;
-    cond.notify_one();
-    return nullptr;
-}
-
-void CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::string& outputName) {
+bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::string& outputName) {
     c.Read(paramFile);
-    c.m_strOutDir = c.m_strOutPath + outputName + "/";
-    std::error_code ec;
-    std::filesystem::create_directories(c.m_strOutDir, ec);
-    if (ec) {
-        std::cerr << "[error]\tcannot create the output folder " << c.m_strOutDir << ": " << ec.message()
-                  << std::endl;
-        c.m_bRunFailed.store(true);
+    if (c.m_nParamErrors > 0) {
+        std::cerr << "[error]\t" << paramFile << ": " << c.m_nParamErrors << " error" << (c.m_nParamErrors > 1 ? "s" : "")
+                  << " in the parameter file; nothing was run" << std::endl;
+        return false;
     }
+    if (c.m_vSpecPaths.empty()) {
+        std::cerr << "[error]\t" << paramFile
+                  << ": no spectrum file is configured; under [file] set spec_path=1 and spec_path1=FILE "
+                     "(run vemra --print-params for a complete parameter file)"
+                  << std::endl;
+        return false;
+    }
+    if (c.m_bFolder && c.m_vFiles.empty()) {
+        if (!c.m_bRunFailed.load())
+            std::cerr << "[error]\tthe folder " << c.m_vSpecPaths[0] << " holds no " << c.m_strSpecType
+                      << " file to sequence" << std::endl;
+        return false;
+    }
+    c.m_strOutDir = c.m_strOutPath + outputName + "/";
+    return m_folder.Open(c.m_strOutDir);
 }
 
-void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const unsigned int& datasetNumber) {
-    c.m_vSpectra.clear();
-    if (c.m_vSpecPaths.empty()) return;
-
+std::string CDeNovo::_DatasetPrefix(CCondition& c, const std::string& outputName, unsigned int datasetNumber) {
     // Base name: the file (or DTA folder) name without its folders and
     // without the part from its last '.'.
     const std::string& path0 = c.m_vSpecPaths[0];
@@ -199,37 +186,80 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
     if (base.empty())
         std::cerr << "[warning]\tthe spectrum path " << path0 << " ends in '/', so the dataset's results are named \""
                   << outputName << "/.txt\"" << std::endl;
-    c.m_strOutDir = c.m_strOutPath + outputName + "/" + base;
-    if (datasetNumber != kNoDataset) std::cout << "output: " << c.m_strOutDir << "\n";
+    else
+        base = m_folder.UniqueBase(base, path0);
+    const std::string prefix = c.m_strOutPath + outputName + "/" + base;
+    if (datasetNumber != kNoDataset) std::cout << "output: " << prefix << "\n";
+    return prefix;
+}
+
+std::unique_ptr<CInput> CDeNovo::_OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count) {
+    const std::string& path = c.m_vSpecPaths[j];
+    count = 0;
+    if (datasetNumber != kNoDataset) std::cout << "[info]\t" << "DATASET " << datasetNumber << "\n";
+    std::cout << "[info]\tFILE" << j + 1 << " " << path << ":\t" << std::flush;
+    std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
+    if (!reader) {
+        std::cout << "\n";
+        std::cerr << "[error]\tspectrum type " << c.m_strSpecType << " has no reader" << std::endl;
+        c.m_bRunFailed.store(true);
+        return nullptr;
+    }
+    if (!CanReadTwice(path, c.m_strSpecType == "DTA")) {
+        std::cout << "\n";
+        std::cerr << "[error]\t" << path
+                  << " is a pipe or a device; spectra are read in two passes, so save them to a file first"
+                  << std::endl;
+        c.m_bRunFailed.store(true);
+        return nullptr;
+    }
+    count = reader->Count(path);
+    std::cout << count << " spectra." << "\n" << std::flush;
+    if (reader->Failed() && count == 0) {
+        c.m_bRunFailed.store(true);
+        return nullptr;
+    }
+    return reader;
+}
+
+void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const unsigned int& datasetNumber) {
+    c.m_vSpectra.clear();
+    if (c.m_vSpecPaths.empty()) return;
+    c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
 
     for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j) {
-        const std::string& path = c.m_vSpecPaths[j];
-        if (datasetNumber != kNoDataset) std::cout << "[info]\t" << "DATASET " << datasetNumber << "\n";
-        std::cout << "[info]\tFILE" << j + 1 << " " << path << ":\t";
-        std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
-        if (!reader) {
-            std::cout << "file type error!" << "\n" << path << "\n" << std::flush;
-            c.m_bRunFailed.store(true);
-            return;
-        }
-        std::cout << reader->Count(path) << " spectra." << "\n" << std::flush;
+        unsigned int count = 0;
+        std::unique_ptr<CInput> reader = _OpenSpectra(c, j, datasetNumber, count);
         c.m_vSpectra.emplace_back();
+        if (!reader) continue;
         reader->Browse(c.m_vSpectra.back(), CInput::ALL);
-        for (size_t k = 0; k < c.m_vSpectra.back().size(); ++k)
-            c.m_vSpectra.back()[k].m_nIndex = static_cast<unsigned int>(k);
         reader->Close();
         if (reader->Failed()) c.m_bRunFailed.store(true);
+        for (size_t k = 0; k < c.m_vSpectra.back().size(); ++k)
+            c.m_vSpectra.back()[k].m_nIndex = static_cast<unsigned int>(k);
     }
 
     const size_t lists = c.m_vSpectra.size();
     if (lists >= 2) {
         for (auto& list : c.m_vSpectra) std::sort(list.begin(), list.end(), CSpectrum::SCANLESS);
         c.m_nActivationMode = 3;
-        if (c.m_vSpectra[0].size() != c.m_vSpectra[1].size()) {
-            const size_t a = c.m_vSpectra[0].size(), b = c.m_vSpectra[1].size();
+        const size_t a = c.m_vSpectra[0].size(), b = c.m_vSpectra[1].size();
+        if (a != b)
             std::cout << "[info]\t" << (a > b ? a - b : b - a) << " spectra left unpaired (" << a << " HCD, " << b
                       << " ETD); only the first " << std::min(a, b) << " positions are sequenced." << "\n";
+        // Files swapped or from different runs pair unrelated spectra.
+        size_t disagree = 0;
+        const size_t n = std::min(a, b);
+        for (size_t i = 0; i < n; ++i) {
+            const CSpectrum& h = c.m_vSpectra[0][i];
+            const CSpectrum& e = c.m_vSpectra[1][i];
+            if (h.m_nCharge != e.m_nCharge ||
+                !(std::fabs(h.m_lfPrecursorMH - e.m_lfPrecursorMH) <= c.CalcPeptideMassDeviation(h.m_lfPrecursorMH)))
+                ++disagree;
         }
+        if (n > 0 && disagree * 2 > n)
+            std::cerr << "[warning]\tthe HCD and ETD spectra disagree in charge or precursor at " << disagree << " of "
+                      << n << " positions; are the two files of the same run, HCD first?" << std::endl;
     } else {
         c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
     }
@@ -237,31 +267,138 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
 
     for (size_t l = 0; l < lists; ++l) {
         const char* label = c.m_nActivationMode == 1 ? "HCD" : c.m_nActivationMode == 2 ? "ETD" : (l == 0 ? "HCD" : "ETD");
-        for (CSpectrum& s : c.m_vSpectra[l]) NormaliseSpectrum(s, label);
+        for (CSpectrum& s : c.m_vSpectra[l]) {
+            CleanTitle(s.m_strTitle);
+            NormaliseSpectrum(s, label);
+        }
     }
 }
 
-void DivideRanges(CCondition& c) {
-    const unsigned int n = SequencedCount(c);
-    const unsigned int T = static_cast<unsigned int>(c.m_vThreads.size());
-    if (T == 0) return;
-    const unsigned int chunk = n / T + 1;
-    for (unsigned int t = 0; t < T; ++t) {
-        CThread& w = c.m_vThreads[t];
-        w.m_nBegin = std::min(t * chunk, n);
-        w.m_nEnd = std::min(w.m_nBegin + chunk, n);
-        c.m_vProgress[t].store(static_cast<int>(w.m_nBegin));
+bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
+                          CDatasetSummary& summary) {
+    const auto start = Clock::now();
+    const bool paired = c.m_vSpecPaths.size() >= 2;
+    summary = CDatasetSummary();
+    for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j)
+        summary.strDataset += (j ? " + " : "") + c.m_vSpecPaths[j];
+
+    // Paired spectra are matched by title order, so both files are read
+    // whole; a single file is read and sequenced a batch at a time.
+    std::unique_ptr<CInput> reader;
+    long long total = 0;
+    if (paired) {
+        _ReadSpectra(c, outputName, datasetNumber);
+        total = static_cast<long long>(std::min(c.m_vSpectra[0].size(), c.m_vSpectra[1].size()));
+        summary.nRead = static_cast<long long>(c.m_vSpectra[0].size() + c.m_vSpectra[1].size());
+        summary.nUnpaired = summary.nRead - 2 * total;
+    } else {
+        c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
+        c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
+        unsigned int count = 0;
+        reader = _OpenSpectra(c, 0, datasetNumber, count);
+        total = count;
     }
+    summary.strMode = c.m_nActivationMode == 3 ? "HCD+ETD" : c.m_nActivationMode == 2 ? "ETD" : "HCD";
+    const std::string prefix = c.m_strOutDir;
+    const std::string target = prefix + ".txt";
+    const bool readable = paired ? !c.m_vSpectra[0].empty() || !c.m_vSpectra[1].empty() || !c.m_bRunFailed.load()
+                                 : reader != nullptr;
+    if (!readable) {
+        // Nothing new to write: an earlier result file stays as it was.
+        std::cerr << "[error]\tno spectrum of " << summary.strDataset << " could be read; no result file was written"
+                  << std::endl;
+        return true;
+    }
+
+    const std::string base = prefix.substr(prefix.find_last_of('/') + 1);
+    m_folder.RemoveLeftovers(base);
+    const std::string temp = COutputFolder::TempName(target);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        std::cerr << "[error]\tcannot create the result file " << temp << ": " << std::strerror(errno) << std::endl;
+        c.m_bRunFailed.store(true);
+        return true;
+    }
+
+    CBatchSequencer sequencer(c);
+    std::vector<CWorkUnit> units;
+    const size_t batch = static_cast<size_t>(c.m_nBatchSize);
+    long long done = 0;
+    auto progress = [&](size_t inBatch) {
+        PrintProgress(done + static_cast<long long>(inBatch), total, SecondsSince(start));
+    };
+    bool stopped = false;
+    auto sequence = [&](long long spectraPerUnit) {
+        sequencer.Run(units, &g_nStopSignal, progress);
+        for (size_t i = 0; i < units.size(); ++i) {
+            const std::string& rec = sequencer.m_vRecords[i];
+            out.write(rec.data(), static_cast<std::streamsize>(rec.size()));
+            Count(summary, sequencer.m_vStatus[i], spectraPerUnit);
+        }
+        done += static_cast<long long>(units.size());
+        stopped = g_nStopSignal.load() != 0;
+    };
+
+    if (paired) {
+        for (long long first = 0; first < total && !stopped; first += static_cast<long long>(batch)) {
+            units.clear();
+            const long long last = std::min(total, first + static_cast<long long>(batch));
+            for (long long i = first; i < last; ++i)
+                units.push_back({&c.m_vSpectra[0][static_cast<size_t>(i)], &c.m_vSpectra[1][static_cast<size_t>(i)], i});
+            sequence(2);
+        }
+    } else {
+        c.m_vSpectra.assign(1, std::vector<CSpectrum>());
+        std::vector<CSpectrum>& list = c.m_vSpectra[0];
+        const char* label = c.m_nActivationMode == 2 ? "ETD" : "HCD";
+        long long index = 0;
+        while (!stopped) {
+            list.clear();
+            if (reader->Browse(list, static_cast<unsigned int>(batch)) == 0) break;
+            units.clear();
+            for (CSpectrum& s : list) {
+                s.m_nIndex = static_cast<unsigned int>(index);
+                CleanTitle(s.m_strTitle);
+                NormaliseSpectrum(s, label);
+                units.push_back({&s, nullptr, index++});
+            }
+            summary.nRead += static_cast<long long>(units.size());
+            sequence(1);
+        }
+        reader->Close();
+        if (reader->Failed()) c.m_bRunFailed.store(true);
+        c.m_vSpectra.clear();
+    }
+    if (!stopped) stopped = g_nStopSignal.load() != 0;
+    out.close();
+    if (stopped) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    if (!out) {
+        std::cerr << "[error]\twriting the result file " << temp << " failed" << std::endl;
+        c.m_bRunFailed.store(true);
+        return true;
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec)) std::cout << "[info]\tthe earlier results " << target << " are replaced\n";
+    if (!COutputFolder::Commit(temp, target)) {
+        c.m_bRunFailed.store(true);
+        return true;
+    }
+    summary.strResultFile = target;
+    summary.lfSeconds = SecondsSince(start);
+    return true;
 }
 
-bool CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputName) {
+int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputName) {
     if (isatty(STDOUT_FILENO)) std::cout << "\033[2J\033[H";
     for (const char* line : kBanner) std::cout << line << std::endl;
     std::cout << std::endl;
 
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     CCondition c;
-    _ReadData(c, paramFile, outputName);
+    if (!_ReadData(c, paramFile, outputName)) return 1;
 
     if (!c.m_strAnsPath.empty()) {
         if (!std::ifstream(c.m_strAnsPath)) {
@@ -271,52 +408,52 @@ bool CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputN
         c.GetCorrectSQ();
     }
 
-    for (size_t i = 0; i < c.m_vFiles.size(); ++i) {
+    CDatasetSummary total;
+    total.strDataset = paramFile;
+    bool interrupted = false;
+    for (size_t i = 0; i < c.m_vFiles.size() && !interrupted; ++i) {
         unsigned int datasetNumber = kNoDataset;
         if (c.m_bFolder) {
             c.m_vSpecPaths.assign(1, c.m_vFiles[i]);
             datasetNumber = static_cast<unsigned int>(i + 1);
         }
-        _ReadSpectra(c, outputName, datasetNumber);
-
-        DivideRanges(c);
-
-        // Start the workers one after another; a worker that cannot be
-        // started has its range run here, so nothing is waited for in vain.
-        std::vector<std::thread> workers;
-        for (unsigned int t = 0; t < c.m_vThreads.size(); ++t) {
-            CThread& w = c.m_vThreads[t];
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                w.m_bRunning = true;
+        CDatasetSummary summary;
+        interrupted = !_RunDataset(c, outputName, datasetNumber, summary);
+        if (isatty(STDOUT_FILENO)) std::cout << "\n";
+        if (interrupted) break;
+        std::cout << "[info]\t" << summary.Text() << "\n";
+        if (!summary.strResultFile.empty()) {
+            const std::string jsonPath = c.m_strOutDir + ".summary.json";
+            std::ofstream json(jsonPath, std::ios::trunc);
+            json << summary.Json();
+            json.close();
+            if (!json) {
+                std::cerr << "[error]\tcannot write " << jsonPath << std::endl;
+                c.m_bRunFailed.store(true);
             }
-            c.m_bThreadStarted.store(true);
-            try {
-                workers.emplace_back(_CallBack, &w);
-            } catch (const std::system_error& e) {
-                std::cerr << "\n[warning]\tcannot start worker " << t << " (" << e.what()
-                          << "); its spectra are sequenced by the main thread" << std::endl;
-                _CallBack(&w);
-            }
-            while (c.m_bThreadStarted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::cout << "[info]\tresults: " << summary.strResultFile << " (summary: " << jsonPath << ")\n";
         }
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            cond.wait(lock, [&c] {
-                return std::none_of(c.m_vThreads.begin(), c.m_vThreads.end(),
-                                    [](const CThread& w) { return w.m_bRunning; });
-            });
-        }
-        for (std::thread& th : workers) th.join();
-
-        if (!c.m_vSpecPaths.empty() && !c.MergeOutput()) c.m_bRunFailed.store(true);
-        std::cout << "\n";
+        runLog << summary.LogLine() << "\n";
+        total.Add(summary);
     }
 
-    const auto end = std::chrono::steady_clock::now();
-    const double seconds =
-        static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count()) / 1000.0;
-    std::cout << "\r\n" << "time: " << seconds << " seconds" << "\n" << std::flush;
+    const double seconds = SecondsSince(start);
+    if (interrupted) {
+        const int sig = g_nStopSignal.load();
+        std::cerr << "\n[error]\tthe run was interrupted (signal " << sig
+                  << "); the results of the dataset in hand were removed" << std::endl;
+        runLog << "interrupted after " << seconds << " seconds\n";
+        return 128 + sig;
+    }
+
+    std::cout << "\r\n" << "time: " << std::fixed << std::setprecision(2) << seconds << " seconds" << "\n";
+    std::cout.unsetf(std::ios::floatfield);
+    std::cout << std::setprecision(6);
+    if (c.m_vFiles.size() > 1) std::cout << "[info]\trun: " << total.Text() << "\n";
+    if (total.nRead > 0 && seconds > 0)
+        std::cout << "[info]\t" << static_cast<long long>(std::llround(static_cast<double>(total.nRead) / seconds))
+                  << " spectra per second\n";
+    std::cout << std::flush;
 
     c.m_strOutDir = c.m_strOutPath + outputName + "/";
     std::ofstream timeFile(c.m_strOutDir + "time.txt", std::ios::trunc);
@@ -329,5 +466,5 @@ bool CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputN
         c.m_bRunFailed.store(true);
     }
     runLog << "time=" << seconds << "\n";
-    return !c.m_bRunFailed.load();
+    return c.m_bRunFailed.load() ? 1 : 0;
 }

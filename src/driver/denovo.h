@@ -1,22 +1,28 @@
 #pragma once
-// The run driver: parameters, datasets, worker threads, merge, timing and
-// the run log.
+// The run driver: parameters, datasets read and sequenced batch by batch by
+// worker threads, result files written whole, per-dataset summaries, timing
+// and the run log.
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 
 #include "conditions/Condition.h"
+#include "driver/DatasetSummary.h"
+#include "driver/OutputFolder.h"
+#include "input/Input.h"
 
-// Guards the progress line, the workers' running flags and the driver's wait.
+// Guards the driver's wait for the workers of a batch.
 extern std::mutex mutex;
 extern std::condition_variable cond;
 // The run's log text; main puts it at the top of "denovo.log".
 extern std::ostringstream runLog;
 
-// Puts text at the top of "denovo.log", older entries after it.
-// False when the file could not be written.
+// Puts text at the top of "denovo.log", older entries after it, holding an
+// exclusive lock on the file so that concurrent runs keep each other's
+// entries. A log that cannot be written is a warning: false, after it.
 bool WriteRunLog(const std::string& text);
 
 // Drops peaks whose intensity is not a positive number (their logarithm is
@@ -24,21 +30,42 @@ bool WriteRunLog(const std::string& text);
 // m/z, order and the spectrum's activation label.
 void NormaliseSpectrum(CSpectrum& s, const char* label);
 
-// Splits the dataset's spectra into contiguous ranges, one per worker
-// (chunk = n / T + 1; trailing workers may get empty ranges).
-void DivideRanges(CCondition& c);
+// Replaces the characters that would break a result file's layout (tab, CR,
+// LF) in a title by spaces.
+void CleanTitle(std::string& title);
 
-// Worker thread body; arg is the worker's CThread.
-void* _CallBack(void* arg);
+// Asks a running search to stop: the workers finish the spectrum in hand,
+// partial results are removed and DenovoRun returns 128 + signal. Safe to
+// call from a signal handler.
+void RequestStop(int signal);
 
 class CDeNovo {
 public:
     virtual ~CDeNovo() = default;
-    // Runs one whole search. Returns false when the run finished but could
-    // not read an input or write an output. Throws std::runtime_error when
-    // the parameter file cannot be opened.
-    bool DenovoRun(const std::string& paramFile, const std::string& outputName);
+    // Runs one whole search. Returns the exit status: 0 when all work was
+    // done; 1 when the parameter file has errors (nothing is run), or when
+    // the run finished but could not read an input or write an output;
+    // 128 + the signal when it was interrupted. Throws std::runtime_error
+    // when the parameter file cannot be read.
+    int DenovoRun(const std::string& paramFile, const std::string& outputName);
 
-    void _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
+    // Reads the parameters; false when they forbid a run (errors reported).
+    bool _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
+    // Reads a whole dataset into cond.m_vSpectra (one list per spectrum
+    // path; two lists are sorted by title and paired by position), sets the
+    // activation mode and the dataset's result prefix in cond.m_strOutDir.
     void _ReadSpectra(CCondition& cond, const std::string& outputName, const unsigned int& datasetNumber);
+
+private:
+    // Result prefix of the dataset (output folder + unique base name); prints
+    // the "output: " line in folder mode.
+    std::string _DatasetPrefix(CCondition& c, const std::string& outputName, unsigned int datasetNumber);
+    // Opens the j-th spectrum path of the dataset, prints its FILE line and
+    // counts its spectra. Null (run marked failed) when it cannot be read.
+    std::unique_ptr<CInput> _OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count);
+    // Sequences one dataset into its result file; false when interrupted.
+    bool _RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
+                     CDatasetSummary& summary);
+
+    COutputFolder m_folder;
 };

@@ -131,6 +131,15 @@ public:
 
     CStageTimes* m_pTimes = nullptr;  // null: no timing
 
+    // Set by a caller that hands the spectra over itself: the spectra as read
+    // and normalised that candidates are scored against (null: not used by
+    // the mode) and the record's number (S<number>). When m_nRecordNumber is
+    // negative, both are looked up in the condition's spectrum lists at this
+    // worker's progress position instead.
+    const CSpectrum* m_pScoreFirst = nullptr;
+    const CSpectrum* m_pScoreSecond = nullptr;
+    long long m_nRecordNumber = -1;
+
 private:
     // Scratch reused between spectra.
     std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;

@@ -30,11 +30,10 @@ void AppendScore(std::string& out, double v) {
     if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
 }
 
-// Copy of the spectrum list entry, or an empty spectrum when the entry does
-// not exist (a paired dataset whose second list is shorter).
-void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out) {
-    if (list < c.m_vSpectra.size() && x >= 0 && static_cast<size_t>(x) < c.m_vSpectra[list].size()) {
-        out = c.m_vSpectra[list][static_cast<size_t>(x)];
+// Copy of a given spectrum with its hash table rebuilt, or an empty spectrum.
+void CopyGiven(const CSpectrum* in, CSpectrum& out) {
+    if (in != nullptr) {
+        out = *in;
         if (!out.m_vPeaks.empty()) out.Create_Hash_Table();
     } else {
         out.m_strTitle.clear();
@@ -44,6 +43,13 @@ void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out)
         out.m_vHashTable.clear();
         out.m_strActivation.clear();
     }
+}
+
+// Copy of the spectrum list entry, or an empty spectrum when the entry does
+// not exist (a paired dataset whose second list is shorter).
+void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out) {
+    const bool present = list < c.m_vSpectra.size() && x >= 0 && static_cast<size_t>(x) < c.m_vSpectra[list].size();
+    CopyGiven(present ? &c.m_vSpectra[list][static_cast<size_t>(x)] : nullptr, out);
 }
 
 }  // namespace
@@ -62,12 +68,18 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
 
     long long x = 0;
-    if (m_nThreadId >= 0 && static_cast<size_t>(m_nThreadId) < c.m_vProgress.size())
-        x = c.m_vProgress[static_cast<size_t>(m_nThreadId)].load(std::memory_order_relaxed);
     const int mode = c.m_nActivationMode;
-    if (mode == 1 || mode == 3) CopySpectrum(c, 0, x, m_ScoreSpecA);
-    if (mode == 2) CopySpectrum(c, 0, x, m_ScoreSpecB);
-    if (mode == 3) CopySpectrum(c, 1, x, m_ScoreSpecB);
+    if (m_nRecordNumber >= 0) {
+        x = m_nRecordNumber;
+        CopyGiven(m_pScoreFirst, m_ScoreSpecA);
+        CopyGiven(m_pScoreSecond, m_ScoreSpecB);
+    } else {
+        if (m_nThreadId >= 0 && static_cast<size_t>(m_nThreadId) < c.m_vProgress.size())
+            x = c.m_vProgress[static_cast<size_t>(m_nThreadId)].load(std::memory_order_relaxed);
+        if (mode == 1 || mode == 3) CopySpectrum(c, 0, x, m_ScoreSpecA);
+        if (mode == 2) CopySpectrum(c, 0, x, m_ScoreSpecB);
+        if (mode == 3) CopySpectrum(c, 1, x, m_ScoreSpecB);
+    }
 
     m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);

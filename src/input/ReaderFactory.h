@@ -7,6 +7,10 @@
 
 #include "input/Input.h"
 
+// The spectrum types, "|"-separated, as the parameter file may name them
+// (in any case).
+inline constexpr const char* kReaderTypes = "DTA|MGF|MS2";
+
 // A new reader for the type (compared without regard to case); null when the
 // type names no reader.
 std::unique_ptr<CInput> MakeReader(const std::string& type);

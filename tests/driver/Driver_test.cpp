@@ -16,71 +16,7 @@ namespace {
 
 const char* kBannerTop = "       ####################################\n";
 
-// A CCondition with T worker records, as Read would make them.
-void MakeWorkers(CCondition& c, unsigned int T) {
-    c.m_nThreadNum = T;
-    c.m_vThreads.clear();
-    for (unsigned int t = 0; t < T; ++t) c.m_vThreads.push_back(CThread{&c, static_cast<int>(t), false, 0, 0});
-    c.m_vProgress = std::vector<std::atomic<int>>(T);
-}
-
-std::vector<std::pair<unsigned, unsigned>> Ranges(unsigned n, unsigned T, int mode = 1, unsigned n2 = 0) {
-    CCondition c;
-    MakeWorkers(c, T);
-    c.m_nActivationMode = mode;
-    c.m_vSpectra.assign(1, std::vector<CSpectrum>(n));
-    if (mode == 3) c.m_vSpectra.push_back(std::vector<CSpectrum>(n2));
-    DivideRanges(c);
-    std::vector<std::pair<unsigned, unsigned>> r;
-    for (const CThread& w : c.m_vThreads) r.emplace_back(w.m_nBegin, w.m_nEnd);
-    return r;
-}
-
 }  // namespace
-
-TEST(Driver, DivideRanges_TenOnFour_ContiguousChunksOfThree) {
-    using R = std::vector<std::pair<unsigned, unsigned>>;
-    EXPECT_EQ(Ranges(10, 4), (R{{0, 3}, {3, 6}, {6, 9}, {9, 10}}));
-    EXPECT_EQ(Ranges(8, 4), (R{{0, 3}, {3, 6}, {6, 8}, {8, 8}}));
-    EXPECT_EQ(Ranges(2, 4), (R{{0, 1}, {1, 2}, {2, 2}, {2, 2}}));
-    EXPECT_EQ(Ranges(5, 0), R{});
-    // Paired lists of different lengths: only positions present in both.
-    EXPECT_EQ(Ranges(5, 2, 3, 3), (R{{0, 2}, {2, 3}}));
-}
-
-TEST(Driver, MergeOutput_JoinsWorkerFilesInOrderAndRemovesThem) {
-    TempDir dir;
-    CCondition c;
-    MakeWorkers(c, 3);
-    c.m_strOutDir = dir / "sample";
-    WriteFile(dir / "sampleVemra+_Result.txt.0", "S1\ta\t\nP1\tPEPK\t3\t\n\n");
-    WriteFile(dir / "sampleVemra+_Result.txt.1", "");
-    WriteFile(dir / "sampleVemra+_Result.txt.2", "S3\tc\t\n\nS4\td\t");  // no newline at the end
-    WriteFile(dir / "sample.txt", "old results that must disappear\n");
-    ASSERT_TRUE(c.MergeOutput());
-    EXPECT_EQ(ReadFile(dir / "sample.txt"), "S1\ta\t\nP1\tPEPK\t3\t\n\nS3\tc\t\n\nS4\td\t\n");
-    for (int t = 0; t < 3; ++t) EXPECT_FALSE(Exists(dir / ("sampleVemra+_Result.txt." + std::to_string(t))));
-}
-
-TEST(Driver, MergeOutput_NoWorkers_EmptyDatasetFile) {
-    TempDir dir;
-    CCondition c;
-    c.m_strOutDir = dir / "x";
-    ASSERT_TRUE(c.MergeOutput());
-    EXPECT_TRUE(Exists(dir / "x.txt"));
-    EXPECT_EQ(ReadFile(dir / "x.txt"), "");
-}
-
-TEST(Driver, MergeOutput_TargetNotCreatable_KeepsWorkerFiles) {
-    TempDir dir;
-    CCondition c;
-    MakeWorkers(c, 1);
-    c.m_strOutDir = dir / "sub";
-    WriteFile(dir / "subVemra+_Result.txt.0", "S1\ta\t\n\n");
-    std::filesystem::create_directory(dir / "sub.txt");  // a folder where the file should go
-    EXPECT_FALSE(c.MergeOutput());
-    EXPECT_EQ(ReadFile(dir / "subVemra+_Result.txt.0"), "S1\ta\t\n\n");
-}
 
 TEST(Driver, Run_WrongArgumentCount_UsageAndStatus2AndNoFiles) {
     TempDir dir;
@@ -97,14 +33,14 @@ TEST(Driver, Run_MissingParameterFile_MessageAndStatus1) {
     TempDir dir;
     auto r = RunVemra({"nope.param"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\t  at COptionTool::_GetPrivateProfileString() cannot find the file.\n\n"),
-              std::string::npos);
+    EXPECT_NE(r.err.find("[error]\tcannot open the parameter file nope.param: "), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir / "denovo.log"));
 }
 
-TEST(Driver, Run_NoSpectra_BannerTimeLineTimeFileAndRunLog) {
+TEST(Driver, Run_BannerTimeLineTimeFileAndRunLog) {
     TempDir dir;
-    WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nout_path=res\n");
+    WriteFile(dir / "x.mgf", "BEGIN IONS\nTITLE=t\nPEPMASS=500\n100 4\nEND IONS\n");
+    WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nspec_path=1\nspec_path1=x.mgf\nspec_type=MGF\nout_path=res\n");
     WriteFile(dir / "denovo.log", "time=1.5\r\nolder entry\n");
     auto r = RunVemra({"run.param", "myrun"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
@@ -117,7 +53,8 @@ TEST(Driver, Run_NoSpectra_BannerTimeLineTimeFileAndRunLog) {
     EXPECT_NE(timeTxt.find("seconds\n"), std::string::npos);
     EXPECT_EQ(timeTxt.find(" seconds"), std::string::npos);
     const std::string log = ReadFile(dir / "denovo.log");
-    EXPECT_EQ(log.rfind("time=", 0), 0u);
+    EXPECT_EQ(log.rfind("dataset=x.mgf\tread=1\tsequenced=0\t", 0), 0u) << log;
+    EXPECT_NE(log.find("\ntime="), std::string::npos);
     EXPECT_NE(log.find("\ntime=1.5\nolder entry\n"), std::string::npos) << log;
 }
 

@@ -1,0 +1,129 @@
+#include "driver/BatchSequencer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "driver/denovo.h"
+#include "graph/CandidateGen.h"
+#include "preprocess/PreprocessONE.h"
+
+void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop) {
+    m_pUnits = &units;
+    m_pStop = stop;
+    m_vRecords.assign(units.size(), std::string());
+    m_vStatus.assign(units.size(), EUnitStatus::Stopped);
+    m_nNext.store(0);
+    m_nDone.store(0);
+    const size_t threads = std::max<size_t>(1, m_cond.m_vThreads.size());
+    // Small chunks keep the workers even; a chunk is still large enough that
+    // taking one costs nothing next to sequencing it.
+    m_nChunk = std::clamp<size_t>(units.size() / (threads * 8), 1, 16);
+    m_vWorkers.clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        m_nRunning = static_cast<int>(threads);
+    }
+    for (size_t t = 0; t < threads; ++t) {
+        try {
+            m_vWorkers.emplace_back(&CBatchSequencer::_Work, this, static_cast<int>(t));
+        } catch (const std::system_error& e) {
+            // A worker that cannot be started: its share is taken by the
+            // others (or by this thread when none started).
+            std::cerr << "\n[warning]\tcannot start worker " << t << " (" << e.what() << ")" << std::endl;
+            if (t == 0) {
+                _Work(0);
+            } else {
+                std::lock_guard<std::mutex> lock(mutex);
+                --m_nRunning;
+                cond.notify_all();
+            }
+        }
+    }
+}
+
+bool CBatchSequencer::_WaitSome() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cond.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_nRunning == 0; });
+}
+
+void CBatchSequencer::_Finish() {
+    for (std::thread& th : m_vWorkers) th.join();
+    m_vWorkers.clear();
+}
+
+void CBatchSequencer::_Work(int index) {
+    const CCondition& c = m_cond;
+    const std::vector<CWorkUnit>& units = *m_pUnits;
+    // One preprocessor, one graph and one pair of spectrum buffers per
+    // worker, reused for every spectrum it takes.
+    CPreprocessONE pre(&c);
+    CNCGraph graph(&c, index);
+    CSpectrum first, second;
+    std::ostringstream out;
+    const int mode = c.m_nActivationMode;
+    for (;;) {
+        if (m_pStop != nullptr && m_pStop->load() != 0) break;
+        const size_t begin = m_nNext.fetch_add(m_nChunk);
+        if (begin >= units.size()) break;
+        const size_t end = std::min(units.size(), begin + m_nChunk);
+        for (size_t i = begin; i < end; ++i) {
+            const CWorkUnit& u = units[i];
+            const CSpectrum& a = *u.pFirst;
+            EUnitStatus status;
+            if (a.m_nCharge <= 0 || !std::isfinite(a.m_lfPrecursorMH) || !(a.m_lfPrecursorMH > 0.0)) {
+                status = EUnitStatus::BadPrecursor;
+            } else {
+                // The copy the activation does not use stays as normalised;
+                // it is only read, so the unit's spectrum stands in for it.
+                const CSpectrum* pFirst = &first;
+                const CSpectrum* pSecond = &second;
+                bool peaks = true;
+                switch (mode) {
+                    case 1:
+                        first = a;
+                        pre.PreProcess(first);
+                        pSecond = &a;
+                        peaks = !first.m_vPeaks.empty();
+                        break;
+                    case 2:
+                        second = a;
+                        pre.PreProcess(second);
+                        pFirst = &a;
+                        peaks = !second.m_vPeaks.empty();
+                        break;
+                    default:
+                        first = a;
+                        pre.PreProcess(first);
+                        second = *u.pSecond;
+                        pre.PreProcess(second);
+                        peaks = !first.m_vPeaks.empty() || !second.m_vPeaks.empty();
+                        break;
+                }
+                const double mh = pFirst->m_lfPrecursorMH;
+                if (!(c.m_lfMassLowerBound <= mh && mh <= c.m_lfMassUpperBound)) {
+                    status = EUnitStatus::OutsideWindow;
+                } else {
+                    graph.m_pScoreFirst = mode == 2 ? nullptr : &a;
+                    graph.m_pScoreSecond = mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr;
+                    graph.m_nRecordNumber = u.nRecord;
+                    out.str(std::string());
+                    graph.ConstructGraph(*pFirst, *pSecond, out);
+                    m_vRecords[i] = out.str();
+                    status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced
+                             : peaks                   ? EUnitStatus::NoCandidate
+                                                       : EUnitStatus::NoPeaks;
+                }
+            }
+            m_vStatus[i] = status;
+        }
+        m_nDone.fetch_add(end - begin);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    --m_nRunning;
+    cond.notify_all();
+}

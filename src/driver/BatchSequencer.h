@@ -1,0 +1,61 @@
+#pragma once
+// Sequences one batch of work units (a spectrum, or an HCD + ETD pair) on
+// the run's worker threads. Units are handed out in small chunks as workers
+// free up, so a batch sorted by difficulty still keeps every worker busy;
+// each unit's record is kept in its own slot, so the records come out in
+// unit order whatever the thread count.
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conditions/Condition.h"
+#include "input/Spectrum.h"
+
+// One unit of work. The spectra are as read and normalised; they are not
+// changed (workers clean copies).
+struct CWorkUnit {
+    const CSpectrum* pFirst = nullptr;   // HCD side, or the single spectrum
+    const CSpectrum* pSecond = nullptr;  // ETD side in paired mode
+    long long nRecord = 0;               // 0-based; the record header shows S<nRecord + 1>
+};
+
+// What became of a unit.
+enum class EUnitStatus : unsigned char { Sequenced, NoCandidate, NoPeaks, OutsideWindow, BadPrecursor, Stopped };
+
+class CBatchSequencer {
+public:
+    explicit CBatchSequencer(const CCondition& c) : m_cond(c) {}
+
+    // Sequences every unit with the condition's thread count. vRecords[i]
+    // receives unit i's record text ("" when it has none), vStatus[i] its
+    // status. onProgress is called on the calling thread about four times a
+    // second with the number of units done. Workers stop taking units once
+    // *stop is non-zero; the units not done are Stopped.
+    template <class F>
+    void Run(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop, F onProgress) {
+        _Start(units, stop);
+        while (!_WaitSome()) onProgress(m_nDone.load());
+        _Finish();
+        onProgress(m_nDone.load());
+    }
+
+    std::vector<std::string> m_vRecords;
+    std::vector<EUnitStatus> m_vStatus;
+
+private:
+    void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);
+    bool _WaitSome();  // true once every worker has finished
+    void _Finish();
+    void _Work(int index);
+
+    const CCondition& m_cond;
+    const std::vector<CWorkUnit>* m_pUnits = nullptr;
+    const std::atomic<int>* m_pStop = nullptr;
+    std::atomic<size_t> m_nNext{0};
+    std::atomic<size_t> m_nDone{0};
+    size_t m_nChunk = 1;
+    int m_nRunning = 0;  // guarded by the global mutex
+    std::vector<std::thread> m_vWorkers;
+};

@@ -1,0 +1,85 @@
+#include "driver/DatasetSummary.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+struct Reason {
+    const char* szKey;   // JSON and run-log name
+    const char* szText;  // console wording
+    long long CDatasetSummary::*pCount;
+};
+
+const Reason kReasons[] = {
+    {"outside_mass_window", "outside the precursor mass window", &CDatasetSummary::nOutsideWindow},
+    {"impossible_precursor", "with an impossible charge or precursor", &CDatasetSummary::nBadPrecursor},
+    {"no_peaks_after_cleaning", "without peaks after cleaning", &CDatasetSummary::nNoPeaks},
+    {"no_candidate", "without a candidate", &CDatasetSummary::nNoCandidate},
+    {"not_paired", "not paired", &CDatasetSummary::nUnpaired},
+};
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+void CDatasetSummary::Add(const CDatasetSummary& o) {
+    nRead += o.nRead;
+    nSequenced += o.nSequenced;
+    for (const Reason& r : kReasons) this->*r.pCount += o.*r.pCount;
+    lfSeconds += o.lfSeconds;
+}
+
+std::string CDatasetSummary::Text() const {
+    std::ostringstream out;
+    out << nRead << " spectra read: " << nSequenced << " sequenced";
+    if (NotSequenced() > 0) {
+        out << "; not sequenced:";
+        const char* sep = " ";
+        for (const Reason& r : kReasons) {
+            if (this->*r.pCount == 0) continue;
+            out << sep << this->*r.pCount << " " << r.szText;
+            sep = ", ";
+        }
+    }
+    return out.str();
+}
+
+std::string CDatasetSummary::LogLine() const {
+    std::ostringstream out;
+    out << "dataset=" << strDataset << "\tread=" << nRead << "\tsequenced=" << nSequenced;
+    for (const Reason& r : kReasons) out << "\t" << r.szKey << "=" << this->*r.pCount;
+    return out.str();
+}
+
+std::string CDatasetSummary::Json() const {
+    std::ostringstream out;
+    out << "{\n  \"dataset\": " << JsonString(strDataset) << ",\n  \"result_file\": " << JsonString(strResultFile)
+        << ",\n  \"mode\": " << JsonString(strMode) << ",\n  \"spectra_read\": " << nRead
+        << ",\n  \"sequenced\": " << nSequenced << ",\n  \"not_sequenced\": {";
+    const char* sep = "\n";
+    for (const Reason& r : kReasons) {
+        out << sep << "    " << JsonString(r.szKey) << ": " << this->*r.pCount;
+        sep = ",\n";
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", lfSeconds);
+    out << "\n  },\n  \"seconds\": " << seconds << "\n}\n";
+    return out.str();
+}

@@ -1,0 +1,30 @@
+#pragma once
+// What became of every spectrum of a dataset (or of a whole run): read,
+// sequenced, and not sequenced by reason. The counts add up to the spectra
+// read. Written to the console, to "<dataset>.summary.json" beside the
+// results and to the run log.
+
+#include <string>
+
+struct CDatasetSummary {
+    std::string strDataset;     // spectrum path(s), " + "-joined in paired mode
+    std::string strResultFile;  // "" when no result file was written
+    std::string strMode;        // "HCD", "ETD" or "HCD+ETD"
+    long long nRead = 0;
+    long long nSequenced = 0;      // a record with at least one candidate
+    long long nNoPeaks = 0;        // a record without candidate: no peak left after cleaning
+    long long nNoCandidate = 0;    // a record without candidate: no path spelled the precursor's mass
+    long long nOutsideWindow = 0;  // no record: precursor outside mass_lower_bound..mass_upper_bound
+    long long nBadPrecursor = 0;   // no record: charge 0 or below, precursor not a positive number
+    long long nUnpaired = 0;       // no record: paired mode, no partner in the other file
+    double lfSeconds = 0.0;
+
+    long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor + nUnpaired; }
+    void Add(const CDatasetSummary& other);
+
+    // "N spectra read: S sequenced; not sequenced: ..." (one line, no prefix).
+    std::string Text() const;
+    // One line of key=value pairs for the run log.
+    std::string LogLine() const;
+    std::string Json() const;
+};

@@ -54,15 +54,15 @@ struct RunResult {
     std::string out, err;
 };
 
-// Runs the vemra binary with args in folder cwd, stdin from /dev/null.
-inline RunResult RunVemra(const std::vector<std::string>& args, const std::string& cwd) {
-    RunResult r;
+// Starts the vemra binary with args in folder cwd, stdin from /dev/null,
+// stdout and stderr to files in cwd (or stdout to outFd when given).
+inline pid_t StartVemra(const std::vector<std::string>& args, const std::string& cwd, int outFd = -1) {
     const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(127);
         int in = open("/dev/null", O_RDONLY);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = outFd >= 0 ? outFd : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
@@ -76,14 +76,26 @@ inline RunResult RunVemra(const std::vector<std::string>& args, const std::strin
         execv(bin.c_str(), argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Waits for a started run and collects its exit status and output.
+inline RunResult WaitVemra(pid_t pid, const std::string& cwd) {
+    RunResult r;
     int st = 0;
     waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
     r.out = ReadFile(outPath);
     r.err = ReadFile(errPath);
     std::filesystem::remove(outPath);
     std::filesystem::remove(errPath);
     return r;
+}
+
+// Runs the vemra binary with args in folder cwd, stdin from /dev/null.
+inline RunResult RunVemra(const std::vector<std::string>& args, const std::string& cwd) {
+    return WaitVemra(StartVemra(args, cwd), cwd);
 }
 
 // Folder of the shared real/simulated test data, or "" when absent.

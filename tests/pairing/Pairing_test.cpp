@@ -83,8 +83,9 @@ TEST(Pairing, HandMadeLists_FollowTheRules) {
     };
     const auto P = EPairingMode::PRECURSOR;
     const Case cases[] = {
-        {"nearest scan wins", P, 10, {{0, "h1", 1000, 2, 10, -1}, {1, "e1", 1000, 2, 13, -1}, {1, "e2", 1000, 2, 11, -1}},
-         "h1+e2 e1", 0, 0},
+        {"nearest scan wins", P, 10,
+         {{0, "h1", 1000, 2, 10, -1}, {1, "e1", 1000, 2, 13, -1}, {1, "e2", 1000, 2, 11, -1}, {1, "e3", 1000, 2, 40, -1}},
+         "h1+e2 e1 e3", 0, 0},
         {"retention time when a scan is missing", P, 10,
          {{0, "h1", 1000, 2, -1, 100}, {1, "e1", 1000, 2, 3, 105}, {1, "e2", 1000, 2, 4, 101}}, "h1+e2 e1", 0, 0},
         {"outside the scan window", P, 10, {{0, "h1", 1000, 2, 10, -1}, {1, "e1", 1000, 2, 30, -1}, {1, "e2", 900, 2, 11, -1}},

@@ -230,6 +230,9 @@ const ScalarKey kMetaScalars[] = {
     Real("pep_tol", "20", &CCondition::m_lfPepTol),
     Flag("pep_tol_type_ppm", "1", Kind::FlagUnlessZero, &CCondition::m_bPepTolPpm),
     Int("batch_size", "10000", &CCondition::m_nBatchSize),
+    Choice("pairing", "precursor", "precursor|order", &CCondition::m_strPairing),
+    Int("pair_scan_window", "10", &CCondition::m_nPairScanWindow),
+    Real("pair_rt_window", "10", &CCondition::m_lfPairRtWindow),
 };
 
 const ScalarKey kFileScalars[] = {

@@ -124,6 +124,9 @@ public:
     std::vector<CIonType> m_vETDIonTypes;
     std::string m_strActivation;     // "activation_type": "HCD", "ETD" or "CID"
     int m_nActivationMode = 0;       // 1 HCD, 2 ETD, 3 paired; per dataset
+    std::string m_strPairing;        // "pairing": "precursor" or "order"
+    int m_nPairScanWindow = 10;      // "pair_scan_window": largest scan distance of a pair; negative: none
+    double m_lfPairRtWindow = 10.0;  // "pair_rt_window": largest retention-time distance, s; negative: none
 
     std::string m_strEnzymeName;
     std::string m_strEnzymeSites;

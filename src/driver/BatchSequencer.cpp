@@ -65,7 +65,6 @@ void CBatchSequencer::_Work(int index) {
     CNCGraph graph(&c, index);
     CSpectrum first, second;
     std::ostringstream out;
-    const int mode = c.m_nActivationMode;
     for (;;) {
         if (m_pStop != nullptr && m_pStop->load() != 0) break;
         const size_t begin = m_nNext.fetch_add(m_nChunk);
@@ -74,6 +73,7 @@ void CBatchSequencer::_Work(int index) {
         for (size_t i = begin; i < end; ++i) {
             const CWorkUnit& u = units[i];
             const CSpectrum& a = *u.pFirst;
+            const int mode = u.nMode;
             EUnitStatus status;
             if (a.m_nCharge <= 0 || !std::isfinite(a.m_lfPrecursorMH) || !(a.m_lfPrecursorMH > 0.0)) {
                 status = EUnitStatus::BadPrecursor;
@@ -111,6 +111,7 @@ void CBatchSequencer::_Work(int index) {
                     graph.m_pScoreFirst = mode == 2 ? nullptr : &a;
                     graph.m_pScoreSecond = mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr;
                     graph.m_nRecordNumber = u.nRecord;
+                    graph.m_nMode = mode;
                     out.str(std::string());
                     graph.ConstructGraph(*pFirst, *pSecond, out);
                     m_vRecords[i] = out.str();

@@ -16,9 +16,10 @@
 // One unit of work. The spectra are as read and normalised; they are not
 // changed (workers clean copies).
 struct CWorkUnit {
-    const CSpectrum* pFirst = nullptr;   // HCD side, or the single spectrum
-    const CSpectrum* pSecond = nullptr;  // ETD side in paired mode
+    const CSpectrum* pFirst = nullptr;   // HCD side of a pair, or the lone spectrum
+    const CSpectrum* pSecond = nullptr;  // ETD side of a pair
     long long nRecord = 0;               // 0-based; the record header shows S<nRecord + 1>
+    int nMode = 1;                       // 1 HCD, 2 ETD (pFirst is the ETD spectrum), 3 pair
 };
 
 // What became of a unit.

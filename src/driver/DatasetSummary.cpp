@@ -16,7 +16,6 @@ const Reason kReasons[] = {
     {"impossible_precursor", "with an impossible charge or precursor", &CDatasetSummary::nBadPrecursor},
     {"no_peaks_after_cleaning", "without peaks after cleaning", &CDatasetSummary::nNoPeaks},
     {"no_candidate", "without a candidate", &CDatasetSummary::nNoCandidate},
-    {"not_paired", "not paired", &CDatasetSummary::nUnpaired},
 };
 
 std::string JsonString(const std::string& s) {
@@ -44,6 +43,10 @@ void CDatasetSummary::Add(const CDatasetSummary& o) {
     nSequenced += o.nSequenced;
     for (const Reason& r : kReasons) this->*r.pCount += o.*r.pCount;
     lfSeconds += o.lfSeconds;
+    nPairs += o.nPairs;
+    nLoneHcd += o.nLoneHcd;
+    nLoneEtd += o.nLoneEtd;
+    nRejected += o.nRejected;
 }
 
 std::string CDatasetSummary::Text() const {
@@ -58,6 +61,11 @@ std::string CDatasetSummary::Text() const {
             sep = ", ";
         }
     }
+    if (!strPairing.empty()) {
+        out << "; paired by " << strPairing << ": " << nPairs << " pairs, " << nLoneHcd << " HCD and " << nLoneEtd
+            << " ETD spectra alone";
+        if (nRejected > 0) out << " (" << nRejected << " positional pairs rejected: their precursors disagree)";
+    }
     return out.str();
 }
 
@@ -65,6 +73,8 @@ std::string CDatasetSummary::LogLine() const {
     std::ostringstream out;
     out << "dataset=" << strDataset << "\tread=" << nRead << "\tsequenced=" << nSequenced;
     for (const Reason& r : kReasons) out << "\t" << r.szKey << "=" << this->*r.pCount;
+    if (!strPairing.empty())
+        out << "\tpairs=" << nPairs << "\tlone_hcd=" << nLoneHcd << "\tlone_etd=" << nLoneEtd << "\trejected_pairs=" << nRejected;
     return out.str();
 }
 
@@ -80,6 +90,11 @@ std::string CDatasetSummary::Json() const {
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", lfSeconds);
-    out << "\n  },\n  \"seconds\": " << seconds << "\n}\n";
+    out << "\n  },\n";
+    if (!strPairing.empty())
+        out << "  \"pairing\": {\n    \"method\": " << JsonString(strPairing) << ",\n    \"pairs\": " << nPairs
+            << ",\n    \"lone_hcd\": " << nLoneHcd << ",\n    \"lone_etd\": " << nLoneEtd
+            << ",\n    \"rejected_pairs\": " << nRejected << "\n  },\n";
+    out << "  \"seconds\": " << seconds << "\n}\n";
     return out.str();
 }

@@ -16,10 +16,16 @@ struct CDatasetSummary {
     long long nNoCandidate = 0;    // a record without candidate: no path spelled the precursor's mass
     long long nOutsideWindow = 0;  // no record: precursor outside mass_lower_bound..mass_upper_bound
     long long nBadPrecursor = 0;   // no record: charge 0 or below, precursor not a positive number
-    long long nUnpaired = 0;       // no record: paired mode, no partner in the other file
     double lfSeconds = 0.0;
+    // Paired datasets: how the work units were formed ("" when not paired).
+    // Lone spectra are sequenced alone in their own mode.
+    std::string strPairing;        // "precursor" or "order"
+    long long nPairs = 0;
+    long long nLoneHcd = 0;
+    long long nLoneEtd = 0;
+    long long nRejected = 0;       // "order": positional pairs whose precursors disagree
 
-    long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor + nUnpaired; }
+    long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor; }
     void Add(const CDatasetSummary& other);
 
     // "N spectra read: S sequenced; not sequenced: ..." (one line, no prefix).

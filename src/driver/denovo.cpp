@@ -19,6 +19,7 @@
 
 #include "driver/BatchSequencer.h"
 #include "input/ReaderFactory.h"
+#include "pairing/Pairing.h"
 
 std::mutex mutex;
 std::condition_variable cond;
@@ -74,6 +75,13 @@ bool CanReadTwice(const std::string& path, bool folder) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return true;  // the reader reports what is wrong
     return folder ? S_ISDIR(st.st_mode) || S_ISREG(st.st_mode) : !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISSOCK(st.st_mode);
+}
+
+// The side a spectrum is sequenced on (0 HCD, 1 ETD): its recorded
+// activation, or else the side of its file.
+int SideOf(const CSpectrum& s, int fileSide) {
+    const int side = CPairing::ActivationSide(s.m_strActivationRead);
+    return side >= 0 ? side : fileSide;
 }
 
 void Count(CDatasetSummary& s, EUnitStatus status, long long spectra) {
@@ -243,34 +251,57 @@ void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const u
     if (lists >= 2) {
         for (auto& list : c.m_vSpectra) std::sort(list.begin(), list.end(), CSpectrum::SCANLESS);
         c.m_nActivationMode = 3;
-        const size_t a = c.m_vSpectra[0].size(), b = c.m_vSpectra[1].size();
-        if (a != b)
-            std::cout << "[info]\t" << (a > b ? a - b : b - a) << " spectra left unpaired (" << a << " HCD, " << b
-                      << " ETD); only the first " << std::min(a, b) << " positions are sequenced." << "\n";
-        // Files swapped or from different runs pair unrelated spectra.
-        size_t disagree = 0;
-        const size_t n = std::min(a, b);
-        for (size_t i = 0; i < n; ++i) {
-            const CSpectrum& h = c.m_vSpectra[0][i];
-            const CSpectrum& e = c.m_vSpectra[1][i];
-            if (h.m_nCharge != e.m_nCharge ||
-                !(std::fabs(h.m_lfPrecursorMH - e.m_lfPrecursorMH) <= c.CalcPeptideMassDeviation(h.m_lfPrecursorMH)))
-                ++disagree;
-        }
-        if (n > 0 && disagree * 2 > n)
-            std::cerr << "[warning]\tthe HCD and ETD spectra disagree in charge or precursor at " << disagree << " of "
-                      << n << " positions; are the two files of the same run, HCD first?" << std::endl;
     } else {
         c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
     }
-    if (c.m_vSpectra[0].empty()) return;
-
     for (size_t l = 0; l < lists; ++l) {
-        const char* label = c.m_nActivationMode == 1 ? "HCD" : c.m_nActivationMode == 2 ? "ETD" : (l == 0 ? "HCD" : "ETD");
+        const int listSide = lists >= 2 ? (l == 0 ? 0 : 1) : (c.m_nActivationMode == 2 ? 1 : 0);
         for (CSpectrum& s : c.m_vSpectra[l]) {
             CleanTitle(s.m_strTitle);
-            NormaliseSpectrum(s, label);
+            NormaliseSpectrum(s, SideOf(s, listSide) == 0 ? "HCD" : "ETD");
         }
+    }
+}
+
+void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CWorkUnit>& units) {
+    std::vector<CPairRecord> records;
+    for (size_t l = 0; l < c.m_vSpectra.size(); ++l)
+        for (size_t k = 0; k < c.m_vSpectra[l].size(); ++k)
+            records.push_back(CPairRecord::FromSpectrum(c.m_vSpectra[l][k], static_cast<int>(l), static_cast<unsigned int>(k)));
+    CPairingSettings settings;
+    CPairing::ParseMode(c.m_strPairing, settings.eMode);
+    settings.lfPrecursorTol = c.m_lfPepTol;
+    settings.bPrecursorTolPpm = c.m_bPepTolPpm;
+    settings.nScanWindow = c.m_nPairScanWindow;
+    settings.lfRtWindow = c.m_lfPairRtWindow;
+    CPairing pairing(settings);
+    const CPairingResult result = pairing.Pair(records);
+    for (const std::string& note : result.vNotes) std::cout << "[info]\t" << note << "\n";
+    summary.strPairing = c.m_strPairing;
+    summary.nPairs = result.nPairs;
+    summary.nLoneHcd = result.nLoneHcd;
+    summary.nLoneEtd = result.nLoneEtd;
+    summary.nRejected = result.nRejected;
+    if (result.nRejected > 0)
+        std::cerr << "[warning]\t" << result.nRejected << " of the positional pairs disagree in charge or precursor; "
+                  << "their spectra are sequenced alone (are the two files of the same run, HCD first?)" << std::endl;
+    auto spectrum = [&](int rec) -> const CSpectrum* {
+        if (rec < 0) return nullptr;
+        const CPairRecord& r = records[static_cast<size_t>(rec)];
+        return &c.m_vSpectra[static_cast<size_t>(r.nList)][r.nIndex];
+    };
+    units.clear();
+    units.reserve(result.vUnits.size());
+    for (size_t i = 0; i < result.vUnits.size(); ++i) {
+        const CSpectrum* h = spectrum(result.vUnits[i].nHcd);
+        const CSpectrum* e = spectrum(result.vUnits[i].nEtd);
+        const long long n = static_cast<long long>(i);
+        if (h != nullptr && e != nullptr)
+            units.push_back({h, e, n, 3});
+        else if (h != nullptr)
+            units.push_back({h, nullptr, n, 1});
+        else
+            units.push_back({e, nullptr, n, 2});
     }
 }
 
@@ -282,15 +313,15 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j)
         summary.strDataset += (j ? " + " : "") + c.m_vSpecPaths[j];
 
-    // Paired spectra are matched by title order, so both files are read
-    // whole; a single file is read and sequenced a batch at a time.
+    // Pairs are formed over whole files, so paired datasets are read whole;
+    // a single file is read and sequenced a batch at a time.
     std::unique_ptr<CInput> reader;
     long long total = 0;
+    std::vector<CWorkUnit> units;
+    const size_t batch = static_cast<size_t>(c.m_nBatchSize);
     if (paired) {
         _ReadSpectra(c, outputName, datasetNumber);
-        total = static_cast<long long>(std::min(c.m_vSpectra[0].size(), c.m_vSpectra[1].size()));
         summary.nRead = static_cast<long long>(c.m_vSpectra[0].size() + c.m_vSpectra[1].size());
-        summary.nUnpaired = summary.nRead - 2 * total;
     } else {
         c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
         c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
@@ -298,11 +329,44 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
         reader = _OpenSpectra(c, 0, datasetNumber, count);
         total = count;
     }
+    // A single file whose spectra record both HCD and ETD activations holds
+    // pairs: it is read whole and paired like two files.
+    std::vector<CSpectrum> head;
+    bool mixed = false;
+    if (reader) {
+        reader->Browse(head, static_cast<unsigned int>(std::max<size_t>(batch, 1000)));
+        bool sides[2] = {false, false};
+        for (const CSpectrum& s : head)
+            if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
+        mixed = sides[0] && sides[1];
+        if (mixed) {
+            reader->Browse(head, CInput::ALL);
+            reader->Close();
+            if (reader->Failed()) c.m_bRunFailed.store(true);
+            reader.reset();
+            c.m_vSpectra.assign(1, std::move(head));
+            head.clear();
+            for (size_t k = 0; k < c.m_vSpectra[0].size(); ++k) {
+                CSpectrum& s = c.m_vSpectra[0][k];
+                s.m_nIndex = static_cast<unsigned int>(k);
+                CleanTitle(s.m_strTitle);
+                NormaliseSpectrum(s, SideOf(s, 0) == 0 ? "HCD" : "ETD");
+            }
+            summary.nRead = static_cast<long long>(c.m_vSpectra[0].size());
+            c.m_nActivationMode = 3;
+        }
+    }
+    if (paired || mixed) {
+        _PairUnits(c, summary, units);
+        total = static_cast<long long>(units.size());
+    }
     summary.strMode = c.m_nActivationMode == 3 ? "HCD+ETD" : c.m_nActivationMode == 2 ? "ETD" : "HCD";
     const std::string prefix = c.m_strOutDir;
     const std::string target = prefix + ".txt";
-    const bool readable = paired ? !c.m_vSpectra[0].empty() || !c.m_vSpectra[1].empty() || !c.m_bRunFailed.load()
-                                 : reader != nullptr;
+    const bool readable = paired || mixed
+                              ? std::any_of(c.m_vSpectra.begin(), c.m_vSpectra.end(), [](const auto& l) { return !l.empty(); }) ||
+                                    !c.m_bRunFailed.load()
+                              : reader != nullptr;
     if (!readable) {
         // Nothing new to write: an earlier result file stays as it was.
         std::cerr << "[error]\tno spectrum of " << summary.strDataset << " could be read; no result file was written"
@@ -321,54 +385,60 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     }
 
     CBatchSequencer sequencer(c);
-    std::vector<CWorkUnit> units;
-    const size_t batch = static_cast<size_t>(c.m_nBatchSize);
+    std::vector<CWorkUnit> part;
     long long done = 0;
     auto progress = [&](size_t inBatch) {
         PrintProgress(done + static_cast<long long>(inBatch), total, SecondsSince(start));
     };
     bool stopped = false;
-    auto sequence = [&](long long spectraPerUnit) {
-        sequencer.Run(units, &g_nStopSignal, progress);
-        for (size_t i = 0; i < units.size(); ++i) {
+    auto sequence = [&](const std::vector<CWorkUnit>& work) {
+        sequencer.Run(work, &g_nStopSignal, progress);
+        for (size_t i = 0; i < work.size(); ++i) {
             const std::string& rec = sequencer.m_vRecords[i];
             out.write(rec.data(), static_cast<std::streamsize>(rec.size()));
-            Count(summary, sequencer.m_vStatus[i], spectraPerUnit);
+            Count(summary, sequencer.m_vStatus[i], work[i].nMode == 3 ? 2 : 1);
         }
-        done += static_cast<long long>(units.size());
+        done += static_cast<long long>(work.size());
         stopped = g_nStopSignal.load() != 0;
     };
 
-    if (paired) {
-        for (long long first = 0; first < total && !stopped; first += static_cast<long long>(batch)) {
-            units.clear();
-            const long long last = std::min(total, first + static_cast<long long>(batch));
-            for (long long i = first; i < last; ++i)
-                units.push_back({&c.m_vSpectra[0][static_cast<size_t>(i)], &c.m_vSpectra[1][static_cast<size_t>(i)], i});
-            sequence(2);
+    if (paired || mixed) {
+        for (size_t first = 0; first < units.size() && !stopped; first += batch) {
+            part.assign(units.begin() + static_cast<std::ptrdiff_t>(first),
+                        units.begin() + static_cast<std::ptrdiff_t>(std::min(units.size(), first + batch)));
+            sequence(part);
         }
     } else {
         c.m_vSpectra.assign(1, std::vector<CSpectrum>());
         std::vector<CSpectrum>& list = c.m_vSpectra[0];
-        const char* label = c.m_nActivationMode == 2 ? "ETD" : "HCD";
+        const int fileSide = c.m_nActivationMode == 2 ? 1 : 0;
         long long index = 0;
+        bool first = true;
         while (!stopped) {
-            list.clear();
-            if (reader->Browse(list, static_cast<unsigned int>(batch)) == 0) break;
+            if (first) {
+                list.swap(head);
+                first = false;
+            } else {
+                list.clear();
+                reader->Browse(list, static_cast<unsigned int>(batch));
+            }
+            if (list.empty()) break;
             units.clear();
             for (CSpectrum& s : list) {
+                // A spectrum that records its activation is sequenced in that mode.
+                const int side = SideOf(s, fileSide);
                 s.m_nIndex = static_cast<unsigned int>(index);
                 CleanTitle(s.m_strTitle);
-                NormaliseSpectrum(s, label);
-                units.push_back({&s, nullptr, index++});
+                NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
+                units.push_back({&s, nullptr, index++, side == 0 ? 1 : 2});
             }
             summary.nRead += static_cast<long long>(units.size());
-            sequence(1);
+            sequence(units);
         }
         reader->Close();
         if (reader->Failed()) c.m_bRunFailed.store(true);
-        c.m_vSpectra.clear();
     }
+    c.m_vSpectra.clear();
     if (!stopped) stopped = g_nStopSignal.load() != 0;
     out.close();
     if (stopped) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "conditions/Condition.h"
 #include "driver/DatasetSummary.h"
@@ -52,8 +53,9 @@ public:
     // Reads the parameters; false when they forbid a run (errors reported).
     bool _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
     // Reads a whole dataset into cond.m_vSpectra (one list per spectrum
-    // path; two lists are sorted by title and paired by position), sets the
-    // activation mode and the dataset's result prefix in cond.m_strOutDir.
+    // path; two lists are sorted by title), normalises every spectrum with
+    // the label of its side (its recorded activation, else its file's), sets
+    // the activation mode and the dataset's result prefix in cond.m_strOutDir.
     void _ReadSpectra(CCondition& cond, const std::string& outputName, const unsigned int& datasetNumber);
 
 private:
@@ -63,6 +65,9 @@ private:
     // Opens the j-th spectrum path of the dataset, prints its FILE line and
     // counts its spectra. Null (run marked failed) when it cannot be read.
     std::unique_ptr<CInput> _OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count);
+    // Pairs the spectra of cond.m_vSpectra (read whole) into work units in
+    // output order, and counts the pairs in the summary.
+    void _PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<struct CWorkUnit>& units);
     // Sequences one dataset into its result file; false when interrupted.
     bool _RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
                      CDatasetSummary& summary);

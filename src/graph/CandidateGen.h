@@ -139,6 +139,10 @@ public:
     const CSpectrum* m_pScoreFirst = nullptr;
     const CSpectrum* m_pScoreSecond = nullptr;
     long long m_nRecordNumber = -1;
+    // Activation mode of the next spectrum (1 HCD, 2 ETD, 3 HCD + ETD pair),
+    // for datasets that mix lone spectra with pairs; 0: the condition's mode.
+    int m_nMode = 0;
+    int _Mode() const { return m_nMode != 0 ? m_nMode : m_pCondition->m_nActivationMode; }
 
 private:
     // Scratch reused between spectra.

@@ -132,7 +132,7 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
 
     m_vHCDPeaks.clear();
     m_vETDPeaks.clear();
-    switch (c.m_nActivationMode) {
+    switch (_Mode()) {
         case 3:
             _ConstructNodesHCD(first, m_vHCDPeaks);
             _ConstructNodesETD(second, m_vETDPeaks);

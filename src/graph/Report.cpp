@@ -68,7 +68,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
 
     long long x = 0;
-    const int mode = c.m_nActivationMode;
+    const int mode = _Mode();
     if (m_nRecordNumber >= 0) {
         x = m_nRecordNumber;
         CopyGiven(m_pScoreFirst, m_ScoreSpecA);

@@ -72,15 +72,15 @@ struct CPairingSettings {
 // One piece of sequencing work: positions in the record vector given to
 // CPairing::Pair, -1 for the missing side. Both set: a pair; only nHcd: a
 // lone HCD spectrum; only nEtd: a lone ETD spectrum.
-struct CWorkUnit {
+struct CPairUnit {
     int nHcd = -1;
     int nEtd = -1;
-    bool operator==(const CWorkUnit&) const = default;
+    bool operator==(const CPairUnit&) const = default;
 };
 
 struct CPairingResult {
-    std::vector<CWorkUnit> vUnits;     // every record exactly once, in the output order above
-    std::vector<CWorkUnit> vRejected;  // ORDER: positional pairs not formed, in HCD title order
+    std::vector<CPairUnit> vUnits;     // every record exactly once, in the output order above
+    std::vector<CPairUnit> vRejected;  // ORDER: positional pairs not formed, in HCD title order
     unsigned int nPairs = 0;
     unsigned int nLoneHcd = 0;         // includes the HCD sides of rejected pairs
     unsigned int nLoneEtd = 0;         // includes the ETD sides of rejected pairs

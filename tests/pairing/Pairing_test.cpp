@@ -23,7 +23,7 @@ const std::string kExamples = VEMRA_SOURCE_DIR "/examples/";
 // Units in output order: "h+e" for a pair, the title alone for a lone spectrum.
 std::string Units(const CPairingResult& r, const std::vector<CPairRecord>& recs) {
     std::string s;
-    for (const CWorkUnit& u : r.vUnits) {
+    for (const CPairUnit& u : r.vUnits) {
         if (!s.empty()) s += ' ';
         if (u.nHcd >= 0) s += recs[u.nHcd].strTitle;
         if (u.nHcd >= 0 && u.nEtd >= 0) s += '+';
@@ -139,7 +139,7 @@ TEST(Pairing, ExamplePairedFiles_GiveTodaysPositionalPairs) {
     ASSERT_EQ(recs.size(), 10u);
     recs.insert(recs.end(), etd.begin(), etd.end());
     // Today's pairs: both lists sorted by title, the i-th with the i-th.
-    std::vector<CWorkUnit> today;
+    std::vector<CPairUnit> today;
     for (int i = 0; i < 10; ++i) today.push_back({i, 10 + i});
     for (const EPairingMode mode : {EPairingMode::PRECURSOR, EPairingMode::ORDER}) {
         CPairingSettings settings;
@@ -197,7 +197,7 @@ TEST(Pairing, SimulatedPairs_SurviveShuffleDeletionSwapAndInterleaving) {
         // "sim2.000001.etd"); the HCD spectra come in title order.
         std::string prevHcd;
         unsigned int pairs = 0;
-        for (const CWorkUnit& u : r.vUnits) {
+        for (const CPairUnit& u : r.vUnits) {
             if (u.nHcd < 0) continue;
             const std::string& title = recs[u.nHcd].strTitle;
             EXPECT_LT(prevHcd, title) << c.name;

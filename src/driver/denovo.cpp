@@ -305,6 +305,11 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CW
     }
 }
 
+std::pair<size_t, size_t> CDeNovo::ShardRange(size_t n) const {
+    const auto k = static_cast<size_t>(m_nShard), shards = static_cast<size_t>(m_nShards);
+    return {n * (k - 1) / shards, n * k / shards};
+}
+
 bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
                           CDatasetSummary& summary) {
     const auto start = Clock::now();
@@ -358,6 +363,19 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     }
     if (paired || mixed) {
         _PairUnits(c, summary, units);
+        if (m_nShards > 1) {
+            // This run's share of the units; the shares of all runs make up
+            // the whole dataset, record numbers included.
+            const auto [lo, hi] = ShardRange(units.size());
+            units.erase(units.begin() + static_cast<std::ptrdiff_t>(hi), units.end());
+            units.erase(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(lo));
+            summary.nRead = summary.nPairs = summary.nLoneHcd = summary.nLoneEtd = 0;
+            for (const CWorkUnit& u : units) {
+                summary.nRead += u.nMode == 3 ? 2 : 1;
+                (u.nMode == 3 ? summary.nPairs : u.nMode == 1 ? summary.nLoneHcd : summary.nLoneEtd) += 1;
+            }
+            if (m_nShard != 1) summary.nRejected = 0;
+        }
         total = static_cast<long long>(units.size());
     }
     summary.strMode = c.m_nActivationMode == 3 ? "HCD+ETD" : c.m_nActivationMode == 2 ? "ETD" : "HCD";
@@ -413,8 +431,10 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
         std::vector<CSpectrum>& list = c.m_vSpectra[0];
         const int fileSide = c.m_nActivationMode == 2 ? 1 : 0;
         long long index = 0;
+        const auto [lo, hi] = ShardRange(static_cast<size_t>(total));
+        total = static_cast<long long>(hi - lo);
         bool first = true;
-        while (!stopped) {
+        while (!stopped && index < static_cast<long long>(hi)) {
             if (first) {
                 list.swap(head);
                 first = false;
@@ -425,6 +445,10 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
             if (list.empty()) break;
             units.clear();
             for (CSpectrum& s : list) {
+                if (index < static_cast<long long>(lo) || index >= static_cast<long long>(hi)) {
+                    ++index;
+                    continue;
+                }
                 // A spectrum that records its activation is sequenced in that mode.
                 const int side = SideOf(s, fileSide);
                 s.m_nIndex = static_cast<unsigned int>(index);

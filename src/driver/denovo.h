@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conditions/Condition.h"
@@ -57,6 +58,15 @@ public:
     // the label of its side (its recorded activation, else its file's), sets
     // the activation mode and the dataset's result prefix in cond.m_strOutDir.
     void _ReadSpectra(CCondition& cond, const std::string& outputName, const unsigned int& datasetNumber);
+
+    // This run sequences share m_nShard of m_nShards (from 1) of every
+    // dataset's work: a contiguous range of its spectra (pairs) in output
+    // order, with the record numbers of the whole dataset, so the shards'
+    // result files joined in order are the whole run's result file.
+    int m_nShard = 1;
+    int m_nShards = 1;
+    // [first, last) of n units that belong to this share.
+    std::pair<size_t, size_t> ShardRange(size_t n) const;
 
 private:
     // Result prefix of the dataset (output folder + unique base name); prints

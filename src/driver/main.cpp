@@ -10,12 +10,15 @@
 
 namespace {
 
-const char* const kUsage = "usage: vemra PARAM_FILE [OUTPUT_NAME] | --print-params [hcd|etd|paired] | --help | --version";
+const char* const kUsage =
+    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | --print-params [hcd|etd|paired] | --help | --version";
 
 void PrintHelp() {
     std::cout << kUsage << "\n\n"
         "De novo peptide sequencing of tandem mass spectra (HCD, ETD, or HCD+ETD pairs).\n\n"
         "  vemra PARAM_FILE [OUTPUT_NAME]   sequence the spectra the parameter file names\n"
+        "        [--shard K/N]              only the K-th of N equal shares of every dataset (K from 1);\n"
+        "                                   the N result files joined in order are the whole result\n"
         "  vemra --print-params [MODE]      write a complete parameter file with the recommended\n"
         "                                   settings (MODE hcd, etd or paired; default hcd)\n"
         "  vemra --version                  version and build type\n\n"
@@ -43,6 +46,18 @@ int main(int argc, char** argv) {
     // A closed pipe on the console (vemra p | head) must not end the run
     // before its files are written: writes to it just fail.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // "--shard K/N" may follow the run's arguments.
+    int shard = 1, shards = 1;
+    if (argc >= 4 && std::strcmp(argv[argc - 2], "--shard") == 0) {
+        char extra = 0;
+        if (std::sscanf(argv[argc - 1], "%d/%d%c", &shard, &shards, &extra) != 2 || shards < 1 || shard < 1 ||
+            shard > shards) {
+            std::cerr << kUsage << std::endl;
+            return 2;
+        }
+        argc -= 2;
+    }
 
     if (argc >= 2 && argv[1][0] == '-') {
         const std::string opt = argv[1];
@@ -78,6 +93,8 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         CDeNovo denovo;
+        denovo.m_nShard = shard;
+        denovo.m_nShards = shards;
         status = denovo.DenovoRun(argv[1], argc == 3 ? argv[2] : "vemra+");
     } catch (const std::runtime_error& e) {
         std::cerr << "[error]\t" << e.what() << std::endl;

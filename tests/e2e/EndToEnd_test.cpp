@@ -96,15 +96,28 @@ size_t CountCorrect(const Ranked& r, const std::map<std::string, std::string>& t
     return n;
 }
 
-// Runs one example with the given thread count; returns the dataset result text.
-std::string RunExample(const std::string& param, const std::string& resultName, int threads) {
+// Runs one example with the given thread count (and batch size, and shard
+// "K/N" with its own output name); returns the dataset result text. The
+// summary beside it must account for every record.
+std::string RunExample(const std::string& param, const std::string& resultName, int threads, int batch = 10000,
+                       const std::string& shard = "") {
     TempDir dir;
-    WriteFile(dir / "run.param", ExampleParams(param, dir.path(), threads));
-    auto r = RunVemra({"run.param"}, dir.path());
+    WriteFile(dir / "run.param", SetKey(ExampleParams(param, dir.path(), threads), "batch_size", std::to_string(batch)));
+    std::vector<std::string> args = {"run.param"};
+    if (!shard.empty()) args = {"run.param", "vemra+", "--shard", shard};
+    auto r = RunVemra(args, dir.path());
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     const std::string path = dir / ("out/vemra+/" + resultName);
     EXPECT_TRUE(Exists(path)) << r.out;
-    return ReadFile(path);
+    const std::string text = ReadFile(path);
+    const std::string json = ReadFile(path.substr(0, path.size() - 4) + ".summary.json");
+    std::smatch m;
+    long long withRecord = 0;
+    for (const char* key : {"sequenced", "no_peaks_after_cleaning", "no_candidate"})
+        if (std::regex_search(json, m, std::regex(std::string("\"") + key + "\": ([0-9]+)"))) withRecord += std::stoll(m[1]);
+    const long long pairs = std::regex_search(json, m, std::regex("\"pairs\": ([0-9]+)")) ? std::stoll(m[1]) : 0;
+    EXPECT_EQ(static_cast<long long>(ParseResults(text).records), withRecord - pairs) << json;
+    return text;
 }
 
 void CheckGolden(const std::string& param, const std::string& resultName) {
@@ -115,6 +128,13 @@ void CheckGolden(const std::string& param, const std::string& resultName) {
     EXPECT_EQ(one, ReadFile(golden)) << "result differs from " << golden;
     EXPECT_EQ(RunExample(param, resultName, 2), one);
     EXPECT_EQ(RunExample(param, resultName, 8), one);
+    // Read and sequenced in batches of any size: the same file.
+    EXPECT_EQ(RunExample(param, resultName, 2, 1), one);
+    EXPECT_EQ(RunExample(param, resultName, 2, 7), one);
+    // Three shards joined in order: the whole run's file.
+    std::string joined;
+    for (const char* shard : {"1/3", "2/3", "3/3"}) joined += RunExample(param, resultName, 2, 10000, shard);
+    EXPECT_EQ(joined, one);
 }
 
 }  // namespace

@@ -244,6 +244,7 @@ const ScalarKey kFileScalars[] = {
     Int("report_temp", "200", &CCondition::m_nReportTemp),
     Int("report_pep", "10", &CCondition::m_nReportPep),
     Int("max_node", "300", &CCondition::m_nMaxNode),
+    Text("output_format", "native", Kind::Text, &CCondition::m_strOutputFormat),
 };
 
 // Keys read apart from the tables (letters A..Z are checked separately).
@@ -454,6 +455,20 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
             *k.pValue = kMaxReportPaths;
         }
     }
+    // output_format: a list of native, mztab, tsv (any case, commas or blanks).
+    c.m_bNative = c.m_bMzTab = c.m_bTsv = false;
+    std::string list = c.m_strOutputFormat;
+    for (char& ch : list)
+        if (ch == ',' || ch == ';') ch = ' ';
+    std::istringstream words(Upper(list));
+    for (std::string w; words >> w;) {
+        if (w == "NATIVE") c.m_bNative = true;
+        else if (w == "MZTAB") c.m_bMzTab = true;
+        else if (w == "TSV") c.m_bTsv = true;
+        else file.Error(lineOf(file, "output_format"), "output_format: " + w + " is not one of native, mztab, tsv");
+    }
+    if (!c.m_bNative && !c.m_bMzTab && !c.m_bTsv)
+        file.Error(lineOf(file, "output_format"), "output_format names no format; use native, mztab and/or tsv");
     if (c.m_nMaxNode == 0)
         file.Error(lineOf(file, "max_node"), "max_node=0 leaves no node in any graph; a negative value means no limit");
 
@@ -471,6 +486,10 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
 }
 
 }  // namespace
+
+double CCondition::BuiltInMass(char letter) {
+    return letter >= 'A' && letter <= 'Z' ? kBuiltInResidueMass[letter - 'A'] : 0.0;
+}
 
 CCondition::CCondition() {
     std::copy(std::begin(kBuiltInResidueMass), std::end(kBuiltInResidueMass), m_lfAAMass);

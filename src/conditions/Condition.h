@@ -71,6 +71,10 @@ public:
     // m_nParamErrors; the run must not start).
     bool Read(const std::string& paramFile);
 
+    // The built-in monoisotopic residue mass of a capital letter (Da); 0 for
+    // letters that are no residue.
+    static double BuiltInMass(char letter);
+
     // Residue list and code -> mass map from masses and modifications.
     void InitMods();
     // Residue-gap table (sorted by mass) and its integer-mass index.
@@ -125,6 +129,8 @@ public:
     std::string m_strActivation;     // "activation_type": "HCD", "ETD" or "CID"
     int m_nActivationMode = 0;       // 1 HCD, 2 ETD, 3 paired; per dataset
     std::string m_strPairing;        // "pairing": "precursor" or "order"
+    std::string m_strOutputFormat;   // "output_format": native, mztab and/or tsv, comma-separated
+    bool m_bNative = true, m_bMzTab = false, m_bTsv = false;  // the formats asked for
     int m_nPairScanWindow = 10;      // "pair_scan_window": largest scan distance of a pair; negative: none
     double m_lfPairRtWindow = 10.0;  // "pair_rt_window": largest retention-time distance, s; negative: none
 

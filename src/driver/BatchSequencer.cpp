@@ -10,13 +10,29 @@
 
 #include "driver/denovo.h"
 #include "graph/CandidateGen.h"
+#include "output/MzTabWriter.h"
+#include "output/TsvWriter.h"
 #include "preprocess/PreprocessONE.h"
+
+const char* StatusName(EUnitStatus s) {
+    switch (s) {
+        case EUnitStatus::Sequenced: return "sequenced";
+        case EUnitStatus::NoCandidate: return "no_candidate";
+        case EUnitStatus::NoPeaks: return "no_peaks_after_cleaning";
+        case EUnitStatus::OutsideWindow: return "outside_mass_window";
+        case EUnitStatus::BadPrecursor: return "impossible_precursor";
+        case EUnitStatus::Stopped: break;
+    }
+    return "stopped";
+}
 
 void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop) {
     m_pUnits = &units;
     m_pStop = stop;
     m_vRecords.assign(units.size(), std::string());
     m_vStatus.assign(units.size(), EUnitStatus::Stopped);
+    m_vMzTabRows.assign(m_pMzTab ? units.size() : 0, std::string());
+    m_vTsvRows.assign(m_pTsv ? units.size() : 0, std::string());
     m_nNext.store(0);
     m_nDone.store(0);
     const size_t threads = std::max<size_t>(1, m_cond.m_vThreads.size());
@@ -75,6 +91,7 @@ void CBatchSequencer::_Work(int index) {
             const CSpectrum& a = *u.pFirst;
             const int mode = u.nMode;
             EUnitStatus status;
+            bool graphed = false;
             if (a.m_nCharge <= 0 || !std::isfinite(a.m_lfPrecursorMH) || !(a.m_lfPrecursorMH > 0.0)) {
                 status = EUnitStatus::BadPrecursor;
             } else {
@@ -115,12 +132,26 @@ void CBatchSequencer::_Work(int index) {
                     out.str(std::string());
                     graph.ConstructGraph(*pFirst, *pSecond, out);
                     m_vRecords[i] = out.str();
+                    graphed = true;
                     status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced
                              : peaks                   ? EUnitStatus::NoCandidate
                                                        : EUnitStatus::NoPeaks;
                 }
             }
             m_vStatus[i] = status;
+            if (m_pMzTab != nullptr || m_pTsv != nullptr) {
+                COutputUnit o;
+                o.pFirst = u.pFirst;
+                o.pSecond = u.pSecond;
+                o.nFirstRun = u.nFirstRun;
+                o.nSecondRun = u.nSecondRun;
+                o.nRecord = u.nRecord;
+                o.szStatus = StatusName(status);
+                o.pResults = graphed ? &graph.m_vResults : nullptr;
+                o.nShown = static_cast<size_t>(std::max(0, c.m_nReportPep));
+                if (m_pMzTab != nullptr) m_pMzTab->Rows(o, m_vMzTabRows[i]);
+                if (m_pTsv != nullptr) m_pTsv->Rows(o, m_vTsvRows[i]);
+            }
         }
         m_nDone.fetch_add(end - begin);
     }

@@ -13,6 +13,9 @@
 #include "conditions/Condition.h"
 #include "input/Spectrum.h"
 
+class CMzTabWriter;
+class CTsvWriter;
+
 // One unit of work. The spectra are as read and normalised; they are not
 // changed (workers clean copies).
 struct CWorkUnit {
@@ -20,10 +23,14 @@ struct CWorkUnit {
     const CSpectrum* pSecond = nullptr;  // ETD side of a pair
     long long nRecord = 0;               // 0-based; the record header shows S<nRecord + 1>
     int nMode = 1;                       // 1 HCD, 2 ETD (pFirst is the ETD spectrum), 3 pair
+    int nFirstRun = 1;                   // 1-based number of the file pFirst comes from
+    int nSecondRun = 2;                  // and pSecond
 };
 
 // What became of a unit.
 enum class EUnitStatus : unsigned char { Sequenced, NoCandidate, NoPeaks, OutsideWindow, BadPrecursor, Stopped };
+// The status as the summary and the tables name it ("sequenced", "no_candidate", ...).
+const char* StatusName(EUnitStatus s);
 
 class CBatchSequencer {
 public:
@@ -44,6 +51,10 @@ public:
 
     std::vector<std::string> m_vRecords;
     std::vector<EUnitStatus> m_vStatus;
+    // Table rows of each unit, when a writer is set (every unit has rows).
+    const CMzTabWriter* m_pMzTab = nullptr;
+    const CTsvWriter* m_pTsv = nullptr;
+    std::vector<std::string> m_vMzTabRows, m_vTsvRows;
 
 private:
     void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);

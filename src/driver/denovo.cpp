@@ -18,6 +18,9 @@
 #include <iostream>
 
 #include "driver/BatchSequencer.h"
+#include "driver/ResultFile.h"
+#include "output/MzTabWriter.h"
+#include "output/TsvWriter.h"
 #include "input/ReaderFactory.h"
 #include "pairing/Pairing.h"
 
@@ -296,12 +299,15 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CW
         const CSpectrum* h = spectrum(result.vUnits[i].nHcd);
         const CSpectrum* e = spectrum(result.vUnits[i].nEtd);
         const long long n = static_cast<long long>(i);
+        // Spectra of the second file are the second run; a single file is one run.
+        auto run = [&](int rec) { return rec >= 0 && records[static_cast<size_t>(rec)].nList == 1 ? 2 : 1; };
+        const int hRun = run(result.vUnits[i].nHcd), eRun = run(result.vUnits[i].nEtd);
         if (h != nullptr && e != nullptr)
-            units.push_back({h, e, n, 3});
+            units.push_back({h, e, n, 3, hRun, eRun});
         else if (h != nullptr)
-            units.push_back({h, nullptr, n, 1});
+            units.push_back({h, nullptr, n, 1, hRun, 2});
         else
-            units.push_back({e, nullptr, n, 2});
+            units.push_back({e, nullptr, n, 2, eRun, 2});
     }
 }
 
@@ -394,15 +400,23 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
 
     const std::string base = prefix.substr(prefix.find_last_of('/') + 1);
     m_folder.RemoveLeftovers(base);
-    const std::string temp = COutputFolder::TempName(target);
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "[error]\tcannot create the result file " << temp << ": " << std::strerror(errno) << std::endl;
+    // The dataset's files: the native records, and the tables when asked for.
+    CResultFile native, mztab, tsv;
+    std::vector<std::string> runs = c.m_vSpecPaths;
+    const bool byScan = c.m_strSpecType == "MZML" || c.m_strSpecType == "MZXML";
+    const CMzTabWriter mztabWriter(c, runs, byScan);
+    const CTsvWriter tsvWriter(c, runs);
+    if ((c.m_bNative && !native.Open(prefix + ".txt")) || (c.m_bMzTab && !mztab.Open(prefix + ".mztab")) ||
+        (c.m_bTsv && !tsv.Open(prefix + ".tsv"))) {
         c.m_bRunFailed.store(true);
         return true;
     }
+    if (mztab.IsOpen()) mztab.Write(mztabWriter.Header("Vemra+ de novo sequencing of " + summary.strDataset));
+    if (tsv.IsOpen()) tsv.Write(CTsvWriter::Header());
 
     CBatchSequencer sequencer(c);
+    sequencer.m_pMzTab = mztab.IsOpen() ? &mztabWriter : nullptr;
+    sequencer.m_pTsv = tsv.IsOpen() ? &tsvWriter : nullptr;
     std::vector<CWorkUnit> part;
     long long done = 0;
     auto progress = [&](size_t inBatch) {
@@ -412,8 +426,9 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     auto sequence = [&](const std::vector<CWorkUnit>& work) {
         sequencer.Run(work, &g_nStopSignal, progress);
         for (size_t i = 0; i < work.size(); ++i) {
-            const std::string& rec = sequencer.m_vRecords[i];
-            out.write(rec.data(), static_cast<std::streamsize>(rec.size()));
+            if (native.IsOpen()) native.Write(sequencer.m_vRecords[i]);
+            if (mztab.IsOpen()) mztab.Write(sequencer.m_vMzTabRows[i]);
+            if (tsv.IsOpen()) tsv.Write(sequencer.m_vTsvRows[i]);
             Count(summary, sequencer.m_vStatus[i], work[i].nMode == 3 ? 2 : 1);
         }
         done += static_cast<long long>(work.size());
@@ -454,7 +469,7 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
                 s.m_nIndex = static_cast<unsigned int>(index);
                 CleanTitle(s.m_strTitle);
                 NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
-                units.push_back({&s, nullptr, index++, side == 0 ? 1 : 2});
+                units.push_back({&s, nullptr, index++, side == 0 ? 1 : 2, 1, 2});
             }
             summary.nRead += static_cast<long long>(units.size());
             sequence(units);
@@ -464,23 +479,19 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     }
     c.m_vSpectra.clear();
     if (!stopped) stopped = g_nStopSignal.load() != 0;
-    out.close();
     if (stopped) {
-        std::remove(temp.c_str());
+        for (CResultFile* f : {&native, &mztab, &tsv})
+            if (f->IsOpen()) f->Discard();
         return false;
     }
-    if (!out) {
-        std::cerr << "[error]\twriting the result file " << temp << " failed" << std::endl;
-        c.m_bRunFailed.store(true);
-        return true;
+    for (CResultFile* f : {&native, &mztab, &tsv}) {
+        if (!f->IsOpen()) continue;
+        if (f->Commit()) {
+            if (summary.strResultFile.empty()) summary.strResultFile = f->Target();
+        } else {
+            c.m_bRunFailed.store(true);
+        }
     }
-    std::error_code ec;
-    if (std::filesystem::exists(target, ec)) std::cout << "[info]\tthe earlier results " << target << " are replaced\n";
-    if (!COutputFolder::Commit(temp, target)) {
-        c.m_bRunFailed.store(true);
-        return true;
-    }
-    summary.strResultFile = target;
     summary.lfSeconds = SecondsSince(start);
     return true;
 }

@@ -1,0 +1,148 @@
+#include "output/MzTabWriter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+constexpr double kSmallestShift = 0.1;
+constexpr double kModifiedResidue = 0.001;
+constexpr double kCarbamidomethyl = 57.021464;
+
+std::string Number(const char* format, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+std::string FileUri(const std::string& path) {
+    std::error_code ec;
+    std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
+    if (ec) abs = path;
+    std::string uri = "file://";
+    for (const char ch : abs) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (std::isalnum(u) || ch == '/' || ch == '.' || ch == '_' || ch == '-' || ch == '~') {
+            uri += ch;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", u);
+            uri += buf;
+        }
+    }
+    return uri;
+}
+
+// A modification as mzTab names it: the unimod entry of carbamidomethyl,
+// otherwise a chemical mass delta.
+std::string ModName(double delta) {
+    if (std::fabs(delta - kCarbamidomethyl) < 0.001) return "UNIMOD:4";
+    return "CHEMMOD:" + Delta(delta);
+}
+
+std::string Clean(const std::string& s) {
+    std::string out;
+    for (const char ch : s) out += ch == '\t' || ch == '\n' || ch == '\r' ? ' ' : ch;
+    return out.empty() ? "null" : out;
+}
+
+}  // namespace
+
+std::string CMzTabWriter::Header(const std::string& description) const {
+    const CCondition& c = m_cond;
+    std::string h;
+    auto mtd = [&h](const std::string& key, const std::string& value) { h += "MTD\t" + key + "\t" + value + "\n"; };
+    mtd("mzTab-version", "1.0.0");
+    mtd("mzTab-mode", "Summary");
+    mtd("mzTab-type", "Identification");
+    mtd("description", Clean(description));
+    for (size_t k = 0; k < m_vRuns.size(); ++k) {
+        const std::string run = "ms_run[" + std::to_string(k + 1) + "]";
+        mtd(run + "-location", FileUri(m_vRuns[k]));
+    }
+    mtd("software[1]", std::string("[MS, MS:1001456, analysis software, Vemra+ ") + VEMRA_VERSION + "]");
+    int setting = 0;
+    auto set = [&](const std::string& text) { mtd("software[1]-setting[" + std::to_string(++setting) + "]", text); };
+    set("frag_tol=" + Number("%g", c.m_lfFragTol) + (c.m_bFragTolPpm ? " ppm" : " Da"));
+    set("pep_tol=" + Number("%g", c.m_lfPepTol) + (c.m_bPepTolPpm ? " ppm" : " Da"));
+    set("activation_type=" + c.m_strActivation);
+    set("enzyme=" + (c.m_strEnzymeName.empty() ? std::string("none") : c.m_strEnzymeName + " " + c.m_strEnzymeSites + " " + c.m_strEnzymeTerm));
+    set("mass_window=" + Number("%g", c.m_lfMassLowerBound) + ".." + Number("%g", c.m_lfMassUpperBound) + " Da");
+    set("report_path=" + std::to_string(c.m_nReportPath) + " report_temp=" + std::to_string(c.m_nReportTemp) +
+        " report_pep=" + std::to_string(c.m_nReportPep) + " max_node=" + std::to_string(c.m_nMaxNode));
+    mtd("psm_search_engine_score[1]", "[MS, MS:1001153, search engine specific score, ]");
+
+    // Residue masses that differ from the built-in ones are fixed modifications.
+    int fixed = 0;
+    for (char aa = 'A'; aa <= 'Z'; ++aa) {
+        const double builtIn = CCondition::BuiltInMass(aa);
+        const double delta = c.m_lfAAMass[aa - 'A'] - builtIn;
+        if (builtIn <= 0.0 || std::fabs(delta) <= kModifiedResidue) continue;
+        const std::string key = "fixed_mod[" + std::to_string(++fixed) + "]";
+        const std::string name = ModName(delta);
+        mtd(key, name == "UNIMOD:4" ? "[UNIMOD, UNIMOD:4, Carbamidomethyl, ]" : "[, " + name + ", , ]");
+        mtd(key + "-site", std::string(1, aa));
+    }
+    if (fixed == 0) mtd("fixed_mod[1]", "[MS, MS:1002453, No fixed modifications searched, ]");
+    int variable = 0;
+    auto terminal = [&](const std::vector<double>& masses, const std::vector<std::string>& sites, const char* where) {
+        for (size_t k = 0; k < masses.size(); ++k) {
+            const std::string key = "variable_mod[" + std::to_string(++variable) + "]";
+            mtd(key, "[, " + ModName(masses[k]) + ", , ]");
+            mtd(key + "-site", sites[k].size() == 26 ? std::string(where) : std::string(where) + "-" + sites[k]);
+            mtd(key + "-position", std::string("Any ") + where);
+        }
+    };
+    terminal(c.m_vNTermMass, c.m_vNTermSites, "N-term");
+    terminal(c.m_vCTermMass, c.m_vCTermSites, "C-term");
+    if (variable == 0) mtd("variable_mod[1]", "[MS, MS:1002454, No variable modifications searched, ]");
+
+    h += "PSH\tsequence\tPSM_ID\taccession\tunique\tdatabase\tdatabase_version\tsearch_engine\t"
+         "search_engine_score[1]\tmodifications\tretention_time\tcharge\texp_mass_to_charge\tcalc_mass_to_charge\t"
+         "spectra_ref\tpre\tpost\tstart\tend\topt_global_rank\topt_global_proforma\topt_global_title\n";
+    return h;
+}
+
+std::string CMzTabWriter::_SpectraRef(const CSpectrum& s, int run) const {
+    const std::string r = "ms_run[" + std::to_string(run) + "]:";
+    if (m_bByScan && s.m_nScan >= 0) return r + "scan=" + std::to_string(s.m_nScan);
+    return r + "index=" + std::to_string(s.m_nIndex);
+}
+
+void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
+    const CSpectrum& s = *u.pFirst;
+    std::string ref = _SpectraRef(s, u.nFirstRun);
+    if (u.pSecond != nullptr) ref += "|" + _SpectraRef(*u.pSecond, u.nSecondRun);
+    const size_t shown = u.pResults ? std::min(u.nShown, u.pResults->size()) : 0;
+    if (shown == 0) {
+        out += "COM\tno PSM for " + ref + " (" + Clean(s.m_strTitle) + "): " + u.szStatus + "\n";
+        return;
+    }
+    const std::string rt = s.m_lfRetentionTime >= 0 ? Number("%.3f", s.m_lfRetentionTime) : "null";
+    const std::string exp = Number("%.6f", MzOfMH(s.m_lfPrecursorMH, s.m_nCharge));
+    for (size_t k = 0; k < shown; ++k) {
+        const CResult& r = (*u.pResults)[k];
+        const std::string seq = PlainSequence(r);
+        // Modifications: position (1-based residue, 0 N-terminus, length + 1
+        // C-terminus) and name, comma-separated.
+        std::string mods;
+        auto add = [&mods](size_t pos, const std::string& name) {
+            mods += (mods.empty() ? "" : ",") + std::to_string(pos) + "-" + name;
+        };
+        if (std::fabs(r.lfNTermShift) > kSmallestShift) add(0, ModName(r.lfNTermShift));
+        for (size_t p = 0; p < seq.size(); ++p) {
+            const char aa = seq[p];
+            if (aa < 'A' || aa > 'Z') continue;
+            const double delta = m_cond.m_lfAAMass[aa - 'A'] - CCondition::BuiltInMass(aa);
+            if (CCondition::BuiltInMass(aa) > 0.0 && std::fabs(delta) > kModifiedResidue) add(p + 1, ModName(delta));
+        }
+        if (std::fabs(r.lfCTermShift) > kSmallestShift) add(seq.size() + 1, ModName(r.lfCTermShift));
+        const long long id = u.nRecord * static_cast<long long>(std::max(1, m_cond.m_nReportPep)) + static_cast<long long>(k) + 1;
+        out += "PSM\t" + seq + "\t" + std::to_string(id) + "\tnull\tnull\tnull\tnull\t[MS, MS:1001456, analysis software, Vemra+]\t" +
+               Number("%g", r.lfScore) + "\t" + (mods.empty() ? "null" : mods) + "\t" + rt + "\t" +
+               std::to_string(s.m_nCharge) + "\t" + exp + "\t" + Number("%.6f", MzOfMH(ResultMH(r, m_cond), s.m_nCharge)) +
+               "\t" + ref + "\tnull\tnull\tnull\tnull\t" + std::to_string(k + 1) + "\t" + ProForma(r, m_cond) + "\t" +
+               Clean(s.m_strTitle) + "\n";
+    }
+}

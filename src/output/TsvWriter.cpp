@@ -1,0 +1,64 @@
+#include "output/TsvWriter.h"
+
+#include <cstdio>
+
+namespace {
+
+void Cell(std::string& out, const std::string& text) {
+    for (const char ch : text) out += ch == '\t' || ch == '\n' || ch == '\r' ? ' ' : ch;
+    out += '\t';
+}
+
+std::string Number(const char* format, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+}  // namespace
+
+std::string CTsvWriter::Header() {
+    return "file\tspectrum_index\ttitle\tscan\tretention_time\tprecursor_mz\tcharge\trank\tpeptide\tproforma\tscore\t"
+           "ppm_error\tstatus\tpaired_file\tpaired_index\n";
+}
+
+void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
+    const CSpectrum& s = *u.pFirst;
+    std::string lead;
+    Cell(lead, m_vRuns[static_cast<size_t>(u.nFirstRun - 1)]);
+    Cell(lead, std::to_string(s.m_nIndex));
+    Cell(lead, s.m_strTitle);
+    Cell(lead, s.m_nScan >= 0 ? std::to_string(s.m_nScan) : "");
+    Cell(lead, s.m_lfRetentionTime >= 0 ? Number("%.3f", s.m_lfRetentionTime) : "");
+    Cell(lead, Number("%.6f", MzOfMH(s.m_lfPrecursorMH, s.m_nCharge)));
+    Cell(lead, std::to_string(s.m_nCharge));
+    std::string tail;
+    if (u.pSecond != nullptr) {
+        Cell(tail, m_vRuns[static_cast<size_t>(u.nSecondRun - 1)]);
+        tail += std::to_string(u.pSecond->m_nIndex);
+    } else {
+        tail += '\t';
+    }
+    tail += '\n';
+
+    const size_t shown = u.pResults ? std::min(u.nShown, u.pResults->size()) : 0;
+    if (shown == 0) {
+        out += lead;
+        out += "\t\t\t\t\t";
+        Cell(out, u.szStatus);
+        out += tail;
+        return;
+    }
+    for (size_t k = 0; k < shown; ++k) {
+        const CResult& r = (*u.pResults)[k];
+        const double calc = ResultMH(r, m_cond);
+        out += lead;
+        Cell(out, std::to_string(k + 1));
+        Cell(out, PlainSequence(r));
+        Cell(out, ProForma(r, m_cond));
+        Cell(out, Number("%g", r.lfScore));
+        Cell(out, Number("%.3f", (s.m_lfPrecursorMH - calc) / calc * 1e6));
+        Cell(out, u.szStatus);
+        out += tail;
+    }
+}

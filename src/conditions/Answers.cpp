@@ -36,7 +36,8 @@ void CCondition::GetCorrectSQ() {
         TRUESQ a, b;
         if (!ParseAnswerLine(first, a) || !ParseAnswerLine(second, b)) continue;
         if (a.nID != b.nID) {
-            std::cout << "error!\n" << a.nID << '\t' << b.nID << std::endl;
+            std::cerr << "[error]\tanswer file " << m_strAnsPath << ": a pair of lines has two pair numbers, " << a.nID
+                      << " and " << b.nID << "; it is skipped" << std::endl;
             // Wait for the user only when there is one: a batch run must never block.
             if (isatty(STDIN_FILENO)) std::getchar();
             continue;

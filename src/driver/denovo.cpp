@@ -285,6 +285,12 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CW
     summary.nLoneHcd = result.nLoneHcd;
     summary.nLoneEtd = result.nLoneEtd;
     summary.nRejected = result.nRejected;
+    // Files swapped or from different runs pair few of their spectra.
+    const long long hcd = result.nPairs + result.nLoneHcd, etd = result.nPairs + result.nLoneEtd;
+    if (std::min(hcd, etd) > 0 && 2 * static_cast<long long>(result.nPairs) < std::min(hcd, etd) && result.nRejected == 0)
+        std::cerr << "[warning]\tonly " << result.nPairs << " of " << std::min(hcd, etd)
+                  << " possible pairs agree in charge and precursor; are the HCD and ETD spectra of the same run?"
+                  << std::endl;
     if (result.nRejected > 0)
         std::cerr << "[warning]\t" << result.nRejected << " of the positional pairs disagree in charge or precursor; "
                   << "their spectra are sequenced alone (are the two files of the same run, HCD first?)" << std::endl;

@@ -30,7 +30,7 @@ unsigned int CDTAInput::Count(const std::string& path) {
     std::error_code ec;
     fs::directory_iterator it(path, ec);
     if (ec || path.empty()) {
-        std::cout << "Cannot open file path: " << path << std::endl;
+        std::cerr << "[error]\tcannot open the DTA folder " << path << std::endl;
         m_bFailed = true;
         return 0;
     }
@@ -85,7 +85,7 @@ unsigned int CDTAInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (!_ReadFile(path, s)) {
             // Skip the file; the spectra read so far stay, the run ends failed.
-            std::cout << "read the file " << path << " failed." << std::endl;
+            std::cerr << "[error]\tcannot read the DTA file " << path << std::endl;
             m_bFailed = true;
             continue;
         }

@@ -20,9 +20,9 @@ std::string Load(CCondition& c, const TempDir& dir, const std::string& text) {
     const int saved = dup(STDIN_FILENO);
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, STDIN_FILENO);
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     c.GetCorrectSQ();
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = testing::internal::GetCapturedStderr();
     dup2(saved, STDIN_FILENO);
     close(null);
     close(saved);
@@ -67,7 +67,7 @@ TEST(Answers, PairNumbersDiffer_MessageNoEntryNoWait) {
     CCondition c;
     const std::string out = Load(c, dir, Line(7, "a", "PEP", "YES") + Line(8, "b", "PEP", "YES") +
                                              Line(9, "c", "PEP", "YES") + Line(9, "d", "PEP", "YES"));
-    EXPECT_EQ(out, "error!\n7\t8\n");
+    EXPECT_EQ(out, "[error]\tanswer file " + c.m_strAnsPath + ": a pair of lines has two pair numbers, 7 and 8; it is skipped\n");
     EXPECT_EQ(c.m_mapAnswers.size(), 2u);
     EXPECT_EQ(c.m_mapAnswers.count("a"), 0u);
     EXPECT_EQ(c.m_mapAnswers.count("c"), 1u);

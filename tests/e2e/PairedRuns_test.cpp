@@ -101,3 +101,23 @@ TEST(PairedRuns, ShuffledAndThinnedEtdFile_SamePairsLoneSpectraAsSingleMode) {
     EXPECT_EQ(lone, 10u);
     EXPECT_EQ(same, 90u);
 }
+
+TEST(PairedRuns, FilesOfDifferentRuns_WarnedAndEverySpectrumSequencedAlone) {
+    TempDir dir;
+    const std::string src = VEMRA_SOURCE_DIR "/examples/";
+    WriteFile(dir / "h.mgf", ReadFile(src + "paired_hcd.mgf"));
+    // Every ETD precursor moved by 2 Da: no spectrum has a partner.
+    std::string etd = ReadFile(src + "paired_etd.mgf");
+    for (size_t p = 0; (p = etd.find("PEPMASS=", p)) != std::string::npos; p += 8) {
+        const size_t end = etd.find('\n', p);
+        etd.replace(p + 8, end - p - 8, std::to_string(std::stod(etd.substr(p + 8, end - p - 8)) + 2.0));
+    }
+    WriteFile(dir / "e.mgf", etd);
+    WriteFile(dir / "run.param", "[meta]\nthread=2\n[file]\nspec_type=MGF\nout_path=out\nspec_path=2\n"
+                                 "spec_path1=h.mgf\nspec_path2=e.mgf\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("only 0 of 10 possible pairs agree"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("paired by precursor: 0 pairs, 10 HCD and 10 ETD spectra alone"), std::string::npos) << r.out;
+    EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/h.txt")).size(), 20u);
+}

@@ -95,10 +95,11 @@ TEST(DTAInput, UnopenableFile_SkippedReportedAndFailed) {
     CDTAInput in;
     ASSERT_EQ(in.Count(dir.Path()), 4u);
     std::vector<CSpectrum> out;
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     unsigned int got = in.Browse(out, CInput::ALL);
-    std::string msg = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(msg, "read the file " + dir.Path() + "/b.dta failed.\nread the file " + dir.Path() + "/d.dta failed.\n");
+    std::string msg = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(msg, "[error]\tcannot read the DTA file " + dir.Path() + "/b.dta\n[error]\tcannot read the DTA file " +
+                       dir.Path() + "/d.dta\n");
     EXPECT_EQ(got, 2u);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].m_strTitle, "c.dta");
@@ -108,9 +109,9 @@ TEST(DTAInput, UnopenableFile_SkippedReportedAndFailed) {
 
 TEST(DTAInput, UnopenableFolder_MessageZeroAndFailed) {
     CDTAInput in;
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count("/nonexistent/folder"), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open file path: /nonexistent/folder\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open the DTA folder /nonexistent/folder\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());

@@ -87,6 +87,9 @@ int SideOf(const CSpectrum& s, int fileSide) {
     return side >= 0 ? side : fileSide;
 }
 
+// Spectra per read while light records are collected or spectra fetched.
+constexpr unsigned int kRecordChunk = 10000;
+
 void Count(CDatasetSummary& s, EUnitStatus status, long long spectra) {
     switch (status) {
         case EUnitStatus::Sequenced: s.nSequenced += spectra; break;
@@ -233,44 +236,38 @@ std::unique_ptr<CInput> CDeNovo::_OpenSpectra(CCondition& c, size_t j, unsigned 
     return reader;
 }
 
-void CDeNovo::_ReadSpectra(CCondition& c, const std::string& outputName, const unsigned int& datasetNumber) {
-    c.m_vSpectra.clear();
-    if (c.m_vSpecPaths.empty()) return;
-    c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
-
+void CDeNovo::_CollectRecords(CCondition& c, unsigned int datasetNumber, std::vector<CPairRecord>& records,
+                              CInput* single, std::vector<CSpectrum>& head) {
+    records.clear();
+    std::vector<CSpectrum> chunk;
+    auto collect = [&](CInput& reader, int list, bool fromHead) {
+        unsigned int index = 0;
+        for (bool first = fromHead;; first = false) {
+            chunk.clear();
+            if (first)
+                chunk.swap(head);
+            else if (reader.Browse(chunk, kRecordChunk) == 0)
+                break;
+            for (CSpectrum& s : chunk) {
+                CleanTitle(s.m_strTitle);
+                records.push_back(CPairRecord::FromSpectrum(s, list, index++));
+            }
+        }
+        reader.Close();
+        if (reader.Failed()) c.m_bRunFailed.store(true);
+    };
+    if (single != nullptr) {
+        collect(*single, 0, true);
+        return;
+    }
     for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j) {
         unsigned int count = 0;
-        std::unique_ptr<CInput> reader = _OpenSpectra(c, j, datasetNumber, count);
-        c.m_vSpectra.emplace_back();
-        if (!reader) continue;
-        reader->Browse(c.m_vSpectra.back(), CInput::ALL);
-        reader->Close();
-        if (reader->Failed()) c.m_bRunFailed.store(true);
-        for (size_t k = 0; k < c.m_vSpectra.back().size(); ++k)
-            c.m_vSpectra.back()[k].m_nIndex = static_cast<unsigned int>(k);
-    }
-
-    const size_t lists = c.m_vSpectra.size();
-    if (lists >= 2) {
-        for (auto& list : c.m_vSpectra) std::sort(list.begin(), list.end(), CSpectrum::SCANLESS);
-        c.m_nActivationMode = 3;
-    } else {
-        c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
-    }
-    for (size_t l = 0; l < lists; ++l) {
-        const int listSide = lists >= 2 ? (l == 0 ? 0 : 1) : (c.m_nActivationMode == 2 ? 1 : 0);
-        for (CSpectrum& s : c.m_vSpectra[l]) {
-            CleanTitle(s.m_strTitle);
-            NormaliseSpectrum(s, SideOf(s, listSide) == 0 ? "HCD" : "ETD");
-        }
+        if (std::unique_ptr<CInput> reader = _OpenSpectra(c, j, datasetNumber, count)) collect(*reader, static_cast<int>(j), false);
     }
 }
 
-void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CWorkUnit>& units) {
-    std::vector<CPairRecord> records;
-    for (size_t l = 0; l < c.m_vSpectra.size(); ++l)
-        for (size_t k = 0; k < c.m_vSpectra[l].size(); ++k)
-            records.push_back(CPairRecord::FromSpectrum(c.m_vSpectra[l][k], static_cast<int>(l), static_cast<unsigned int>(k)));
+void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, const std::vector<CPairRecord>& records,
+                         std::vector<CPairUnit>& units) {
     CPairingSettings settings;
     CPairing::ParseMode(c.m_strPairing, settings.eMode);
     settings.lfPrecursorTol = c.m_lfPepTol;
@@ -278,9 +275,10 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CW
     settings.nScanWindow = c.m_nPairScanWindow;
     settings.lfRtWindow = c.m_lfPairRtWindow;
     CPairing pairing(settings);
-    const CPairingResult result = pairing.Pair(records);
+    CPairingResult result = pairing.Pair(records);
     for (const std::string& note : result.vNotes) std::cout << "[info]\t" << note << "\n";
     summary.strPairing = c.m_strPairing;
+    summary.nRead = static_cast<long long>(records.size());
     summary.nPairs = result.nPairs;
     summary.nLoneHcd = result.nLoneHcd;
     summary.nLoneEtd = result.nLoneEtd;
@@ -294,26 +292,46 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<CW
     if (result.nRejected > 0)
         std::cerr << "[warning]\t" << result.nRejected << " of the positional pairs disagree in charge or precursor; "
                   << "their spectra are sequenced alone (are the two files of the same run, HCD first?)" << std::endl;
-    auto spectrum = [&](int rec) -> const CSpectrum* {
-        if (rec < 0) return nullptr;
-        const CPairRecord& r = records[static_cast<size_t>(rec)];
-        return &c.m_vSpectra[static_cast<size_t>(r.nList)][r.nIndex];
-    };
-    units.clear();
-    units.reserve(result.vUnits.size());
-    for (size_t i = 0; i < result.vUnits.size(); ++i) {
-        const CSpectrum* h = spectrum(result.vUnits[i].nHcd);
-        const CSpectrum* e = spectrum(result.vUnits[i].nEtd);
-        const long long n = static_cast<long long>(i);
-        // Spectra of the second file are the second run; a single file is one run.
-        auto run = [&](int rec) { return rec >= 0 && records[static_cast<size_t>(rec)].nList == 1 ? 2 : 1; };
-        const int hRun = run(result.vUnits[i].nHcd), eRun = run(result.vUnits[i].nEtd);
-        if (h != nullptr && e != nullptr)
-            units.push_back({h, e, n, 3, hRun, eRun});
-        else if (h != nullptr)
-            units.push_back({h, nullptr, n, 1, hRun, 2});
-        else
-            units.push_back({e, nullptr, n, 2, eRun, 2});
+    units.swap(result.vUnits);
+}
+
+void CDeNovo::_FetchSpectra(CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+                            std::vector<CSpectrum>& out) {
+    out.assign(want.size(), CSpectrum());
+    std::vector<CSpectrum> chunk;
+    size_t k = 0;
+    while (k < want.size()) {
+        const int list = records[static_cast<size_t>(want[k])].nList;
+        auto wanted = [&](unsigned int index) {
+            return k < want.size() && records[static_cast<size_t>(want[k])].nList == list &&
+                   records[static_cast<size_t>(want[k])].nIndex == index;
+        };
+        std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
+        reader->Count(c.m_vSpecPaths[static_cast<size_t>(list)]);
+        unsigned int index = 0;
+        for (;;) {
+            chunk.clear();
+            if (reader->Browse(chunk, kRecordChunk) == 0) break;
+            for (CSpectrum& s : chunk) {
+                if (wanted(index)) {
+                    s.m_nIndex = index;
+                    CleanTitle(s.m_strTitle);
+                    NormaliseSpectrum(s, SideOf(s, list == 0 ? 0 : 1) == 0 ? "HCD" : "ETD");
+                    out[k++] = std::move(s);
+                }
+                ++index;
+            }
+            if (k >= want.size() || records[static_cast<size_t>(want[k])].nList != list) break;
+        }
+        reader->Close();
+        // A file that lost spectra since it was counted: what is missing is
+        // sequenced as an empty spectrum (an impossible precursor).
+        while (k < want.size() && records[static_cast<size_t>(want[k])].nList == list) {
+            std::cerr << "[error]\t" << c.m_vSpecPaths[static_cast<size_t>(list)] << " changed while it was sequenced"
+                      << std::endl;
+            c.m_bRunFailed.store(true);
+            ++k;
+        }
     }
 }
 
@@ -330,73 +348,59 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j)
         summary.strDataset += (j ? " + " : "") + c.m_vSpecPaths[j];
 
-    // Pairs are formed over whole files, so paired datasets are read whole;
-    // a single file is read and sequenced a batch at a time.
+    // A single file is read and sequenced a batch at a time. Paired spectra
+    // are paired over the whole files: a first pass keeps light records
+    // only, and each batch of work units reads its spectra again.
+    c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
     std::unique_ptr<CInput> reader;
     long long total = 0;
-    std::vector<CWorkUnit> units;
     const size_t batch = static_cast<size_t>(c.m_nBatchSize);
-    if (paired) {
-        _ReadSpectra(c, outputName, datasetNumber);
-        summary.nRead = static_cast<long long>(c.m_vSpectra[0].size() + c.m_vSpectra[1].size());
-    } else {
-        c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
+    std::vector<CSpectrum> head;
+    bool mixed = false;
+    if (!paired) {
         c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
         unsigned int count = 0;
         reader = _OpenSpectra(c, 0, datasetNumber, count);
         total = count;
-    }
-    // A single file whose spectra record both HCD and ETD activations holds
-    // pairs: it is read whole and paired like two files.
-    std::vector<CSpectrum> head;
-    bool mixed = false;
-    if (reader) {
-        reader->Browse(head, static_cast<unsigned int>(std::max<size_t>(batch, 1000)));
-        bool sides[2] = {false, false};
-        for (const CSpectrum& s : head)
-            if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
-        mixed = sides[0] && sides[1];
-        if (mixed) {
-            reader->Browse(head, CInput::ALL);
-            reader->Close();
-            if (reader->Failed()) c.m_bRunFailed.store(true);
-            reader.reset();
-            c.m_vSpectra.assign(1, std::move(head));
-            head.clear();
-            for (size_t k = 0; k < c.m_vSpectra[0].size(); ++k) {
-                CSpectrum& s = c.m_vSpectra[0][k];
-                s.m_nIndex = static_cast<unsigned int>(k);
-                CleanTitle(s.m_strTitle);
-                NormaliseSpectrum(s, SideOf(s, 0) == 0 ? "HCD" : "ETD");
-            }
-            summary.nRead = static_cast<long long>(c.m_vSpectra[0].size());
-            c.m_nActivationMode = 3;
+        // A single file whose spectra record both HCD and ETD activations
+        // holds pairs.
+        if (reader) {
+            reader->Browse(head, static_cast<unsigned int>(std::max<size_t>(batch, 1000)));
+            bool sides[2] = {false, false};
+            for (const CSpectrum& s : head)
+                if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
+            mixed = sides[0] && sides[1];
         }
     }
+    std::vector<CPairRecord> records;
+    std::vector<CPairUnit> pairUnits;
+    long long firstUnit = 0;  // record number of this run's first unit
+    bool readable = reader != nullptr;
     if (paired || mixed) {
-        _PairUnits(c, summary, units);
+        c.m_nActivationMode = 3;
+        _CollectRecords(c, datasetNumber, records, mixed ? reader.get() : nullptr, head);
+        reader.reset();
+        readable = !records.empty() || !c.m_bRunFailed.load();
+        _PairUnits(c, summary, records, pairUnits);
         if (m_nShards > 1) {
             // This run's share of the units; the shares of all runs make up
             // the whole dataset, record numbers included.
-            const auto [lo, hi] = ShardRange(units.size());
-            units.erase(units.begin() + static_cast<std::ptrdiff_t>(hi), units.end());
-            units.erase(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(lo));
+            const auto [lo, hi] = ShardRange(pairUnits.size());
+            firstUnit = static_cast<long long>(lo);
+            pairUnits.erase(pairUnits.begin() + static_cast<std::ptrdiff_t>(hi), pairUnits.end());
+            pairUnits.erase(pairUnits.begin(), pairUnits.begin() + static_cast<std::ptrdiff_t>(lo));
             summary.nRead = summary.nPairs = summary.nLoneHcd = summary.nLoneEtd = 0;
-            for (const CWorkUnit& u : units) {
-                summary.nRead += u.nMode == 3 ? 2 : 1;
-                (u.nMode == 3 ? summary.nPairs : u.nMode == 1 ? summary.nLoneHcd : summary.nLoneEtd) += 1;
+            for (const CPairUnit& u : pairUnits) {
+                const bool h = u.nHcd >= 0, e = u.nEtd >= 0;
+                summary.nRead += (h ? 1 : 0) + (e ? 1 : 0);
+                (h && e ? summary.nPairs : h ? summary.nLoneHcd : summary.nLoneEtd) += 1;
             }
             if (m_nShard != 1) summary.nRejected = 0;
         }
-        total = static_cast<long long>(units.size());
+        total = static_cast<long long>(pairUnits.size());
     }
     summary.strMode = c.m_nActivationMode == 3 ? "HCD+ETD" : c.m_nActivationMode == 2 ? "ETD" : "HCD";
     const std::string prefix = c.m_strOutDir;
-    const std::string target = prefix + ".txt";
-    const bool readable = paired || mixed
-                              ? std::any_of(c.m_vSpectra.begin(), c.m_vSpectra.end(), [](const auto& l) { return !l.empty(); }) ||
-                                    !c.m_bRunFailed.load()
-                              : reader != nullptr;
     if (!readable) {
         // Nothing new to write: an earlier result file stays as it was.
         std::cerr << "[error]\tno spectrum of " << summary.strDataset << " could be read; no result file was written"
@@ -421,6 +425,7 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     if (tsv.IsOpen()) tsv.Write(CTsvWriter::Header());
 
     CBatchSequencer sequencer(c);
+    std::vector<CWorkUnit> units;
     sequencer.m_pMzTab = mztab.IsOpen() ? &mztabWriter : nullptr;
     sequencer.m_pTsv = tsv.IsOpen() ? &tsvWriter : nullptr;
     std::vector<CWorkUnit> part;
@@ -442,10 +447,45 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     };
 
     if (paired || mixed) {
-        for (size_t first = 0; first < units.size() && !stopped; first += batch) {
-            part.assign(units.begin() + static_cast<std::ptrdiff_t>(first),
-                        units.begin() + static_cast<std::ptrdiff_t>(std::min(units.size(), first + batch)));
-            sequence(part);
+        std::vector<int> want;
+        std::vector<CSpectrum> store;
+        for (size_t first = 0; first < pairUnits.size() && !stopped; first += batch) {
+            const size_t last = std::min(pairUnits.size(), first + batch);
+            // The batch's spectra, read in file order.
+            want.clear();
+            for (size_t i = first; i < last; ++i)
+                for (const int rec : {pairUnits[i].nHcd, pairUnits[i].nEtd})
+                    if (rec >= 0) want.push_back(rec);
+            std::sort(want.begin(), want.end(),
+                      [&records](int a, int b) { return records[static_cast<size_t>(a)].nList != records[static_cast<size_t>(b)].nList
+                                                            ? records[static_cast<size_t>(a)].nList < records[static_cast<size_t>(b)].nList
+                                                            : records[static_cast<size_t>(a)].nIndex < records[static_cast<size_t>(b)].nIndex; });
+            _FetchSpectra(c, records, want, store);
+            auto byFile = [&records](int a, const CPairRecord& key) {
+                const CPairRecord& x = records[static_cast<size_t>(a)];
+                return x.nList != key.nList ? x.nList < key.nList : x.nIndex < key.nIndex;
+            };
+            auto spectrum = [&](int rec) -> const CSpectrum* {
+                if (rec < 0) return nullptr;
+                const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);
+                return &store[static_cast<size_t>(at - want.begin())];
+            };
+            // Spectra of the second file are the second run; a single file is one run.
+            auto run = [&](int rec) { return rec >= 0 && records[static_cast<size_t>(rec)].nList == 1 ? 2 : 1; };
+            units.clear();
+            for (size_t i = first; i < last; ++i) {
+                const CPairUnit& pu = pairUnits[i];
+                const CSpectrum* h = spectrum(pu.nHcd);
+                const CSpectrum* e = spectrum(pu.nEtd);
+                const long long n = firstUnit + static_cast<long long>(i);
+                if (h != nullptr && e != nullptr)
+                    units.push_back({h, e, n, 3, run(pu.nHcd), run(pu.nEtd)});
+                else if (h != nullptr)
+                    units.push_back({h, nullptr, n, 1, run(pu.nHcd), 2});
+                else
+                    units.push_back({e, nullptr, n, 2, run(pu.nEtd), 2});
+            }
+            sequence(units);
         }
     } else {
         c.m_vSpectra.assign(1, std::vector<CSpectrum>());

@@ -15,6 +15,7 @@
 #include "driver/DatasetSummary.h"
 #include "driver/OutputFolder.h"
 #include "input/Input.h"
+#include "pairing/Pairing.h"
 
 // Guards the driver's wait for the workers of a batch.
 extern std::mutex mutex;
@@ -53,12 +54,6 @@ public:
 
     // Reads the parameters; false when they forbid a run (errors reported).
     bool _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
-    // Reads a whole dataset into cond.m_vSpectra (one list per spectrum
-    // path; two lists are sorted by title), normalises every spectrum with
-    // the label of its side (its recorded activation, else its file's), sets
-    // the activation mode and the dataset's result prefix in cond.m_strOutDir.
-    void _ReadSpectra(CCondition& cond, const std::string& outputName, const unsigned int& datasetNumber);
-
     // This run sequences share m_nShard of m_nShards (from 1) of every
     // dataset's work: a contiguous range of its spectra (pairs) in output
     // order, with the record numbers of the whole dataset, so the shards'
@@ -75,9 +70,20 @@ private:
     // Opens the j-th spectrum path of the dataset, prints its FILE line and
     // counts its spectra. Null (run marked failed) when it cannot be read.
     std::unique_ptr<CInput> _OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count);
-    // Pairs the spectra of cond.m_vSpectra (read whole) into work units in
-    // output order, and counts the pairs in the summary.
-    void _PairUnits(CCondition& c, CDatasetSummary& summary, std::vector<struct CWorkUnit>& units);
+    // First pass over a paired dataset: the light record of every spectrum
+    // (titles cleaned, peaks dropped), from the dataset's files, or from the
+    // single open file `single` whose first spectra are in head.
+    void _CollectRecords(CCondition& c, unsigned int datasetNumber, std::vector<CPairRecord>& records, CInput* single,
+                         std::vector<CSpectrum>& head);
+    // Pairs the records into work units in output order; counts them in the
+    // summary and warns when few spectra pair.
+    void _PairUnits(CCondition& c, CDatasetSummary& summary, const std::vector<CPairRecord>& records,
+                    std::vector<CPairUnit>& units);
+    // Reads the spectra of the records `want` (positions in records, sorted
+    // by file and position) again from their files, normalised, into out
+    // (parallel to want).
+    void _FetchSpectra(CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+                       std::vector<CSpectrum>& out);
     // Sequences one dataset into its result file; false when interrupted.
     bool _RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
                      CDatasetSummary& summary);

@@ -67,3 +67,15 @@ TEST(Driver, WriteRunLog_LongLineEndsKeptHistory) {
     EXPECT_EQ(ReadFile("denovo.log"), "time=2\na\n");
     std::filesystem::current_path(cwd);
 }
+
+// The base name is the text after the last '/': a DTA folder given with a
+// trailing '/' gives an empty base name (the results file is then ".txt").
+TEST(Driver, Run_DtaFolderWithTrailingSlash_EmptyBaseNameWarned) {
+    TempDir dir;
+    WriteFile(dir / "scans/a.dta", "1000.5 2\n300.1 55\n");
+    WriteFile(dir / "run.param", "[meta]\nthread=1\n[file]\nspec_path=1\nspec_path1=scans/\nspec_type=dta\nout_path=res\n");
+    const auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("ends in '/', so the dataset's results are named \"vemra+/.txt\""), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "res/vemra+/.txt").rfind("S1\ta.dta\t\n", 0), 0u);
+}

@@ -96,6 +96,20 @@ size_t CountCorrect(const Ranked& r, const std::map<std::string, std::string>& t
     return n;
 }
 
+// The result file, checked against the summary beside it: every record is
+// accounted for (a pair counts as two spectra and has one record).
+std::string ReadChecked(const std::string& path) {
+    const std::string text = ReadFile(path);
+    const std::string json = ReadFile(path.substr(0, path.size() - 4) + ".summary.json");
+    std::smatch m;
+    long long withRecord = 0;
+    for (const char* key : {"sequenced", "no_peaks_after_cleaning", "no_candidate"})
+        if (std::regex_search(json, m, std::regex(std::string("\"") + key + "\": ([0-9]+)"))) withRecord += std::stoll(m[1]);
+    const long long pairs = std::regex_search(json, m, std::regex("\"pairs\": ([0-9]+)")) ? std::stoll(m[1]) : 0;
+    EXPECT_EQ(static_cast<long long>(ParseResults(text).records), withRecord - pairs) << json;
+    return text;
+}
+
 // Runs one example with the given thread count (and batch size, and shard
 // "K/N" with its own output name); returns the dataset result text. The
 // summary beside it must account for every record.
@@ -109,15 +123,7 @@ std::string RunExample(const std::string& param, const std::string& resultName, 
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     const std::string path = dir / ("out/vemra+/" + resultName);
     EXPECT_TRUE(Exists(path)) << r.out;
-    const std::string text = ReadFile(path);
-    const std::string json = ReadFile(path.substr(0, path.size() - 4) + ".summary.json");
-    std::smatch m;
-    long long withRecord = 0;
-    for (const char* key : {"sequenced", "no_peaks_after_cleaning", "no_candidate"})
-        if (std::regex_search(json, m, std::regex(std::string("\"") + key + "\": ([0-9]+)"))) withRecord += std::stoll(m[1]);
-    const long long pairs = std::regex_search(json, m, std::regex("\"pairs\": ([0-9]+)")) ? std::stoll(m[1]) : 0;
-    EXPECT_EQ(static_cast<long long>(ParseResults(text).records), withRecord - pairs) << json;
-    return text;
+    return ReadChecked(path);
 }
 
 void CheckGolden(const std::string& param, const std::string& resultName) {
@@ -158,7 +164,7 @@ std::string RunShared(const std::vector<std::string>& specPaths, const std::stri
     WriteFile(dir / "run.param", text);
     auto r = RunVemra({"run.param"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    return ReadFile(dir / ("vemra+/" + resultName));
+    return ReadChecked(dir / ("vemra+/" + resultName));
 }
 
 const std::string kHcdIons =

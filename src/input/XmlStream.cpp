@@ -7,7 +7,7 @@
 
 namespace {
 // Bytes asked of zlib per read.
-constexpr size_t CHUNK = 1 << 20;
+constexpr size_t CHUNK = 1 << 16;
 }  // namespace
 
 CXmlStream::~CXmlStream() { Close(); }
@@ -16,7 +16,7 @@ bool CXmlStream::Open(const std::string& path) {
     Close();
     m_pFile = std::fopen(path.c_str(), "rb");
     if (m_pFile == nullptr) return false;
-    m_vIn.resize(1 << 18);
+    m_vIn.resize(1 << 15);
     const size_t got = std::fread(m_vIn.data(), 1, m_vIn.size(), m_pFile);
     m_bGzip = got >= 2 && m_vIn[0] == 0x1f && m_vIn[1] == 0x8b;
     if (!m_bGzip) {
@@ -107,7 +107,7 @@ size_t CXmlStream::_Inflate(char* out, size_t n) {
 
 bool CXmlStream::_Fill() {
     if (m_pFile == nullptr || m_bEof) return false;
-    if (m_vBuf.size() - m_nEnd < CHUNK) {
+    if (m_vBuf.size() - m_nEnd < CHUNK / 4) {
         // Move the kept text to the front only when the tail is short of
         // room, so a long element is not shifted once per read.
         if (m_nPos > 0) {
@@ -116,13 +116,14 @@ bool CXmlStream::_Fill() {
             m_nEnd -= m_nPos;
             m_nPos = 0;
         }
-        if (m_vBuf.size() - m_nEnd < CHUNK) m_vBuf.resize(std::max(m_vBuf.size() * 2, m_nEnd + CHUNK));
+        if (m_vBuf.size() - m_nEnd < CHUNK / 4) m_vBuf.resize(std::max(m_vBuf.size() * 2, m_nEnd + CHUNK));
     }
+    const size_t room = std::min(CHUNK, m_vBuf.size() - m_nEnd);
     size_t got;
     if (m_bGzip) {
-        got = _Inflate(m_vBuf.data() + m_nEnd, CHUNK);
+        got = _Inflate(m_vBuf.data() + m_nEnd, room);
     } else {
-        got = std::fread(m_vBuf.data() + m_nEnd, 1, CHUNK, m_pFile);
+        got = std::fread(m_vBuf.data() + m_nEnd, 1, room, m_pFile);
         if (got == 0) {
             m_bEof = true;
             if (std::ferror(m_pFile)) m_strError = "read error";

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "input/TextScan.h"
 
@@ -11,13 +12,6 @@ inline bool Is(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
 double Number(const char* text) { return textscan::Atof(text, text + std::strlen(text)); }
 int Integer(const char* text) { return textscan::Atoi(text, text + std::strlen(text)); }
-
-// The cvParam child of node with the accession, or an empty node.
-pugi::xml_node Cv(const pugi::xml_node& node, const char* accession) {
-    for (pugi::xml_node c = node.child("cvParam"); c; c = c.next_sibling("cvParam"))
-        if (Is(c.attribute("accession").value(), accession)) return c;
-    return {};
-}
 
 bool SameNoCase(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b)
@@ -48,10 +42,71 @@ int CMzMLInput::ScanFromId(const char* id) {
     return -1;
 }
 
+template <typename Fn>
+pugi::xml_node CMzMLInput::_ForEachCv(const pugi::xml_node& node, Fn fn) const {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+        if (Is(c.name(), "cvParam")) {
+            if (fn(c)) return c;
+        } else if (Is(c.name(), "referenceableParamGroupRef")) {
+            const auto g = m_mapGroups.find(std::string_view(c.attribute("ref").value()));
+            if (g == m_mapGroups.end()) continue;
+            for (pugi::xml_node d = g->second.child("cvParam"); d; d = d.next_sibling("cvParam"))
+                if (fn(d)) return d;
+        }
+    }
+    return {};
+}
+
+pugi::xml_node CMzMLInput::_Cv(const pugi::xml_node& node, const char* accession) const {
+    return _ForEachCv(node, [accession](const pugi::xml_node& c) { return Is(c.attribute("accession").value(), accession); });
+}
+
+void CMzMLInput::_ReadHeader(CXmlStream& stream) {
+    m_mapGroups.clear();
+    m_mapGroupLevel.clear();
+    m_docGroups.reset();
+    // Parameter groups come before the run; their cv terms count as written
+    // where a group is referred to.
+    size_t at, end;
+    if (stream.Find("<referenceableParamGroupList", "<run", 0, false, at) != 1) return;
+    stream.Consume(at);
+    if (stream.Find("</referenceableParamGroupList>", "", 0, true, end) != 1) return;
+    end += 30;
+    m_vGroupText.assign(stream.Data(), stream.Data() + end);
+    stream.Consume(end);
+    if (!m_docGroups.load_buffer_inplace(m_vGroupText.data(), m_vGroupText.size(), pugi::parse_escapes,
+                                         pugi::encoding_utf8))
+        return;
+    for (pugi::xml_node g = m_docGroups.first_child().child("referenceableParamGroup"); g;
+         g = g.next_sibling("referenceableParamGroup")) {
+        const std::string id = g.attribute("id").value();
+        m_mapGroups[id] = g;
+        int level = 0;
+        for (pugi::xml_node c = g.child("cvParam"); c; c = c.next_sibling("cvParam"))
+            if (Is(c.attribute("accession").value(), "MS:1000511")) level = Integer(c.attribute("value").value());
+        m_mapGroupLevel[id] = level;
+    }
+}
+
 int CMzMLInput::_MsLevel(const char* p, size_t n) const {
     // Base64 holds no ':', so the accession is found only where it is written.
     const char* at = static_cast<const char*>(memmem(p, n, "MS:1000511", 10));
-    if (at == nullptr) return memmem(p, n, "<precursor", 10) != nullptr ? 2 : 1;
+    if (at == nullptr) {
+        // A parameter group may state it: <referenceableParamGroupRef ref="..."/>.
+        constexpr std::string_view kRef = "<referenceableParamGroupRef";
+        for (const char* r = static_cast<const char*>(memmem(p, n, kRef.data(), kRef.size())); r != nullptr;
+             r = static_cast<const char*>(memmem(r + 1, static_cast<size_t>(p + n - r - 1), kRef.data(), kRef.size()))) {
+            const char* q = static_cast<const char*>(memmem(r, static_cast<size_t>(p + n - r), "ref=", 4));
+            if (q == nullptr || q + 5 >= p + n) break;
+            const char quote = q[4];
+            const char* b = q + 5;
+            const char* e = static_cast<const char*>(std::memchr(b, quote, static_cast<size_t>(p + n - b)));
+            if (e == nullptr) break;
+            const auto g = m_mapGroupLevel.find(std::string_view(b, static_cast<size_t>(e - b)));
+            if (g != m_mapGroupLevel.end() && g->second > 0) return g->second;
+        }
+        return memmem(p, n, "<precursor", 10) != nullptr ? 2 : 1;
+    }
     // The value attribute of the same tag, before or after the accession.
     const char* lt = at;
     while (lt > p && *lt != '<') --lt;
@@ -71,7 +126,7 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     const char* id = element.attribute("id").value();
 
     // Title: the title term, else a TITLE user parameter, else the id.
-    s.m_strTitle = Cv(element, "MS:1000796").attribute("value").value();
+    s.m_strTitle = _Cv(element, "MS:1000796").attribute("value").value();
     if (s.m_strTitle.empty())
         for (pugi::xml_node u = element.child("userParam"); u; u = u.next_sibling("userParam"))
             if (SameNoCase(u.attribute("name").value(), "TITLE")) {
@@ -84,7 +139,7 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     s.m_nScan = ScanFromId(id);
 
     const pugi::xml_node scan = element.child("scanList").child("scan");
-    if (const pugi::xml_node rt = Cv(scan, "MS:1000016")) {
+    if (const pugi::xml_node rt = _Cv(scan, "MS:1000016")) {
         const double t = Number(rt.attribute("value").value());
         const bool minutes = Is(rt.attribute("unitAccession").value(), "UO:0000031") ||
                              Is(rt.attribute("unitName").value(), "minute");
@@ -95,25 +150,26 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     const pugi::xml_node ion = precursor.child("selectedIonList").child("selectedIon");
     double mz = 0.0;
     int z = 2;
-    if (const pugi::xml_node c = Cv(ion, "MS:1000744")) {
+    if (const pugi::xml_node c = _Cv(ion, "MS:1000744")) {
         if (!c.attribute("value")) return "selected ion m/z without a value attribute";
         mz = Number(c.attribute("value").value());
-    } else if (const pugi::xml_node t = Cv(precursor.child("isolationWindow"), "MS:1000827")) {
+    } else if (const pugi::xml_node t = _Cv(precursor.child("isolationWindow"), "MS:1000827")) {
         mz = Number(t.attribute("value").value());
     }
-    if (const pugi::xml_node c = Cv(ion, "MS:1000041")) z = Integer(c.attribute("value").value());
+    if (const pugi::xml_node c = _Cv(ion, "MS:1000041")) z = Integer(c.attribute("value").value());
     s.m_nCharge = z;
     s.m_lfPrecursorMH = _PrecursorMH(mz, z);
 
     bool cid = false, hcd = false, etd = false, ecd = false, ethcd = false;
-    for (pugi::xml_node c = precursor.child("activation").child("cvParam"); c; c = c.next_sibling("cvParam")) {
+    _ForEachCv(precursor.child("activation"), [&](const pugi::xml_node& c) {
         const char* a = c.attribute("accession").value();
         if (Is(a, "MS:1000133") || Is(a, "MS:1002679")) cid = true;
         else if (Is(a, "MS:1000422") || Is(a, "MS:1002481") || Is(a, "MS:1002678")) hcd = true;
         else if (Is(a, "MS:1000598")) etd = true;
         else if (Is(a, "MS:1000250")) ecd = true;
         else if (Is(a, "MS:1002631")) ethcd = true;
-    }
+        return false;
+    });
     // ETD with supplemental beam-type collisions is EThcD; with ion-trap
     // collisions the electron part still decides the fragment series.
     s.m_strActivationRead = ethcd || (etd && hcd) ? "EThcD" : etd ? "ETD" : ecd ? "ECD" : hcd ? "HCD" : cid ? "CID" : "";
@@ -132,9 +188,9 @@ std::string CMzMLInput::_ReadArrays(const pugi::xml_node& element, size_t length
          a = a.next_sibling("binaryDataArray")) {
         CArrayEncoding enc;
         int kind = 0;  // 1 m/z, 2 intensity, 0 another array
-        for (pugi::xml_node c = a.child("cvParam"); c; c = c.next_sibling("cvParam")) {
+        _ForEachCv(a, [&](const pugi::xml_node& c) {
             const char* acc = c.attribute("accession").value();
-            if (std::strncmp(acc, "MS:100", 6) != 0) continue;
+            if (std::strncmp(acc, "MS:100", 6) != 0) return false;
             const int code = std::atoi(acc + 3);
             switch (code) {
                 case 1000514: kind = 1; break;
@@ -150,7 +206,8 @@ std::string CMzMLInput::_ReadArrays(const pugi::xml_node& element, size_t length
                 case 1002748: enc.eNumpress = CArrayEncoding::SLOF; enc.bZlib = true; break;
                 default: break;
             }
-        }
+            return false;
+        });
         if (kind == 0) continue;
         size_t n = length;
         if (pugi::xml_attribute al = a.attribute("arrayLength"); al && !Length(al, n))

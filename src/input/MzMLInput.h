@@ -14,6 +14,10 @@
 // A spectrum without defaultArrayLength, or whose arrays cannot be decoded
 // or do not match that length, is damage (see CXmlSpectrumInput).
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "input/XmlSpectrumInput.h"
 
 class CMzMLInput : public CXmlSpectrumInput {
@@ -25,9 +29,22 @@ public:
     static int ScanFromId(const char* id);
 
 protected:
+    void _ReadHeader(CXmlStream& stream) override;
     int _MsLevel(const char* p, size_t n) const override;
     std::string _Read(const pugi::xml_node& element, CSpectrum& s) override;
 
 private:
     std::string _ReadArrays(const pugi::xml_node& element, size_t length);
+    // The cvParam children of node, those of the parameter groups it refers
+    // to included; stops early when fn returns true (and returns that node).
+    template <typename Fn>
+    pugi::xml_node _ForEachCv(const pugi::xml_node& node, Fn fn) const;
+    pugi::xml_node _Cv(const pugi::xml_node& node, const char* accession) const;
+
+    // The file's referenceable parameter groups (by id) and the MS level
+    // each of them states (0: none).
+    pugi::xml_document m_docGroups;
+    std::vector<char> m_vGroupText;
+    std::map<std::string, pugi::xml_node, std::less<>> m_mapGroups;
+    std::map<std::string, int, std::less<>> m_mapGroupLevel;
 };

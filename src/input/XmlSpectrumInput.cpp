@@ -26,11 +26,14 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
     Close();
     m_strPath = path;
     m_strBaseName = XmlBaseName(path);
+    m_nTotal = m_nCurrent = 0;
+    m_nElement = 0;
     if (!m_stream.Open(path)) {
         std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
         m_bFailed = true;
         return 0;
     }
+    _ReadHeader(m_stream);
     // Counting stops at the first element that is not whole; Browse reports
     // the damage when it gets there.
     unsigned int count = 0;

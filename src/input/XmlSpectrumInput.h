@@ -46,6 +46,10 @@ protected:
     CXmlSpectrumInput(std::string_view openTag, std::string_view closeTag, std::string_view runEnd, bool nested)
         : m_openTag(openTag), m_closeTag(closeTag), m_runEnd(runEnd), m_bNested(nested) {}
 
+    // Reads what the file says before its spectra (called by Count, with
+    // the stream at the start of the file); it may consume text up to the
+    // first spectrum element.
+    virtual void _ReadHeader(CXmlStream& /*stream*/) {}
     // MS level of the element text [p, p + n) read without parsing it.
     virtual int _MsLevel(const char* p, size_t n) const = 0;
     // Fills s from the parsed element; returns "" or what is wrong with it.

@@ -229,3 +229,35 @@ TEST(MzMLInput, EndToEnd_ExampleAsMzML_SameResultAsMgf) {
         else EXPECT_EQ(PeptideColumns(got), PeptideColumns(golden));
     }
 }
+
+TEST(MzMLInput, ParameterGroups_CountAsWrittenWhereReferred) {
+    std::vector<xmlwriter::CSpec> specs;
+    const auto want = xmltest::ReadMgf(kExample, &specs);
+    specs[1].msLevel = 1;  // skipped, its level given by a group
+    std::string text = xmlwriter::MzML(specs, {64}, {64});
+    auto replaceAll = [&text](const std::string& from, const std::string& to) {
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    };
+    replaceAll(xmlwriter::CodingTerms({64}), "<referenceableParamGroupRef ref=\"f64\"/>\n");
+    for (int level : {1, 2})
+        replaceAll(xmlwriter::Cv("MS:1000511", "ms level", std::to_string(level)),
+                   "<referenceableParamGroupRef ref='ms" + std::to_string(level) + "'/>\n");
+    text.insert(text.find("<run"), "<referenceableParamGroupList count=\"3\">\n<referenceableParamGroup id=\"f64\">" +
+                                       xmlwriter::CodingTerms({64}) + "</referenceableParamGroup>\n" +
+                                       "<referenceableParamGroup id=\"ms1\">" + xmlwriter::Cv("MS:1000511", "", "1") +
+                                       "</referenceableParamGroup>\n<referenceableParamGroup id=\"ms2\">" +
+                                       xmlwriter::Cv("MS:1000511", "", "2") +
+                                       "</referenceableParamGroup>\n</referenceableParamGroupList>\n");
+    ASSERT_EQ(text.find("MS:1000523\" name=\"float\"/>\n<cvParam cvRef=\"MS\" accession=\"MS:1000576"),
+              text.rfind("MS:1000523\" name=\"float\"/>\n<cvParam cvRef=\"MS\" accession=\"MS:1000576"));
+    CTempDir dir;
+    CMzMLInput in;
+    unsigned count = 0;
+    auto got = xmltest::ReadBatches(in, dir.Write("g.mzML", text), 4, &count);
+    EXPECT_EQ(count, 9u);
+    EXPECT_FALSE(in.Failed());
+    std::vector<CSpectrum> ms2 = want;
+    ms2.erase(ms2.begin() + 1);
+    xmltest::ExpectSame(got, ms2, 0, 0);
+}

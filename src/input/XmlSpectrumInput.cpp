@@ -117,34 +117,36 @@ int CXmlSpectrumInput::_FindTag(std::string_view a, std::string_view b, size_t f
 
 CXmlSpectrumInput::EStep CXmlSpectrumInput::_Next(size_t& len, bool& closeIt) {
     size_t at;
-    const int r = _FindTag(m_openTag, m_runEnd, 0, false, at);
+    const int r = _FindTag(m_strOpenTag, m_strRunEnd, 0, false, at);
     if (r < 0) return CUT;
     if (r == 0) return m_stream.Error().empty() ? NO_RUN_END : READ_ERROR;
     if (r == 2) return RUN_END;
     m_stream.Consume(at);
     // End of the start tag: an element written as <x .../> ends there.
     size_t gt;
-    if (m_stream.Find(">", "", m_openTag.size(), true, gt) == 0) return m_stream.Error().empty() ? CUT : READ_ERROR;
+    if (m_stream.Find(">", "", m_strOpenTag.size(), true, gt) == 0) return m_stream.Error().empty() ? CUT : READ_ERROR;
     closeIt = false;
     if (m_stream.Data()[gt - 1] == '/') {
         len = gt + 1;
         return ELEMENT;
     }
-    const int e = m_bNested ? _FindTag(m_closeTag, m_openTag, gt + 1, true, at)
-                            : m_stream.Find(m_closeTag, "", gt + 1, true, at);
+    // The search ends at the next element's start too, so an element whose
+    // closing tag is lost does not pull the rest of the file into memory.
+    const int e = _FindTag(m_strCloseTag, m_strOpenTag, gt + 1, true, at);
     if (e <= 0) return m_stream.Error().empty() ? CUT : READ_ERROR;
     if (e == 1) {
-        len = at + m_closeTag.size();
-    } else {
-        len = at;
-        closeIt = true;
+        len = at + m_strCloseTag.size();
+        return ELEMENT;
     }
+    if (!m_bNested) return UNCLOSED;
+    len = at;
+    closeIt = true;
     return ELEMENT;
 }
 
 std::string CXmlSpectrumInput::_Parse(size_t len, bool closeIt, CSpectrum& s) {
     m_vElement.assign(m_stream.Data(), m_stream.Data() + len);
-    if (closeIt) m_vElement.insert(m_vElement.end(), m_closeTag.begin(), m_closeTag.end());
+    if (closeIt) m_vElement.insert(m_vElement.end(), m_strCloseTag.begin(), m_strCloseTag.end());
     const pugi::xml_parse_result res =
         m_doc.load_buffer_inplace(m_vElement.data(), m_vElement.size(), pugi::parse_escapes, pugi::encoding_utf8);
     if (!res) return std::string("malformed XML (") + res.description() + ")";
@@ -165,6 +167,7 @@ void CXmlSpectrumInput::_Finish(EStep step) {
                                             : "the file ends before its run is closed (cut short?)");
             break;
         case CUT: _Stop("the file ends inside this spectrum"); break;
+        case UNCLOSED: _Stop("the spectrum element is not closed before the next one"); break;
         case READ_ERROR: _Stop(m_stream.Error()); break;
     }
 }

@@ -44,7 +44,7 @@ protected:
     // nested: elements may contain further elements of their kind (mzXML
     // scans); the element is then cut before the first inner one.
     CXmlSpectrumInput(std::string_view openTag, std::string_view closeTag, std::string_view runEnd, bool nested)
-        : m_openTag(openTag), m_closeTag(closeTag), m_runEnd(runEnd), m_bNested(nested) {}
+        : m_strOpenTag(openTag), m_strCloseTag(closeTag), m_strRunEnd(runEnd), m_bNested(nested) {}
 
     // Reads what the file says before its spectra (called by Count, with
     // the stream at the start of the file); it may consume text up to the
@@ -74,7 +74,7 @@ protected:
     std::vector<double> m_vIntensity;
 
 private:
-    enum EStep { ELEMENT, RUN_END, NO_RUN_END, CUT, READ_ERROR };
+    enum EStep { ELEMENT, RUN_END, NO_RUN_END, CUT, UNCLOSED, READ_ERROR };
     // Cuts the next element: on ELEMENT it starts at m_stream.Data() and
     // spans len bytes; closeIt tells that the closing tag must be added.
     EStep _Next(size_t& len, bool& closeIt);
@@ -88,7 +88,7 @@ private:
     void _Finish(EStep step);
     void _Stop(const std::string& why);
 
-    std::string_view m_openTag, m_closeTag, m_runEnd;
+    std::string_view m_strOpenTag, m_strCloseTag, m_strRunEnd;
     bool m_bNested;
     CXmlStream m_stream;
     std::string m_strBaseName;

@@ -146,6 +146,7 @@ TEST(MzMLInput, DamagedFiles_KeepSpectraBeforeTheDamage) {
         {"missing attribute", std::string(plain).replace(Nth(plain, "defaultArrayLength", 7), 18, "length"), 7},
         {"arrays of another length", std::string(plain).replace(Nth(plain, "defaultArrayLength=\"", 3) + 20, 0, "1"), 3},
         {"unclosed element", std::string(plain).erase(Nth(plain, "</binaryDataArrayList>", 1), 22), 1},
+        {"lost closing tag", std::string(plain).erase(Nth(plain, "</spectrum>", 8), 11), 8},
         {"gzip file cut", xmlwriter::Gzip(plain).substr(0, xmlwriter::Gzip(plain).size() / 2), 0},
         {"empty file", "", 0},
         {"not XML", "BEGIN IONS\nPEPMASS=500\nEND IONS\n", 0},

@@ -103,7 +103,7 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("spec_path=" + std::to_string(files.vSpecPaths.size()));
     for (size_t k = 0; k < files.vSpecPaths.size(); ++k)
         line("spec_path" + std::to_string(k + 1) + "=" + files.vSpecPaths[k]);
-    line("# MGF, MS2 or DTA (a folder of .dta files); any case (default DTA).");
+    line("# MGF, MS2, mzML, mzXML or DTA (a folder of .dta files); any case (default DTA).");
     line("spec_type=MGF");
     line("# yes: spec_path1 is a folder and each of its MGF (or MS2) files is a dataset");
     line("# of its own (default no).");

@@ -196,6 +196,8 @@ std::string CDeNovo::_DatasetPrefix(CCondition& c, const std::string& outputName
     const std::string& path0 = c.m_vSpecPaths[0];
     const size_t slash = path0.find_last_of('/');
     std::string base = slash == std::string::npos ? path0 : path0.substr(slash + 1);
+    // A compressed file is named after what it holds: x.mzML.gz gives x.
+    if (base.size() > 3 && base.compare(base.size() - 3, 3, ".gz") == 0) base.erase(base.size() - 3);
     if (size_t dot = base.find_last_of('.'); dot != std::string::npos) base.erase(dot);
     if (base.empty())
         std::cerr << "[warning]\tthe spectrum path " << path0 << " ends in '/', so the dataset's results are named \""
@@ -413,7 +415,7 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     // The dataset's files: the native records, and the tables when asked for.
     CResultFile native, mztab, tsv;
     std::vector<std::string> runs = c.m_vSpecPaths;
-    const bool byScan = c.m_strSpecType == "MZML" || c.m_strSpecType == "MZXML";
+    const bool byScan = c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML";
     const CMzTabWriter mztabWriter(c, runs, byScan);
     const CTsvWriter tsvWriter(c, runs);
     if ((c.m_bNative && !native.Open(prefix + ".txt")) || (c.m_bMzTab && !mztab.Open(prefix + ".mztab")) ||

@@ -21,6 +21,7 @@ inline bool IsPrint(char c) {
 }  // namespace
 
 unsigned int CMGFInput::Count(const std::string& path) {
+    m_strBaseName = textscan::FileBaseName(path);
     return _Open(path, StartsWithBegin);
 }
 
@@ -31,13 +32,18 @@ unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
     const unsigned int start = m_nCurrent;
     constexpr size_t PIECE = textscan::CLineReader::FGETS_PIECE;
 
-    // Title and precursor field carry over from block to block within a call.
+    // The precursor field carries over from block to block within a call;
+    // everything else is the block's own.
     CSpectrum s;
     const char* line;
     size_t len;
     while (m_nCurrent < limit && m_reader.Next(line, len, PIECE)) {
         if (!StartsWithBegin(line, len)) continue;
         s.m_vPeaks.clear();
+        s.m_strTitle.clear();
+        s.m_nScan = -1;
+        s.m_lfRetentionTime = -1.0;
+        s.m_strActivationRead.clear();
         int z = 2;
         bool closed = false;
         while (m_reader.Next(line, len, PIECE)) {
@@ -59,6 +65,14 @@ unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
             } else if (c == 'P') {
                 // Text after "PEPMASS="; a second number (intensity) is ignored.
                 s.m_lfPrecursorMH = len > 8 ? textscan::Atof(line + 8, end) : 0.0;
+            } else if (c == 'S') {
+                if (len > 6 && std::memcmp(line, "SCANS=", 6) == 0) s.m_nScan = textscan::Atoi(line + 6, end);
+            } else if (c == 'R') {
+                if (len > 12 && std::memcmp(line, "RTINSECONDS=", 12) == 0)
+                    s.m_lfRetentionTime = textscan::Atof(line + 12, end);
+            } else if (c == 'A') {
+                if (len > 11 && std::memcmp(line, "ACTIVATION=", 11) == 0)
+                    s.m_strActivationRead = textscan::ActivationName(line + 11, end);
             } else if (c == 'T') {
                 // Drop the line end and other control characters, keep spaces.
                 size_t l = len;
@@ -77,6 +91,7 @@ unsigned int CMGFInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         }
         s.m_lfPrecursorMH = static_cast<double>(z) * s.m_lfPrecursorMH - (static_cast<double>(z) - 1.0) * PROTON;
         s.m_nCharge = z;
+        if (s.m_strTitle.empty()) s.m_strTitle = m_strBaseName + ".index." + std::to_string(m_nCurrent);
         s.m_vHashTable.clear();
         out.push_back(s);
         ++m_nCurrent;

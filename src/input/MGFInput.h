@@ -5,7 +5,11 @@
 // precursor is converted to [M+H]+ (Da) with the block's charge (default 2).
 // Lines are read as fgets with an 81,960-byte buffer would see them: a longer
 // line is taken as several lines. Within one Browse call a block without
-// TITLE or PEPMASS line takes the title / precursor field of the block before.
+// PEPMASS line takes the precursor field of the block before. A block without
+// a title (or with an empty one) is named "BASE.index.N": the file name
+// without folders and extension, and the block's 0-based position in the
+// file. SCANS= (first number), RTINSECONDS= (first number, seconds) and
+// ACTIVATION= fill m_nScan, m_lfRetentionTime and m_strActivationRead.
 // Peaks whose m/z or intensity is not finite are dropped. A file that ends
 // inside a block delivers the spectra before that block.
 
@@ -18,4 +22,7 @@ class CMGFInput : public CLineFileInput {
 public:
     unsigned int Browse(std::vector<CSpectrum>& out, unsigned int n) override;
     unsigned int Count(const std::string& path) override;
+
+private:
+    std::string m_strBaseName;  // file name without folders and extension
 };

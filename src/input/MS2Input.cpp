@@ -4,15 +4,10 @@
 #include <cmath>
 #include <iostream>
 
-std::string CMS2Input::BaseName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name.erase(dot);
-    return name;
-}
+std::string CMS2Input::BaseName(const std::string& path) { return textscan::FileBaseName(path); }
 
 namespace {
+inline bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool StartsWithS(const char* line, size_t len) { return len > 0 && line[0] == 'S'; }
 }  // namespace
 
@@ -38,6 +33,9 @@ unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         if (len == 0 || line[0] != 'S') continue;
         const int scan = textscan::Atoi(line + 1, line + len);
         s.m_vPeaks.clear();
+        s.m_nScan = scan;
+        s.m_lfRetentionTime = -1.0;
+        s.m_strActivationRead.clear();
         for (int c = m_reader.Peek(); c != 'S' && c != EOF; c = m_reader.Peek()) {
             m_reader.Next(line, len, WHOLE);
             if (len > 0 && line[len - 1] == '\n') --len;
@@ -55,6 +53,8 @@ unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
                     s.m_nCharge = charge;
                     if (m_issZ >> mh) s.m_lfPrecursorMH = mh;
                 }
+            } else if (k == 'I') {
+                _ReadInfo(line + 1, end, s);
             } else if (k >= '0' && k <= '9') {
                 CPeak p;
                 textscan::ScanTwoDoubles(line, end, p.lfMz, p.lfIntensity);
@@ -69,4 +69,17 @@ unsigned int CMS2Input::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         ++m_nCurrent;
     }
     return _EndBrowse(start);
+}
+
+void CMS2Input::_ReadInfo(const char* p, const char* end, CSpectrum& s) {
+    // "I <key> <value>", fields separated by tabs (or spaces).
+    while (p < end && IsBlank(*p)) ++p;
+    const char* key = p;
+    while (p < end && !IsBlank(*p)) ++p;
+    const std::string_view k(key, static_cast<size_t>(p - key));
+    if (k == "RTime") {
+        s.m_lfRetentionTime = textscan::Atof(p, end) * 60.0;  // minutes in the file
+    } else if (k == "ActivationType") {
+        s.m_strActivationRead = textscan::ActivationName(p, end);
+    }
 }

@@ -9,7 +9,7 @@
 
 // The spectrum types, "|"-separated, as the parameter file may name them
 // (in any case).
-inline constexpr const char* kReaderTypes = "DTA|MGF|MS2";
+inline constexpr const char* kReaderTypes = "DTA|MGF|MS2|mzML|mzXML";
 
 // A new reader for the type (compared without regard to case); null when the
 // type names no reader.

@@ -1,6 +1,7 @@
 #include "input/TextScan.h"
 
 #include <charconv>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -199,6 +200,27 @@ bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
 int CLineReader::Peek() {
     if (m_nPos < m_nEnd || Fill()) return static_cast<unsigned char>(m_vBuf[m_nPos]);
     return EOF;
+}
+
+std::string FileBaseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+const char* ActivationName(const char* p, const char* end) {
+    while (p < end && IsSpace(*p)) ++p;
+    while (end > p && IsSpace(end[-1])) --end;
+    std::string u(p, end);
+    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (u == "CID") return "CID";
+    if (u == "HCD") return "HCD";
+    if (u == "ECD") return "ECD";
+    if (u == "ETHCD") return "EThcD";
+    if (u.compare(0, 3, "ETD") == 0 || u == "ETCID") return "ETD";
+    return "";
 }
 
 FILE* OpenAndCount(const std::string& path, CLineReader& reader, bool (*counts)(const char* line, size_t len),

@@ -26,6 +26,16 @@ double Atof(const char* p, const char* end);
 // cannot be read stays 0.
 void ScanTwoDoubles(const char* p, const char* end, double& a, double& b);
 
+// File name of path without folders and without the part from its last '.'
+// ("/x/run1.ms2" and "run1.ms2" give "run1", "noext" stays).
+std::string FileBaseName(const std::string& path);
+
+// The activation named by text[p, end) (white space around it ignored, case
+// ignored): "CID", "HCD", "ETD", "ECD" or "EThcD"; an ETD variant with
+// supplemental activation other than HCD ("ETD+SA", "ETciD") counts as ETD.
+// Empty for anything else.
+const char* ActivationName(const char* p, const char* end);
+
 // Reads a FILE* through a large buffer and hands out lines as (pointer,
 // length) ranges that stay valid until the next call. A line stops after its
 // '\n' (kept) or after maxLen characters, whichever comes first, so that

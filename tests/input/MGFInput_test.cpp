@@ -84,13 +84,16 @@ TEST(MGFInput, ChargeAndPepmassLines_ConvertToMH) {
     EXPECT_EQ(out[3].m_lfPrecursorMH, kProton);
 }
 
-TEST(MGFInput, BlockWithoutTitleOrPepmass_CarriesOverWithinCall) {
+// A title-less block used to take the previous block's title; it now gets
+// one of its own from the file name and its position.
+TEST(MGFInput, BlockWithoutTitleOrPepmass_PrecursorCarriesTitleMade) {
     CTempDir dir;
     std::string path = dir.Write("d.mgf", Block("first", "400", "") + Block("", "", "CHARGE=1\n") + Block("", "", ""));
     auto out = ReadAll(path);
     ASSERT_EQ(out.size(), 3u);
     const double mh1 = 2 * 400.0 - kProton;
-    EXPECT_EQ(out[1].m_strTitle, "first");
+    EXPECT_EQ(out[1].m_strTitle, "d.index.1");
+    EXPECT_EQ(out[2].m_strTitle, "d.index.2");
     EXPECT_EQ(out[1].m_lfPrecursorMH, mh1);             // charge 1 keeps the carried value
     EXPECT_EQ(out[2].m_lfPrecursorMH, 2 * mh1 - kProton);  // the carried [M+H]+ read as m/z
 }
@@ -104,8 +107,8 @@ TEST(MGFInput, TitleLine_TrailingControlCharsDroppedSpacesKept) {
     auto out = ReadAll(path);
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].m_strTitle, "scan 7 ");
-    EXPECT_EQ(out[1].m_strTitle, "");
-    EXPECT_EQ(out[2].m_strTitle, "");
+    EXPECT_EQ(out[1].m_strTitle, "e.index.1");  // an empty title is no title
+    EXPECT_EQ(out[2].m_strTitle, "e.index.2");
     EXPECT_EQ(out[3].m_strTitle, "ab");  // C string rules: a NUL ends the text
 }
 
@@ -210,4 +213,22 @@ TEST(MGFInput, ChargeBeyondInt_ReadAsAtoiReadsIt) {
     EXPECT_EQ(out[0].m_lfPrecursorMH, 2 * 400.0 - kProton);
     EXPECT_EQ(out[1].m_nCharge, -1);  // LONG_MAX cut to 32 bits
     EXPECT_EQ(out[1].m_lfPrecursorMH, -1 * 400.0 - (-1 - 1) * kProton);
+}
+
+TEST(MGFInput, ScansRtActivationLines_KeptPerBlockOnly) {
+    CTempDir dir;
+    std::string path = dir.Write("g.mgf", Block("a", "300", "SCANS=17-18\nRTINSECONDS=12.5\nACTIVATION=hcd\n") +
+                                              Block("b", "300", "SCAN=3\nRT=9\nACT=ETD\n") +
+                                              Block("c", "300", "ACTIVATION=ETHCD\r\n"));
+    auto out = ReadAll(path);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].m_nScan, 17);
+    EXPECT_EQ(out[0].m_lfRetentionTime, 12.5);
+    EXPECT_EQ(out[0].m_strActivationRead, "HCD");
+    // Other keys with the same first letter are not these fields, and
+    // nothing carries over from the block before.
+    EXPECT_EQ(out[1].m_nScan, -1);
+    EXPECT_EQ(out[1].m_lfRetentionTime, -1.0);
+    EXPECT_EQ(out[1].m_strActivationRead, "");
+    EXPECT_EQ(out[2].m_strActivationRead, "EThcD");
 }

@@ -127,3 +127,17 @@ TEST(MS2Input, ScanBeyondInt_ReadAsAtoiReadsIt) {
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].m_strTitle, "big.10.10.2.dta");
 }
+
+TEST(MS2Input, InfoLines_ScanRetentionTimeActivation) {
+    CTempDir dir;
+    std::string path = dir.Write("r.ms2", "S\t7\t7\t500\nI\tRTime\t1.5\nI\tActivationType\tETD\r\nZ\t2\t999\n100 1\n"
+                                          "S\t8\t8\t500\nI\tRTimeX\t3\n100 1\n");
+    auto out = ReadAll(path);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].m_nScan, 7);
+    EXPECT_EQ(out[0].m_lfRetentionTime, 90.0);  // minutes in the file
+    EXPECT_EQ(out[0].m_strActivationRead, "ETD");
+    EXPECT_EQ(out[1].m_nScan, 8);
+    EXPECT_EQ(out[1].m_lfRetentionTime, -1.0);  // not carried over
+    EXPECT_EQ(out[1].m_strActivationRead, "");
+}

@@ -121,3 +121,30 @@ TEST(PairedRuns, FilesOfDifferentRuns_WarnedAndEverySpectrumSequencedAlone) {
     EXPECT_NE(r.out.find("paired by precursor: 0 pairs, 10 HCD and 10 ETD spectra alone"), std::string::npos) << r.out;
     EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/h.txt")).size(), 20u);
 }
+
+TEST(PairedRuns, InterleavedFileOrSwappedFiles_SameAnswersAsTwoFiles) {
+    const std::string data = testutil::SharedData();
+    if (data.empty()) GTEST_SKIP() << "shared test data absent";
+    TempDir dir;
+    // The spectra record their activation, as an instrument's export does.
+    auto tagged = [](const std::string& mgf, const std::string& activation) {
+        std::vector<std::string> blocks = Blocks(mgf);
+        for (std::string& b : blocks) b.insert(b.find('\n') + 1, "ACTIVATION=" + activation + "\n");
+        return blocks;
+    };
+    const auto hcd = tagged(ReadFile(data + "/simulated/paired100_hcd.mgf"), "HCD");
+    const auto etd = tagged(ReadFile(data + "/simulated/paired100_etd.mgf"), "ETD");
+    std::string h, e, mixed;
+    for (size_t k = 0; k < hcd.size(); ++k) {
+        h += hcd[k];
+        e += etd[k];
+        mixed += hcd[k] + etd[k];
+    }
+    WriteFile(dir / "h.mgf", h);
+    WriteFile(dir / "e.mgf", e);
+    WriteFile(dir / "m.mgf", mixed);
+    const auto two = RunFiles(dir, {"h.mgf", "e.mgf"});
+    ASSERT_EQ(two.size(), 100u);
+    EXPECT_EQ(RunFiles(dir, {"e.mgf", "h.mgf"}), two);  // swapped: the recorded activation wins
+    EXPECT_EQ(RunFiles(dir, {"m.mgf"}), two);           // one file, HCD and ETD scans interleaved
+}

@@ -46,6 +46,12 @@ int main(int argc, char** argv) {
     // A closed pipe on the console (vemra p | head) must not end the run
     // before its files are written: writes to it just fail.
     std::signal(SIGPIPE, SIG_IGN);
+    // SIGINT and SIGTERM stop a run cleanly (partial results removed).
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
     // "--shard K/N" may follow the run's arguments.
     int shard = 1, shards = 1;
@@ -83,12 +89,6 @@ int main(int argc, char** argv) {
         std::cerr << kUsage << std::endl;
         return 2;
     }
-
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 
     int status = 0;
     try {

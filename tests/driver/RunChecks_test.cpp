@@ -149,7 +149,13 @@ TEST(RunChecks, Interrupted_PartialResultsRemovedEarlierResultsKept_Status130Or1
         WriteFile(dir / "x.mgf", ExampleSpectra(400));
         WriteFile(dir / "run.param", kMeta + "batch_size=50\n" + kFile);
         const pid_t pid = testutil::StartVemra({"run.param"}, dir.path());
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        // Signal once sequencing has begun: its temporary result file exists.
+        auto started = [&dir] {
+            for (const std::string& n : Names(dir / "res/vemra+"))
+                if (n.rfind("x.txt.tmp.", 0) == 0) return true;
+            return false;
+        };
+        for (int k = 0; k < 600 && !started(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         kill(pid, sig);
         const auto r = testutil::WaitVemra(pid, dir.path());
         EXPECT_EQ(r.status, 128 + sig) << r.err;

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds and runs the whole test suite: a release build, then the same suite
-# under AddressSanitizer + UndefinedBehaviorSanitizer and under
-# ThreadSanitizer.
+# Builds and runs the whole test suite: a release build and the Snakemake
+# workflow check, then the same suite under AddressSanitizer +
+# UndefinedBehaviorSanitizer and under ThreadSanitizer.
 set -e
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -15,6 +15,16 @@ run_suite() {
     (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 run_suite build -DCMAKE_BUILD_TYPE=Release
+# The Snakemake workflow against one plain run, once (the sanitizer builds
+# add nothing to it). The engine does not need snakemake: it is installed
+# where we may install packages, and the check is skipped elsewhere.
+if command -v snakemake >/dev/null 2>&1 ||
+   { [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1 && (need_packages snakemake); }; then
+    echo "== workflow"
+    sh tests/workflow/run.sh build/vemra
+else
+    echo "workflow check skipped: snakemake cannot be installed"
+fi
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVEMRA_SANITIZE=ON
 # Some kernels (large mmap randomisation) cannot host ThreadSanitizer's
 # memory layout; its suite is skipped there rather than failing for nothing.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the Snakemake workflow with 3 shards on the HCD example and on the
-# paired example, and checks that the joined result files are byte for byte
-# those of one plain vemra run, and that the joined summaries hold the same
-# counts.   Usage: tests/workflow/run.sh [VEMRA_BINARY]   (default build/vemra)
+# paired example, and checks that the joined result files (native, mzTab and
+# tsv) are byte for byte those of one plain vemra run, and that the joined
+# summaries hold the same counts.
+# Usage: tests/workflow/run.sh [VEMRA_BINARY]   (default build/vemra)
 set -e
 root=$(cd "$(dirname "$0")/../.." && pwd)
 vemra=$(realpath "${1:-$root/build/vemra}")
@@ -20,7 +21,7 @@ cd "$work"
 # ans_path also checks that the jobs find it from their own folders.
 cat "$root/examples/answers.txt" "$root/examples/paired_answers.txt" > answers.txt
 sed -e 's|^ans_path=.*|ans_path=answers.txt|' -e 's|^out_path=.*|out_path=plain|' \
-    "$root/examples/hcd.param" > template.param
+    -e 's|^\[file\]|[file]\noutput_format=native,mztab,tsv|' "$root/examples/hcd.param" > template.param
 sed "s|^spec_path1=.*|spec_path1=$root/examples/hcd_example.mgf|" template.param > hcd.param
 sed -e 's|^spec_path=1|spec_path=2|' \
     -e "s|^spec_path1=.*|spec_path1=$root/examples/paired_hcd.mgf\nspec_path2=$root/examples/paired_etd.mgf|" \
@@ -47,10 +48,12 @@ fi
 counts() { grep -v -e '"dataset"' -e '"result_file"' -e '"seconds"' "$1"; }
 failed=0
 for name in hcd_example paired_hcd; do
-    if ! cmp "plain/vemra+/$name.txt" "joined/$name.txt"; then
-        echo "FAILED: joined/$name.txt differs from the plain run's result file"
-        failed=1
-    fi
+    for file in "$name.txt" "$name.mztab" "$name.tsv"; do
+        if ! cmp "plain/vemra+/$file" "joined/$file"; then
+            echo "FAILED: joined/$file differs from the plain run's"
+            failed=1
+        fi
+    done
     if ! counts "plain/vemra+/$name.summary.json" > plain.counts ||
        ! counts "joined/$name.summary.json" > joined.counts ||
        ! diff plain.counts joined.counts; then

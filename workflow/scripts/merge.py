@@ -5,8 +5,8 @@
 
 Every SHARD_FOLDER is the output folder of one `vemra ... --shard K/N` run,
 given in the order K = 1..N; each holds one dataset's NAME.txt and
-NAME.summary.json (and later its other result formats). They are joined into
-PREFIX.txt, PREFIX.summary.json, ... The shards' records already carry the
+NAME.summary.json, and NAME.mztab and NAME.tsv where output_format asks for
+them. They are joined into PREFIX.txt, PREFIX.summary.json, ... The shards' records already carry the
 whole dataset's numbers, so joining them in order gives exactly the result
 file of one unsharded run.
 """
@@ -58,36 +58,37 @@ def merge_summaries(parts, target):
     whole = shards[0]
     for shard in shards[1:]:
         add_counts(whole, shard)
-    whole["result_file"] = target[: -len(".summary.json")] + ".txt"
+    if whole["result_file"]:
+        # The dataset's first result file (NAME.txt, else .mztab, else .tsv), joined.
+        whole["result_file"] = target[: -len(".summary.json")] + os.path.splitext(whole["result_file"])[1]
     with open(target, "w", encoding="utf-8") as out:
         out.write(json_text(whole) + "\n")
 
 
-def header_once(is_header):
-    """A joiner for tables with a header: the header lines of shard 1, then
-    the other lines of every shard in order."""
+def header_once(ends_header):
+    """A joiner for tables with a header: shard 1 whole, then every later
+    shard without its header (its lines up to the one ends_header accepts)."""
     def join(parts, target):
-        with open(target, "w", encoding="utf-8", newline="") as out:
+        with open(target, "wb") as out:
             for k, part in enumerate(parts):
-                with open(part, encoding="utf-8", newline="") as f:
-                    for n, line in enumerate(f):
-                        if k == 0 or not is_header(n, line):
-                            out.write(line)
+                with open(part, "rb") as f:
+                    if k > 0:
+                        for line in f:
+                            if ends_header(line):
+                                break
+                    shutil.copyfileobj(f, out)
     return join
 
 
-# Result file suffix -> joiner.
-# HOOK: the mzTab and tsv outputs (output_format=) are not written yet. When
-# they are, check these joiners against vemra's files (mzTab: one metadata
-# block, MTD/COM lines, and the PSH column line from shard 1, then the PSM
-# rows of every shard, whose PSM_IDs must already be the whole dataset's, as
-# the S<n> numbers are; tsv: the column line once) and declare the outputs
-# in the Snakefile's merge rule.
+# Result file suffix -> joiner. Every shard writes a table's whole header,
+# even a shard with no spectrum; the rows already carry the whole dataset's
+# numbers (PSM_ID, S<n>) and lines saying why a spectrum was not sequenced
+# (mzTab COM lines after the header) are rows like any other.
 JOINERS = {
     ".txt": concatenate,
     ".summary.json": merge_summaries,
-    ".mztab": header_once(lambda n, line: line[:3] in ("MTD", "COM", "PSH")),
-    ".tsv": header_once(lambda n, line: n == 0),
+    ".mztab": header_once(lambda line: line.startswith(b"PSH\t")),  # MTD block, then the PSH line
+    ".tsv": header_once(lambda line: True),  # one column line
 }
 
 

@@ -3,8 +3,10 @@
 #include <stdexcept>
 
 #include "driver/denovo.h"
+#include "evaluate/Evaluate.h"
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "evaluate") return RunEvaluate(argc, argv);
     if (argc != 2 && argc != 3) {
         std::cerr << "usage: vemra PARAM_FILE [OUTPUT_NAME]" << std::endl;
         return 2;

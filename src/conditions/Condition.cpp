@@ -158,6 +158,10 @@ const ScalarKey kMetaScalars[] = {
     Flag("frag_tol_type_ppm", "1", Kind::FlagUnlessZero, &CCondition::m_bFragTolPpm),
     Real("pep_tol", "20", &CCondition::m_lfPepTol),
     Flag("pep_tol_type_ppm", "1", Kind::FlagUnlessZero, &CCondition::m_bPepTolPpm),
+    // Keys added for accuracy on real spectra; the defaults are the design.
+    Text("node_weight", "log_intensity", Kind::Text, &CCondition::m_strNodeWeight),
+    Text("tie_break", "none", Kind::Text, &CCondition::m_strTieBreak),
+    Real("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -252,6 +256,13 @@ bool CCondition::Read(const std::string& paramFile) {
         m_vProgress = std::vector<std::atomic<int>>(m_nThreadNum);
 
         for (const ScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
+        m_bRankNodeWeights = m_strNodeWeight == "rank";
+        if (!m_bRankNodeWeights && m_strNodeWeight != "log_intensity")
+            std::cerr << "[warning]\tnode_weight=" << m_strNodeWeight
+                      << " is neither log_intensity nor rank; log_intensity is used.\n";
+        m_bEvidenceTies = m_strTieBreak == "evidence";
+        if (!m_bEvidenceTies && m_strTieBreak != "none")
+            std::cerr << "[warning]\ttie_break=" << m_strTieBreak << " is neither none nor evidence; none is used.\n";
     }
 
     const COptionTool file(paramFile, "file");

@@ -140,6 +140,14 @@ public:
     std::vector<std::string> m_vNTermSites;
     std::vector<std::string> m_vCTermSites;
 
+    // Accuracy settings added to the design; their defaults give the
+    // design's behaviour.
+    std::string m_strNodeWeight;        // "node_weight": log_intensity (design) or rank
+    bool m_bRankNodeWeights = false;    // node_weight=rank
+    std::string m_strTieBreak;          // "tie_break": none (design) or evidence
+    bool m_bEvidenceTies = false;       // tie_break=evidence
+    double m_lfMissingSitePenalty = 0;  // "missing_fragment_penalty": score off per site without b/y ion
+
     // Set by anyone who could not read an input or write an output; the run
     // finishes all its other work and then exits with a failure status.
     std::atomic<bool> m_bRunFailed{false};

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "graph/CandidateGen.h"
 
@@ -48,6 +49,32 @@ void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out)
 
 }  // namespace
 
+void CNCGraph::_WeighEvidence(CResult& r, const std::string& code, double pathWeight) {
+    const CCondition& c = *m_pCondition;
+    const size_t len = r.strPeptide.size();
+    r.lfPathWeight = pathWeight;
+    if (len < 2) return;
+    // Sites covered in either spectrum of a pair: score each spectrum again
+    // would cost a second pass, so the scorer is asked right after each
+    // Score call instead (see Report_unknowResult); here the marks of the
+    // last scoring are read.
+    m_vCovered.assign(len - 1, 0);
+    m_pScorer->MarkCoveredSites(len, m_vCovered);
+    if (c.m_nActivationMode == 3) {
+        for (size_t k = 0; k < m_vCoveredOther.size() && k < len - 1; ++k) m_vCovered[k] |= m_vCoveredOther[k];
+    }
+    int missing = 0, beforeP = 0;
+    for (size_t k = 0; k + 1 < len; ++k) {
+        if (m_vCovered[k]) continue;
+        ++missing;
+        if (r.strPeptide[k + 1] == 'P') ++beforeP;
+    }
+    (void)code;
+    r.nMissingSites = missing;
+    r.nMissingBeforeP = beforeP;
+    r.lfScore -= c.m_lfMissingSitePenalty * missing;
+}
+
 void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, const CSpectrum& /*second*/,
                                    const double& /*precursorMH*/, const int& /*charge*/) {
     const CCondition& c = *m_pCondition;
@@ -59,7 +86,26 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
-    for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
+    const bool evidence = c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0;
+    // The heaviest path weight that spelled each peptide (evidence only).
+    std::map<std::string, double> pathWeight;
+    if (!evidence) {
+        for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
+    } else {
+        std::set<std::string> spelled;
+        for (const CResult& cand : m_vDrained) {
+            spelled.clear();
+            transferPep(cand.strPeptide, 0, std::string(), spelled);
+            for (const std::string& q : spelled) {
+                auto it = pathWeight.find(q);
+                if (it == pathWeight.end())
+                    pathWeight.emplace(q, cand.lfScore);
+                else if (cand.lfScore > it->second)
+                    it->second = cand.lfScore;
+                peptides.insert(q);
+            }
+        }
+    }
 
     long long x = 0;
     if (m_nThreadId >= 0 && static_cast<size_t>(m_nThreadId) < c.m_vProgress.size())
@@ -99,6 +145,10 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
             case 3: {
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 const double s = m_pScorer->Score(r, m_ScoreSpecA);
+                if (evidence) {
+                    m_vCoveredOther.assign(r.strPeptide.size() > 1 ? r.strPeptide.size() - 1 : 0, 0);
+                    m_pScorer->MarkCoveredSites(r.strPeptide.size(), m_vCoveredOther);
+                }
                 r.pIonTypes = &c.m_vETDIonTypes;
                 r.lfScore = s + m_pScorer->Score(r, m_ScoreSpecB);
                 break;
@@ -107,6 +157,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 r.lfScore = 0.0;
                 break;
         }
+        if (evidence && (mode == 1 || mode == 2 || mode == 3)) _WeighEvidence(r, q, pathWeight[q]);
         m_vResults.push_back(std::move(r));
     }
     m_pScorer->ForgetSpectra();
@@ -114,9 +165,15 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     // sorting the records would, without moving whole records around.
     m_vOrder.resize(m_vResults.size());
     for (size_t i = 0; i < m_vOrder.size(); ++i) m_vOrder[i] = static_cast<unsigned int>(i);
-    std::sort(m_vOrder.begin(), m_vOrder.end(), [this](unsigned int a, unsigned int b) {
-        return CResult::WEIGHTGREATERonly(m_vResults[a], m_vResults[b]);
-    });
+    if (c.m_bEvidenceTies) {
+        std::sort(m_vOrder.begin(), m_vOrder.end(), [this](unsigned int a, unsigned int b) {
+            return CResult::EvidenceGreater(m_vResults[a], m_vResults[b]);
+        });
+    } else {
+        std::sort(m_vOrder.begin(), m_vOrder.end(), [this](unsigned int a, unsigned int b) {
+            return CResult::WEIGHTGREATERonly(m_vResults[a], m_vResults[b]);
+        });
+    }
     m_vSorted.clear();
     for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
     m_vResults.swap(m_vSorted);

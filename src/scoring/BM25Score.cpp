@@ -260,6 +260,12 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
     }
 }
 
+void CBM25Score::MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const {
+    const size_t sites = std::min({len > 0 ? len - 1 : 0, covered.size(), m_vBScore.size(), m_vYScore.size()});
+    for (size_t k = 0; k < sites; ++k)
+        if (m_vBScore[k] > 0.0 || m_vYScore[k] > 0.0) covered[k] = 1;
+}
+
 double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
     const std::vector<CPeak>& peaks = spec.m_vPeaks;
     const size_t n = peaks.size();

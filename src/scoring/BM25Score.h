@@ -35,6 +35,12 @@ public:
     void RememberSpectra(const CSpectrum* a, const CSpectrum* b);
     void ForgetSpectra() { RememberSpectra(nullptr, nullptr); }
 
+    // After Score: marks in covered[k] (k = 0 .. len-2, cleavage site k lies
+    // between residues k and k+1) the sites where the last candidate matched
+    // a prefix or a suffix ion. covered must hold len-1 entries; marks are
+    // only added, so two spectra's evidence can be pooled.
+    void MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const;
+
     static constexpr int NO_PEAK = 2147483647;
     static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);
 

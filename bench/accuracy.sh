@@ -19,8 +19,8 @@ extra=${EXTRA:-}
 sets=${SETS:-"hcd-mouse massivekb cid-yeast hcd100 etd100 paired100"}
 [ -d "$data" ] || { echo "no shared data at $data"; exit 0; }
 
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT INT TERM
+tmp=${KEEP:-$(mktemp -d)}; mkdir -p "$tmp"
+[ -n "${KEEP:-}" ] || trap 'rm -rf "$tmp"' EXIT INT TERM
 
 # run NAME BASE_PARAM TRUTH SPEC_TYPE KEY=VALUE... -- SPECTRA...
 run() {
@@ -51,7 +51,7 @@ run() {
     first=$(basename "$1")
     result="$tmp/out/$name/${first%.*}.txt"
     echo "== $name ($(echo "$end - $start" | bc) s)"
-    "$vemra" evaluate "$result" "$truth" | sed -n '3,7p'
+    "$vemra" evaluate "$result" "$truth" | sed -n "${LINES_SHOWN:-3,7}p"
 }
 
 for s in $sets; do

@@ -162,6 +162,8 @@ const ScalarKey kMetaScalars[] = {
     Text("node_weight", "log_intensity", Kind::Text, &CCondition::m_strNodeWeight),
     Text("tie_break", "none", Kind::Text, &CCondition::m_strTieBreak),
     Real("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
+    Flag("completion_with_pep_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bCompletionWithPepTol),
+    Flag("scale_to_frag_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bScaleToFragTol),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -263,6 +265,18 @@ bool CCondition::Read(const std::string& paramFile) {
         m_bEvidenceTies = m_strTieBreak == "evidence";
         if (!m_bEvidenceTies && m_strTieBreak != "none")
             std::cerr << "[warning]\ttie_break=" << m_strTieBreak << " is neither none nor evidence; none is used.\n";
+        // The design's error weighting reaches zero at 20 ppm and its edge
+        // thresholds (0.02 and 0.001 Da) suit high-resolution fragments.
+        // Scaled, both follow the fragment tolerance; a ppm tolerance of 20
+        // and every ppm tolerance's edges stay exactly as designed.
+        m_lfPpmScale = 1.0;
+        m_lfEdgeScale = 1.0;
+        if (m_bScaleToFragTol && m_lfFragTol > 0.0) {
+            if (m_bFragTolPpm)
+                m_lfPpmScale = 20.0 / m_lfFragTol;
+            else if (m_lfFragTol > 0.02)
+                m_lfEdgeScale = m_lfFragTol / 0.02;
+        }
     }
 
     const COptionTool file(paramFile, "file");

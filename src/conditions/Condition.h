@@ -147,6 +147,13 @@ public:
     std::string m_strTieBreak;          // "tie_break": none (design) or evidence
     bool m_bEvidenceTies = false;       // tie_break=evidence
     double m_lfMissingSitePenalty = 0;  // "missing_fragment_penalty": score off per site without b/y ion
+    bool m_bCompletionWithPepTol = false;  // "completion_with_pep_tol": residues add up to MH+ within pep_tol
+    bool m_bScaleToFragTol = false;     // "scale_to_frag_tol": error weights and edge thresholds relative to frag_tol
+    // Derived from scale_to_frag_tol: the scorer's ppm error is multiplied by
+    // m_lfPpmScale (ppm tolerances) or replaced by error / tolerance x 20 (Da
+    // tolerances); edge deviations are divided by m_lfEdgeScale. 1 and 1: design.
+    double m_lfPpmScale = 1.0;
+    double m_lfEdgeScale = 1.0;
 
     // Set by anyone who could not read an input or write an output; the run
     // finishes all its other work and then exits with a failure status.

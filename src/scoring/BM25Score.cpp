@@ -134,7 +134,11 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
     } else {
         j = _MatchInline(mz, v);
         if (j != NO_PEAK) {
-            const double ppm = std::fabs(v.peaks[j].lfMz - mz) / mz * 1000000;
+            const double error = std::fabs(v.peaks[j].lfMz - mz);
+            double ppm = error / mz * 1000000;
+            // Scaled to the tolerance: the error as the share of the
+            // tolerance that 20 ppm is of a 20 ppm tolerance.
+            if (m_pCondition->m_bScaleToFragTol) ppm = v.ppm ? ppm * m_pCondition->m_lfPpmScale : error / v.tol * kPpmHigh;
             if (ppm > kPpmHigh) {
                 e = kWeightHigh;
                 f = kFactorHigh;

@@ -66,8 +66,19 @@ void CNCGraph::_WeighEvidence(CResult& r, const std::string& code, double pathWe
     int missing = 0, beforeP = 0;
     for (size_t k = 0; k + 1 < len; ++k) {
         if (m_vCovered[k]) continue;
-        ++missing;
-        if (r.strPeptide[k + 1] == 'P') ++beforeP;
+        if (r.strPeptide[k + 1] != 'P') {
+            ++missing;
+        } else if (c.m_nActivationMode == 2) {
+            // Electron transfer does not break the bond before a proline (its
+            // ring holds the fragments together): the gap is explained, and
+            // a sequence whose gaps fall there is the likelier one.
+            --beforeP;
+        } else {
+            // Collisions break before a proline most easily: a gap there is
+            // suspicious.
+            ++missing;
+            ++beforeP;
+        }
     }
     (void)code;
     r.nMissingSites = missing;

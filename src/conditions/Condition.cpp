@@ -126,7 +126,7 @@ void ReadIonTypes(const COptionTool& tool, const char* countKey, std::vector<CIo
 }
 
 // Scalar keys, in the order they are read. Defaults live here only.
-enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder };
+enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder, ModList };
 struct ScalarKey {
     const char* szKey;
     const char* szDefault;
@@ -164,6 +164,9 @@ const ScalarKey kMetaScalars[] = {
     Real("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
     Flag("completion_with_pep_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bCompletionWithPepTol),
     Flag("scale_to_frag_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bScaleToFragTol),
+    Text("var_mods", "", Kind::ModList, &CCondition::m_strVarMods),
+    Text("var_nterm_mods", "", Kind::ModList, &CCondition::m_strVarNTermMods),
+    Real("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -194,7 +197,8 @@ void ReadScalar(const COptionTool& tool, const ScalarKey& k, CCondition& c) {
         WarnIfNotNumber(tool, k.szKey, true);
         c.*k.pInt = GetInt(tool, k.szKey, std::atoi(k.szDefault));
         break;
-    case Kind::Text: c.*k.pText = GetText(tool, k.szKey, k.szDefault); break;
+    case Kind::Text:
+    case Kind::ModList: c.*k.pText = GetText(tool, k.szKey, k.szDefault); break;
     case Kind::Folder: c.*k.pText = AsFolder(GetText(tool, k.szKey, k.szDefault)); break;
     case Kind::FlagUnlessZero: c.*k.pFlag = GetText(tool, k.szKey, k.szDefault) != "0"; break;
     case Kind::FlagIfYes: c.*k.pFlag = GetText(tool, k.szKey, k.szDefault) == "yes"; break;
@@ -206,6 +210,66 @@ void ReadScalar(const COptionTool& tool, const ScalarKey& k, CCondition& c) {
 CCondition::CCondition() {
     std::copy(std::begin(kBuiltInResidueMass), std::end(kBuiltInResidueMass), m_lfAAMass);
     std::fill(std::begin(m_lfResidueMassByCode), std::end(m_lfResidueMassByCode), 0.0);
+    std::fill(std::begin(m_nVarModByCode), std::end(m_nVarModByCode), static_cast<signed char>(-1));
+}
+
+namespace {
+
+// Codes for variable modifications: characters that are neither residue
+// letters (A-Z, a-z), terminal-modification codes (1-26) nor candidate text
+// syntax ( ( ) [ ] / ).
+std::vector<char> FreeResidueCodes() {
+    std::vector<char> codes;
+    for (int c = 27; c < 128; ++c) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) continue;
+        if (c == '(' || c == ')' || c == '[' || c == ']' || c == '/') continue;
+        codes.push_back(static_cast<char>(c));
+    }
+    return codes;
+}
+
+}  // namespace
+
+void CCondition::_ParseVarMods() {
+    m_vVarMods.clear();
+    std::fill(std::begin(m_nVarModByCode), std::end(m_nVarModByCode), static_cast<signed char>(-1));
+    const std::vector<char> codes = FreeResidueCodes();
+    auto parse = [&](const std::string& text, const char* key, bool nTerm) {
+        std::string items = text;
+        std::replace(items.begin(), items.end(), ',', ' ');  // commas separate items too
+        std::istringstream in(items);
+        std::string item;
+        while (in >> item) {
+            const size_t colon = item.find(':');
+            char* end = nullptr;
+            const std::string number = colon == std::string::npos ? "" : item.substr(colon + 1);
+            const double delta = std::strtod(number.c_str(), &end);
+            if (colon == std::string::npos || colon == 0 || number.empty() || *end != '\0' || !std::isfinite(delta)) {
+                std::cerr << "[warning]\t" << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.\n";
+                continue;
+            }
+            std::string residues = item.substr(0, colon);
+            if (residues == "*") residues = kAllLetters;
+            for (const char r : residues) {
+                // I is sequenced as L.
+                if (r < 'A' || r > 'Z' || r == 'I' || m_lfAAMass[r - 'A'] < 0.1) continue;
+                if (m_vVarMods.size() >= codes.size()) {
+                    std::cerr << "[warning]\t" << key << ": more than " << codes.size()
+                              << " modified residues; the rest are left out.\n";
+                    return;
+                }
+                CVarMod mod;
+                mod.cCode = codes[m_vVarMods.size()];
+                mod.cResidue = r;
+                mod.lfDelta = delta;
+                mod.bNTerm = nTerm;
+                m_nVarModByCode[static_cast<unsigned char>(mod.cCode)] = static_cast<signed char>(m_vVarMods.size());
+                m_vVarMods.push_back(mod);
+            }
+        }
+    };
+    parse(m_strVarMods, "var_mods", false);
+    parse(m_strVarNTermMods, "var_nterm_mods", true);
 }
 
 bool CCondition::Read(const std::string& paramFile) {
@@ -310,6 +374,7 @@ bool CCondition::Read(const std::string& paramFile) {
         m_vFiles.push_back(m_vSpecPaths[0]);
     }
 
+    _ParseVarMods();
     InitMods();
     CreateEdgeList();
     return true;

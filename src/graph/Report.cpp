@@ -31,6 +31,31 @@ void AppendScore(std::string& out, double v) {
     if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
 }
 
+// A signed mass delta as "+15.995".
+void AppendDelta(std::string& out, double delta) {
+    char buf[48];
+    const int n = std::snprintf(buf, sizeof buf, "[%+.3f]", delta);
+    if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
+}
+
+// The peptide with its variable modifications written as mass deltas:
+// M[+15.995], an N-terminal one as [+42.011]-A.
+void AppendProForma(std::string& out, const std::string& pep, const CCondition& c) {
+    for (const char code : pep) {
+        const CVarMod* mod = c.VarMod(code);
+        if (mod == nullptr) {
+            out += code;
+        } else if (mod->bNTerm) {
+            AppendDelta(out, mod->lfDelta);
+            out += '-';
+            out += mod->cResidue;
+        } else {
+            out += mod->cResidue;
+            AppendDelta(out, mod->lfDelta);
+        }
+    }
+}
+
 // Copy of the spectrum list entry, or an empty spectrum when the entry does
 // not exist (a paired dataset whose second list is shorter).
 void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out) {
@@ -135,11 +160,12 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         if (!pep.empty()) {
             // An N-terminally modified residue is coded by its small letter.
             // A one-residue peptide coded 1..26 is C-terminally modified only.
-            if (!IsCapital(pep.front()) && !(pep.size() == 1 && IsCTermCode(pep.front()))) {
+            if (!IsCapital(pep.front()) && !(pep.size() == 1 && IsCTermCode(pep.front())) &&
+                c.VarMod(pep.front()) == nullptr) {
                 r.lfNTermShift = c.m_vNTermMass.empty() ? 0.0 : c.m_vNTermMass[0];
                 pep.front() = static_cast<char>(pep.front() - 32);
             }
-            if (!IsCapital(pep.back())) {
+            if (!IsCapital(pep.back()) && c.VarMod(pep.back()) == nullptr) {
                 r.lfCTermShift = c.m_vCTermMass.empty() ? 0.0 : c.m_vCTermMass[0];
                 pep.back() = static_cast<char>(pep.back() + 64);
             }
@@ -169,6 +195,13 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 break;
         }
         if (evidence && (mode == 1 || mode == 2 || mode == 3)) _WeighEvidence(r, q, pathWeight[q]);
+        if (!c.m_vVarMods.empty()) {
+            // A modification must earn its place: each costs a little score,
+            // so the unmodified peptide keeps its rank without evidence.
+            int mods = 0;
+            for (const char code : r.strPeptide) mods += c.VarMod(code) != nullptr;
+            r.lfScore -= c.m_lfVarModPenalty * mods;
+        }
         m_vResults.push_back(std::move(r));
     }
     m_pScorer->ForgetSpectra();
@@ -214,7 +247,10 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         AppendInt(rec, i + 1);
         rec += '\t';
         if (std::fabs(r.lfNTermShift) > kSmallestShift) rec += 'n';
-        rec += r.strPeptide;
+        if (c.m_vVarMods.empty())
+            rec += r.strPeptide;
+        else
+            AppendProForma(rec, r.strPeptide, c);
         if (std::fabs(r.lfCTermShift) > kSmallestShift) rec += 'c';
         rec += '\t';
         AppendScore(rec, r.lfScore);

@@ -42,8 +42,12 @@ constexpr size_t kMinPeaks = 6000;
 constexpr int kMemoBits = 14;
 
 double ResidueMass(const CCondition& cond, char c) {
-    // After the report's terminal conversion every residue is a capital.
-    if (c < 'A' || c > 'Z') return 0.0;
+    // After the report's terminal conversion every residue is a capital or
+    // the code of a variable modification.
+    if (c < 'A' || c > 'Z') {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u < 128 ? cond.m_lfResidueMassByCode[u] : 0.0;
+    }
     return cond.m_lfAAMass[c - 'A'];
 }
 

@@ -132,6 +132,39 @@ TEST(EndToEnd, PairedExample_MatchesGoldenWithOneTwoAndEightThreads) {
     CheckGolden("tests/e2e/params/paired.param", "paired_hcd.txt", "paired_hcd.txt");
 }
 
+// The recommended settings (examples/*.param) against their own golden files.
+TEST(EndToEnd, RecommendedExamples_MatchGoldenWithOneTwoAndEightThreads) {
+    CheckGolden("examples/hcd.param", "hcd_example.txt", "recommended/hcd_example.txt");
+    CheckGolden("examples/etd.param", "etd_example.txt", "recommended/etd_example.txt");
+    CheckGolden("examples/paired.param", "paired_hcd.txt", "recommended/paired_hcd.txt");
+}
+
+// Rank-based node weights do not depend on the intensities' unit; and
+// scaling to a 20 ppm fragment tolerance is the design itself.
+TEST(EndToEnd, RecommendedHcd_IntensitiesTimesPowersOfTen_SameResults) {
+    const std::string base = RunExample("examples/hcd.param", "hcd_example.txt", 1);
+    const std::string mgf = ReadFile(kSource + "/examples/hcd_example.mgf");
+    for (const char* exponent : {"e-3", "e4"}) {
+        // Every peak line "m/z intensity" gets its intensity times 10^k.
+        const std::string scaled =
+            std::regex_replace(mgf, std::regex("(\n[0-9.]+ [0-9.]+)(?=\r?\n)"), std::string("$1") + exponent);
+        ASSERT_NE(scaled, mgf);
+        TempDir dir;
+        WriteFile(dir / "scaled.mgf", scaled);
+        std::string text = SetKey(ExampleParams("examples/hcd.param", dir.path(), 1), "spec_path1", dir / "scaled.mgf");
+        WriteFile(dir / "run.param", text);
+        auto r = RunVemra({"run.param"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(dir / "out/vemra+/scaled.txt"), base) << exponent;
+    }
+    TempDir dir;
+    WriteFile(dir / "run.param",
+              SetKey(ExampleParams("tests/e2e/params/hcd.param", dir.path(), 1), "scale_to_frag_tol", "1"));
+    auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out/vemra+/hcd_example.txt"), ReadFile(kSource + "/tests/e2e/golden/hcd_example.txt"));
+}
+
 namespace {
 
 // Runs a data set of the shared test data; returns the dataset result text.

@@ -58,10 +58,19 @@ for s in $sets; do
     case $s in
     hcd-mouse) run hcd-mouse hcd.param "$data/real/hcd-mouse/truth.tsv" MGF C=160.03065 -- \
         "$data/real/hcd-mouse/spectra.mgf" ;;
-    massivekb) run massivekb hcd.param "$data/real/hcd-human-massivekb/truth.tsv" MGF C=160.03065 -- \
+    massivekb)
+        # The set was prepared in urea: with variable modifications on,
+        # N-terminal carbamyl joins the recommended ones.
+        mods=""
+        if grep -q '^var_nterm_mods=' "$params/hcd.param"; then
+            mods="var_nterm_mods=$(sed -n 's/^var_nterm_mods=//p' "$params/hcd.param"),*:43.005814"
+        fi
+        run massivekb hcd.param "$data/real/hcd-human-massivekb/truth.tsv" MGF C=160.03065 $mods -- \
         "$data/real/hcd-human-massivekb/spectra.mgf" ;;
-    cid-yeast) run cid-yeast hcd.param "$data/real/cid-yeast-ms2/truth.tsv" MS2 C=160.03065 frag_tol=0.5 \
-        frag_tol_type_ppm=0 -- "$data/real/cid-yeast-ms2/spectra.ms2" ;;
+    cid-yeast)
+        # Ion-trap fragments (0.5 Da) and precursors of a few tenths of a Da.
+        run cid-yeast hcd.param "$data/real/cid-yeast-ms2/truth.tsv" MS2 C=160.03065 frag_tol=0.5 \
+            frag_tol_type_ppm=0 pep_tol=0.3 pep_tol_type_ppm=0 -- "$data/real/cid-yeast-ms2/spectra.ms2" ;;
     hcd100) run hcd100 hcd.param "$data/simulated/hcd100_truth.tsv" MGF -- "$data/simulated/hcd100_hcd.mgf" ;;
     etd100) run etd100 etd.param "$data/simulated/etd100_truth.tsv" MGF -- "$data/simulated/etd100_etd.mgf" ;;
     paired100)

@@ -167,6 +167,7 @@ const ScalarKey kMetaScalars[] = {
     Text("var_mods", "", Kind::ModList, &CCondition::m_strVarMods),
     Text("var_nterm_mods", "", Kind::ModList, &CCondition::m_strVarNTermMods),
     Real("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
+    Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
 };
 
 const ScalarKey kFileScalars[] = {

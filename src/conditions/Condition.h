@@ -172,6 +172,7 @@ public:
     std::vector<CVarMod> m_vVarMods;
     signed char m_nVarModByCode[128];   // index into m_vVarMods, -1: none
     double m_lfVarModPenalty = 0;       // "var_mod_penalty": score off per modification
+    bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

@@ -187,13 +187,16 @@ bool CEvaluate::ReadResults(const std::string& path) {
             if (it != byTitle.end() && !m_vEntries[it->second].bHasResult) current = &m_vEntries[it->second];
         } else if (line[0] == 'P' && current != nullptr) {
             std::istringstream fields(line);
-            std::string rank, pep, score;
+            std::string rank, pep, score, confidence;
             std::getline(fields, rank, '\t');
             std::getline(fields, pep, '\t');
             std::getline(fields, score, '\t');
+            std::getline(fields, confidence, '\t');
             if (ParsePeptide(pep, current->result)) {
                 current->bHasResult = true;
-                current->lfScore = std::atof(score.c_str());
+                // A confidence, when the file has one, is meant to compare
+                // spectra: it orders the curve.
+                current->lfScore = std::atof((confidence.empty() ? score : confidence).c_str());
             }
             current = nullptr;  // only rank 1
         }

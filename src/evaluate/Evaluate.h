@@ -79,7 +79,8 @@ public:
     // (a header) is skipped. False when the file cannot be read.
     bool ReadTruth(const std::string& path);
     // The result file: "S" lines give the title, the first "P" line after
-    // one gives the rank-1 peptide and score. False when it cannot be read.
+    // one gives the rank-1 peptide and score (its confidence instead when
+    // the line has one). False when it cannot be read.
     bool ReadResults(const std::string& path);
     CEvalFigures Compute() const;
     static bool WriteSvg(const CEvalFigures& f, const std::string& path);

@@ -65,6 +65,12 @@ struct CResult {
     int nMissingSites = 0;
     int nMissingBeforeP = 0;
     double lfPathWeight = 0.0;
+    // Confidence (only with confidence=1), 0..1: the score over what the
+    // spectrum could give at best, times m / (1 + m) for the score margin m
+    // over the runner-up (0 below rank 1); per residue the share of its two sides (the
+    // termini count as seen) with a matched fragment ion: 0, 1 or 2 halves.
+    double lfConfidence = 0.0;
+    std::vector<unsigned char> vResidueSides;
 
     static bool WEIGHTGREATERonly(const CResult& a, const CResult& b) { return a.lfScore > b.lfScore; }
     // Score, then evidence, then the sequence: a total order, so equal

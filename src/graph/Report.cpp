@@ -106,6 +106,11 @@ void CNCGraph::_WeighEvidence(CResult& r, const std::string& code, double pathWe
         }
     }
     (void)code;
+    if (c.m_bConfidence) {
+        r.vResidueSides.assign(len, 0);
+        for (size_t k = 0; k < len; ++k)
+            r.vResidueSides[k] = static_cast<unsigned char>((k == 0 || m_vCovered[k - 1]) + (k + 1 == len || m_vCovered[k]));
+    }
     r.nMissingSites = missing;
     r.nMissingBeforeP = beforeP;
     r.lfScore -= c.m_lfMissingSitePenalty * missing;
@@ -122,7 +127,8 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
-    const bool evidence = c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0;
+    const bool evidence = c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence;
+    m_pScorer->m_bTotalTerm = c.m_bConfidence;
     // The heaviest path weight that spelled each peptide (evidence only).
     std::map<std::string, double> pathWeight;
     if (!evidence) {
@@ -170,24 +176,29 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 pep.back() = static_cast<char>(pep.back() + 64);
             }
         }
+        double total = 0.0;
         switch (mode) {
             case 1:
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecA);
+                total = m_pScorer->m_lfTotalTerm;
                 break;
             case 2:
                 r.pIonTypes = &c.m_vETDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecB);
+                total = m_pScorer->m_lfTotalTerm;
                 break;
             case 3: {
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 const double s = m_pScorer->Score(r, m_ScoreSpecA);
+                total = m_pScorer->m_lfTotalTerm;
                 if (evidence) {
                     m_vCoveredOther.assign(r.strPeptide.size() > 1 ? r.strPeptide.size() - 1 : 0, 0);
                     m_pScorer->MarkCoveredSites(r.strPeptide.size(), m_vCoveredOther);
                 }
                 r.pIonTypes = &c.m_vETDIonTypes;
                 r.lfScore = s + m_pScorer->Score(r, m_ScoreSpecB);
+                total += m_pScorer->m_lfTotalTerm;
                 break;
             }
             default:
@@ -202,6 +213,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
             for (const char code : r.strPeptide) mods += c.VarMod(code) != nullptr;
             r.lfScore -= c.m_lfVarModPenalty * mods;
         }
+        if (c.m_bConfidence) r.lfConfidence = total > 0.0 ? std::max(0.0, r.lfScore) / total : 0.0;
         m_vResults.push_back(std::move(r));
     }
     m_pScorer->ForgetSpectra();
@@ -221,6 +233,15 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     m_vSorted.clear();
     for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
     m_vResults.swap(m_vSorted);
+    if (c.m_bConfidence && !m_vResults.empty()) {
+        // The share of the spectrum explained, times how clearly the peptide
+        // beats the runner-up: m / (1 + m) for a score margin m, so a tie
+        // gives 0 and only the first peptide can be confident.
+        const double margin = m_vResults.size() > 1 ? m_vResults[0].lfScore - m_vResults[1].lfScore
+                                                    : std::max(0.0, m_vResults[0].lfScore);
+        m_vResults[0].lfConfidence *= margin / (1.0 + margin);
+        for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+    }
 
     // The record is built whole and written in one call, so a record is
     // never interleaved or half-written.
@@ -254,6 +275,16 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         if (std::fabs(r.lfCTermShift) > kSmallestShift) rec += 'c';
         rec += '\t';
         AppendScore(rec, r.lfScore);
+        if (c.m_bConfidence) {
+            // Confidence, then the residues' confidences, comma-separated.
+            rec += '\t';
+            AppendScore(rec, r.lfConfidence);
+            rec += '\t';
+            for (size_t k = 0; k < r.vResidueSides.size(); ++k) {
+                if (k) rec += ',';
+                rec += r.vResidueSides[k] == 2 ? "1" : r.vResidueSides[k] == 1 ? "0.5" : "0";
+            }
+        }
         rec += "\t\n";
     }
     rec += '\n';

@@ -281,6 +281,7 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
     // Peak term and mean relative intensity. Without peaks both the peak
     // term and the enzyme term are 0 (the mean is undefined).
     double s1 = 0.0, s2 = 0.0;
+    m_lfTotalTerm = 0.0;
     if (n > 0) {
         double sum = 0.0;
         for (size_t i = 0; i < n; ++i) {
@@ -288,6 +289,11 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
             if (m_vPeakError[i] != kUnmatched) s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
         }
         const double mean = sum / static_cast<double>(n);
+        if (m_bTotalTerm) {
+            double total = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
+            for (size_t i = 0; i < n; ++i) total += _Saturation(peaks[i].lfIntensity);
+            m_lfTotalTerm = total;
+        }
 
         const std::string& pep = candidate.strPeptide;
         if (!pep.empty()) {

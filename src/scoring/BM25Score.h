@@ -41,6 +41,12 @@ public:
     // only added, so two spectra's evidence can be pooled.
     void MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const;
 
+    // When set, Score also leaves in m_lfTotalTerm what the candidate would
+    // score if every peak were matched exactly (peak and enzyme terms): the
+    // scale of a confidence comparable between spectra.
+    bool m_bTotalTerm = false;
+    double m_lfTotalTerm = 0.0;
+
     static constexpr int NO_PEAK = 2147483647;
     static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -298,4 +299,28 @@ TEST_F(ReportTest, Evidence_MissingSitePenalty_AndVariableModsWrittenAsDeltas) {
     EXPECT_NE(rec.find("\tGAS[+15.995]\t"), std::string::npos) << rec;
     EXPECT_NE(rec.find("\t[+42.011]-GAS\t"), std::string::npos) << rec;
     EXPECT_EQ(g.m_vResults[0].strPeptide, "GAS");
+}
+
+TEST_F(ReportTest, Confidence_ExplainedShareTimesMargin_ResidueSides) {
+    cond.m_bConfidence = true;
+    cond.m_lfMissingSitePenalty = 1;  // AGS's internal G ion ties its raw score with GAS
+    CNCGraph g(&cond, 0);
+    for (const char* text : {"GAS", "AGS"}) AddCandidate(g, text);
+    const std::string rec = Run(g);
+    ASSERT_EQ(g.m_vResults.size(), 2u);
+    const CResult& top = g.m_vResults[0];
+    ASSERT_EQ(top.strPeptide, "GAS");
+    // Best possible: every peak matched exactly, plus the enzyme term (no
+    // enzyme here); T(I) = I * 1.02 / (I + 0.02 * (0.95 * ratio + 0.05)).
+    const double ratio = 9.0 / std::pow(cond.m_vSpectra[0][11].m_lfPrecursorMH / 110, 2);
+    double total = 0.0;
+    for (double i : {1.0, 0.25, 0.5}) total += i * 1.02 / (i + 0.02 * (0.95 * ratio + 0.050000000000000044));
+    const double m = top.lfScore - g.m_vResults[1].lfScore;
+    EXPECT_GT(m, 0.0);
+    EXPECT_NEAR(top.lfConfidence, top.lfScore / total * m / (1 + m), 1e-12);
+    EXPECT_EQ(g.m_vResults[1].lfConfidence, 0.0);
+    // GAS: both sites seen; AGS: site 0 unseen, so A and G have one seen side.
+    EXPECT_NE(rec.find("\tGAS\t" + Fmt(top.lfScore) + "\t" + Fmt(top.lfConfidence) + "\t1,1,1\t\n"),
+              std::string::npos) << rec;
+    EXPECT_NE(rec.find("\tAGS\t" + Fmt(g.m_vResults[1].lfScore) + "\t0\t0.5,0.5,1\t\n"), std::string::npos) << rec;
 }

@@ -179,6 +179,12 @@ private:
     CSpectrum m_ScoreSpecA, m_ScoreSpecB;
     std::string m_strRecord;
     std::vector<unsigned char> m_vCovered, m_vCoveredOther;  // per cleavage site
+    // Peptides spelled by the candidates with their path weights; the first
+    // m_nSpelled entries are live (the rest keep their capacity).
+    std::vector<std::pair<std::string, double>> m_vSpelled;
+    size_t m_nSpelled = 0;
+    std::vector<unsigned int> m_vSpellOrder;
+    void _Spell(const std::string& text, double pathWeight);
 
     // Edge construction scratch: one node pair's labels before and after
     // folding mirror pairs. pSecond is null for a plain label; otherwise the

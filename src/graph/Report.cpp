@@ -74,6 +74,33 @@ void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out)
 
 }  // namespace
 
+void CNCGraph::_Spell(const std::string& text, double pathWeight) {
+    // The peptides of a text: each bracket group "[XY/YX]" is one of its two
+    // orders, parentheses are dropped.
+    size_t groups = 0;
+    for (const char ch : text) groups += ch == '[';
+    const size_t count = size_t{1} << std::min<size_t>(groups, 20);
+    for (size_t mask = 0; mask < count; ++mask) {
+        if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
+        auto& out = m_vSpelled[m_nSpelled++];
+        out.first.clear();
+        out.second = pathWeight;
+        size_t g = 0;
+        for (size_t i = 0; i < text.size();) {
+            const char ch = text[i];
+            if (ch == '[' && i + 5 < text.size()) {
+                const size_t at = (mask >> g++) & 1 ? i + 4 : i + 1;
+                out.first += text[at];
+                out.first += text[at + 1];
+                i += 7;
+            } else {
+                if (ch != '(' && ch != ')') out.first += ch;
+                ++i;
+            }
+        }
+    }
+}
+
 void CNCGraph::_WeighEvidence(CResult& r, const std::string& code, double pathWeight) {
     const CCondition& c = *m_pCondition;
     const size_t len = r.strPeptide.size();
@@ -106,11 +133,6 @@ void CNCGraph::_WeighEvidence(CResult& r, const std::string& code, double pathWe
         }
     }
     (void)code;
-    if (c.m_bConfidence) {
-        r.vResidueSides.assign(len, 0);
-        for (size_t k = 0; k < len; ++k)
-            r.vResidueSides[k] = static_cast<unsigned char>((k == 0 || m_vCovered[k - 1]) + (k + 1 == len || m_vCovered[k]));
-    }
     r.nMissingSites = missing;
     r.nMissingBeforeP = beforeP;
     r.lfScore -= c.m_lfMissingSitePenalty * missing;
@@ -129,24 +151,20 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     std::set<std::string> peptides;
     const bool evidence = c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence;
     m_pScorer->m_bTotalTerm = c.m_bConfidence;
-    // The heaviest path weight that spelled each peptide (evidence only).
-    std::map<std::string, double> pathWeight;
     if (!evidence) {
         for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
     } else {
-        std::set<std::string> spelled;
-        for (const CResult& cand : m_vDrained) {
-            spelled.clear();
-            transferPep(cand.strPeptide, 0, std::string(), spelled);
-            for (const std::string& q : spelled) {
-                auto it = pathWeight.find(q);
-                if (it == pathWeight.end())
-                    pathWeight.emplace(q, cand.lfScore);
-                else if (cand.lfScore > it->second)
-                    it->second = cand.lfScore;
-                peptides.insert(q);
-            }
-        }
+        // Every peptide once, in byte order (as the set gives them), with the
+        // heaviest path weight that spelled it.
+        m_nSpelled = 0;
+        for (const CResult& cand : m_vDrained) _Spell(cand.strPeptide, cand.lfScore);
+        m_vSpellOrder.resize(m_nSpelled);
+        for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = static_cast<unsigned int>(i);
+        std::sort(m_vSpellOrder.begin(), m_vSpellOrder.end(), [this](unsigned int a, unsigned int b) {
+            const int cmp = m_vSpelled[a].first.compare(m_vSpelled[b].first);
+            if (cmp != 0) return cmp < 0;
+            return m_vSpelled[a].second > m_vSpelled[b].second;
+        });
     }
 
     long long x = 0;
@@ -159,7 +177,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
 
     m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
-    for (const std::string& q : peptides) {
+    auto scoreOne = [&](const std::string& q, double pathWeight) {
         CResult r;
         r.strPeptide = q;
         std::string& pep = r.strPeptide;
@@ -205,7 +223,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 r.lfScore = 0.0;
                 break;
         }
-        if (evidence && (mode == 1 || mode == 2 || mode == 3)) _WeighEvidence(r, q, pathWeight[q]);
+        if (evidence && (mode == 1 || mode == 2 || mode == 3)) _WeighEvidence(r, q, pathWeight);
         if (!c.m_vVarMods.empty()) {
             // A modification must earn its place: each costs a little score,
             // so the unmodified peptide keeps its rank without evidence.
@@ -215,8 +233,18 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         }
         if (c.m_bConfidence) r.lfConfidence = total > 0.0 ? std::max(0.0, r.lfScore) / total : 0.0;
         m_vResults.push_back(std::move(r));
+    };
+    if (!evidence) {
+        for (const std::string& q : peptides) scoreOne(q, 0.0);
+    } else {
+        for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
+            const auto& e = m_vSpelled[m_vSpellOrder[k]];
+            if (k > 0 && e.first == m_vSpelled[m_vSpellOrder[k - 1]].first) continue;  // lighter path
+            scoreOne(e.first, e.second);
+        }
     }
-    m_pScorer->ForgetSpectra();
+    const long long shown =
+        std::min(static_cast<long long>(m_vResults.size()), static_cast<long long>(c.m_nReportPep));
     // Sorting positions by the same comparison gives exactly the permutation
     // sorting the records would, without moving whole records around.
     m_vOrder.resize(m_vResults.size());
@@ -241,7 +269,30 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                                                     : std::max(0.0, m_vResults[0].lfScore);
         m_vResults[0].lfConfidence *= margin / (1.0 + margin);
         for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+        // Residue sides of the peptides written: scored again (from the
+        // remembered matches), which is cheaper than keeping every
+        // candidate's sites.
+        for (long long i = 0; i < shown; ++i) {
+            CResult& r = m_vResults[static_cast<size_t>(i)];
+            const size_t len = r.strPeptide.size();
+            m_vCovered.assign(len > 0 ? len - 1 : 0, 0);
+            if (mode == 1 || mode == 3) {
+                r.pIonTypes = &c.m_vHCDIonTypes;
+                m_pScorer->Score(r, m_ScoreSpecA);
+                m_pScorer->MarkCoveredSites(len, m_vCovered);
+            }
+            if (mode == 2 || mode == 3) {
+                r.pIonTypes = &c.m_vETDIonTypes;
+                m_pScorer->Score(r, m_ScoreSpecB);
+                m_pScorer->MarkCoveredSites(len, m_vCovered);
+            }
+            r.vResidueSides.assign(len, 0);
+            for (size_t k = 0; k < len; ++k)
+                r.vResidueSides[k] =
+                    static_cast<unsigned char>((k == 0 || m_vCovered[k - 1]) + (k + 1 == len || m_vCovered[k]));
+        }
     }
+    m_pScorer->ForgetSpectra();
 
     // The record is built whole and written in one call, so a record is
     // never interleaved or half-written.
@@ -260,8 +311,6 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         }
     }
     rec += '\n';
-    const long long shown =
-        std::min(static_cast<long long>(m_vResults.size()), static_cast<long long>(c.m_nReportPep));
     for (long long i = 0; i < shown; ++i) {
         const CResult& r = m_vResults[static_cast<size_t>(i)];
         rec += 'P';

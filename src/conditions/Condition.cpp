@@ -168,6 +168,8 @@ const ScalarKey kMetaScalars[] = {
     Text("var_nterm_mods", "", Kind::ModList, &CCondition::m_strVarNTermMods),
     Real("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
     Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
+    Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
+    Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
 };
 
 const ScalarKey kFileScalars[] = {

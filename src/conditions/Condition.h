@@ -173,6 +173,8 @@ public:
     signed char m_nVarModByCode[128];   // index into m_vVarMods, -1: none
     double m_lfVarModPenalty = 0;       // "var_mod_penalty": score off per modification
     bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
+    bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
+    double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

@@ -57,6 +57,7 @@ struct CResult {
     double lfNTermShift = 0.0;     // N-terminal modification mass, 0 if none
     double lfCTermShift = 0.0;     // C-terminal modification mass, 0 if none
     int nDoubleSteps = 0;          // residues in the text minus edges on the path
+    bool bShifted = false;         // candidate of the precursor lowered by one 13C (isotope_error)
     std::vector<unsigned int> vReserved;
     const std::vector<CIonType>* pIonTypes = nullptr;  // ion types to score with
     // Report evidence (filled only when a setting asks for it): cleavage
@@ -181,10 +182,19 @@ private:
     std::vector<unsigned char> m_vCovered, m_vCoveredOther;  // per cleavage site
     // Peptides spelled by the candidates with their path weights; the first
     // m_nSpelled entries are live (the rest keep their capacity).
-    std::vector<std::pair<std::string, double>> m_vSpelled;
+    struct SSpelled {
+        std::string strPeptide;
+        double lfPathWeight = 0.0;
+        bool bShifted = false;  // from the graph of the precursor lowered by one 13C
+    };
+    std::vector<SSpelled> m_vSpelled;
     size_t m_nSpelled = 0;
     std::vector<unsigned int> m_vSpellOrder;
-    void _Spell(const std::string& text, double pathWeight);
+    void _Spell(const std::string& text, double pathWeight, bool shifted);
+    // Isotope error: copies of the spectra with the precursor one 13C lower.
+    CSpectrum m_ShiftFirst, m_ShiftSecond;
+    bool m_bShiftedGraph = false;
+    void _SequenceGraph(const CSpectrum& first, const CSpectrum& second, bool shifted);
 
     // Edge construction scratch: one node pair's labels before and after
     // folding mirror pairs. pSecond is null for a plain label; otherwise the

@@ -134,6 +134,7 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
         r.strPeptide = text;
         r.lfScore = pathWeight;
         r.nDoubleSteps = GetPeptideLength(text) - edges;
+        r.bShifted = m_bShiftedGraph;
         m_qCandidates.push(std::move(r));
         if (static_cast<long long>(m_qCandidates.size()) > static_cast<long long>(m_pCondition->m_nReportTemp))
             m_qCandidates.pop();

@@ -74,7 +74,7 @@ void CopySpectrum(const CCondition& c, size_t list, long long x, CSpectrum& out)
 
 }  // namespace
 
-void CNCGraph::_Spell(const std::string& text, double pathWeight) {
+void CNCGraph::_Spell(const std::string& text, double pathWeight, bool shifted) {
     // The peptides of a text: each bracket group "[XY/YX]" is one of its two
     // orders, parentheses are dropped.
     size_t groups = 0;
@@ -83,18 +83,19 @@ void CNCGraph::_Spell(const std::string& text, double pathWeight) {
     for (size_t mask = 0; mask < count; ++mask) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         auto& out = m_vSpelled[m_nSpelled++];
-        out.first.clear();
-        out.second = pathWeight;
+        out.strPeptide.clear();
+        out.lfPathWeight = pathWeight;
+        out.bShifted = shifted;
         size_t g = 0;
         for (size_t i = 0; i < text.size();) {
             const char ch = text[i];
             if (ch == '[' && i + 5 < text.size()) {
                 const size_t at = (mask >> g++) & 1 ? i + 4 : i + 1;
-                out.first += text[at];
-                out.first += text[at + 1];
+                out.strPeptide += text[at];
+                out.strPeptide += text[at + 1];
                 i += 7;
             } else {
-                if (ch != '(' && ch != ')') out.first += ch;
+                if (ch != '(' && ch != ')') out.strPeptide += ch;
                 ++i;
             }
         }
@@ -149,7 +150,8 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
-    const bool evidence = c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence;
+    const bool evidence =
+        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError;
     m_pScorer->m_bTotalTerm = c.m_bConfidence;
     if (!evidence) {
         for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
@@ -157,13 +159,16 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         // Every peptide once, in byte order (as the set gives them), with the
         // heaviest path weight that spelled it.
         m_nSpelled = 0;
-        for (const CResult& cand : m_vDrained) _Spell(cand.strPeptide, cand.lfScore);
+        for (const CResult& cand : m_vDrained) _Spell(cand.strPeptide, cand.lfScore, cand.bShifted);
         m_vSpellOrder.resize(m_nSpelled);
         for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = static_cast<unsigned int>(i);
         std::sort(m_vSpellOrder.begin(), m_vSpellOrder.end(), [this](unsigned int a, unsigned int b) {
-            const int cmp = m_vSpelled[a].first.compare(m_vSpelled[b].first);
+            const SSpelled& x = m_vSpelled[a];
+            const SSpelled& y = m_vSpelled[b];
+            const int cmp = x.strPeptide.compare(y.strPeptide);
             if (cmp != 0) return cmp < 0;
-            return m_vSpelled[a].second > m_vSpelled[b].second;
+            if (x.bShifted != y.bShifted) return y.bShifted;  // the precursor as measured first
+            return x.lfPathWeight > y.lfPathWeight;
         });
     }
 
@@ -177,7 +182,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
 
     m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
-    auto scoreOne = [&](const std::string& q, double pathWeight) {
+    auto scoreOne = [&](const std::string& q, double pathWeight, bool shifted) {
         CResult r;
         r.strPeptide = q;
         std::string& pep = r.strPeptide;
@@ -231,16 +236,18 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
             for (const char code : r.strPeptide) mods += c.VarMod(code) != nullptr;
             r.lfScore -= c.m_lfVarModPenalty * mods;
         }
+        // A peptide that fits only the precursor lowered by one 13C.
+        if (shifted) r.lfScore -= c.m_lfIsotopeErrorPenalty;
         if (c.m_bConfidence) r.lfConfidence = total > 0.0 ? std::max(0.0, r.lfScore) / total : 0.0;
         m_vResults.push_back(std::move(r));
     };
     if (!evidence) {
-        for (const std::string& q : peptides) scoreOne(q, 0.0);
+        for (const std::string& q : peptides) scoreOne(q, 0.0, false);
     } else {
         for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
-            const auto& e = m_vSpelled[m_vSpellOrder[k]];
-            if (k > 0 && e.first == m_vSpelled[m_vSpellOrder[k - 1]].first) continue;  // lighter path
-            scoreOne(e.first, e.second);
+            const SSpelled& e = m_vSpelled[m_vSpellOrder[k]];
+            if (k > 0 && e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide) continue;  // lighter path
+            scoreOne(e.strPeptide, e.lfPathWeight, e.bShifted);
         }
     }
     const long long shown =

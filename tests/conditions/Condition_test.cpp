@@ -305,6 +305,7 @@ TEST(Condition, Read_AccuracyKeys_DefaultsAreTheDesign_ValuesParsed) {
     EXPECT_FALSE(d.m_bRankNodeWeights || d.m_bEvidenceTies || d.m_bCompletionWithPepTol || d.m_bScaleToFragTol);
     EXPECT_EQ(d.m_lfMissingSitePenalty, 0.0);
     EXPECT_TRUE(d.m_vVarMods.empty());
+    EXPECT_FALSE(d.m_bConfidence || d.m_bIsotopeError);
     EXPECT_EQ(d.m_vAminoAcids.size(), 19u);
 
     CCondition c;

@@ -193,7 +193,7 @@ void ReadIonTypes(const CSectionReader& meta, const char* countKey, std::vector<
 }
 
 // Scalar keys, in the order they are read. Defaults live here only.
-enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder, Choice };
+enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder, Choice, ModList };
 struct ScalarKey {
     const char* szKey;
     const char* szDefault;
@@ -233,6 +233,18 @@ const ScalarKey kMetaScalars[] = {
     Choice("pairing", "precursor", "precursor|order", &CCondition::m_strPairing),
     Int("pair_scan_window", "10", &CCondition::m_nPairScanWindow),
     Real("pair_rt_window", "10", &CCondition::m_lfPairRtWindow),
+    // Keys added for accuracy on real spectra; the defaults are the design.
+    Choice("node_weight", "log_intensity", "log_intensity|rank", &CCondition::m_strNodeWeight),
+    Choice("tie_break", "none", "none|evidence", &CCondition::m_strTieBreak),
+    Real("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
+    Flag("completion_with_pep_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bCompletionWithPepTol),
+    Flag("scale_to_frag_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bScaleToFragTol),
+    Text("var_mods", "", Kind::ModList, &CCondition::m_strVarMods),
+    Text("var_nterm_mods", "", Kind::ModList, &CCondition::m_strVarNTermMods),
+    Real("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
+    Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
+    Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
+    Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -270,7 +282,8 @@ void ReadScalar(const CSectionReader& r, const ScalarKey& k, CCondition& c) {
         r.WarnIfNotNumber(k.szKey, true);
         c.*k.pInt = r.Int(k.szKey, std::atoi(k.szDefault));
         break;
-    case Kind::Text: c.*k.pText = r.Text(k.szKey, k.szDefault); break;
+    case Kind::Text:
+    case Kind::ModList: c.*k.pText = r.Text(k.szKey, k.szDefault); break;
     case Kind::Folder: c.*k.pText = AsFolder(r.Text(k.szKey, k.szDefault)); break;
     case Kind::FlagUnlessZero: c.*k.pFlag = r.Text(k.szKey, k.szDefault) != "0"; break;
     case Kind::FlagIfYes: {
@@ -494,6 +507,66 @@ double CCondition::BuiltInMass(char letter) {
 CCondition::CCondition() {
     std::copy(std::begin(kBuiltInResidueMass), std::end(kBuiltInResidueMass), m_lfAAMass);
     std::fill(std::begin(m_lfResidueMassByCode), std::end(m_lfResidueMassByCode), 0.0);
+    std::fill(std::begin(m_nVarModByCode), std::end(m_nVarModByCode), static_cast<signed char>(-1));
+}
+
+namespace {
+
+// Codes for variable modifications: characters that are neither residue
+// letters (A-Z, a-z), terminal-modification codes (1-26) nor candidate text
+// syntax ( ( ) [ ] / ).
+std::vector<char> FreeResidueCodes() {
+    std::vector<char> codes;
+    for (int c = 27; c < 128; ++c) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) continue;
+        if (c == '(' || c == ')' || c == '[' || c == ']' || c == '/') continue;
+        codes.push_back(static_cast<char>(c));
+    }
+    return codes;
+}
+
+}  // namespace
+
+void CCondition::_ParseVarMods() {
+    m_vVarMods.clear();
+    std::fill(std::begin(m_nVarModByCode), std::end(m_nVarModByCode), static_cast<signed char>(-1));
+    const std::vector<char> codes = FreeResidueCodes();
+    auto parse = [&](const std::string& text, const char* key, bool nTerm) {
+        std::string items = text;
+        std::replace(items.begin(), items.end(), ',', ' ');  // commas separate items too
+        std::istringstream in(items);
+        std::string item;
+        while (in >> item) {
+            const size_t colon = item.find(':');
+            char* end = nullptr;
+            const std::string number = colon == std::string::npos ? "" : item.substr(colon + 1);
+            const double delta = std::strtod(number.c_str(), &end);
+            if (colon == std::string::npos || colon == 0 || number.empty() || *end != '\0' || !std::isfinite(delta)) {
+                std::cerr << "[warning]\t" << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.\n";
+                continue;
+            }
+            std::string residues = item.substr(0, colon);
+            if (residues == "*") residues = kAllLetters;
+            for (const char r : residues) {
+                // I is sequenced as L.
+                if (r < 'A' || r > 'Z' || r == 'I' || m_lfAAMass[r - 'A'] < 0.1) continue;
+                if (m_vVarMods.size() >= codes.size()) {
+                    std::cerr << "[warning]\t" << key << ": more than " << codes.size()
+                              << " modified residues; the rest are left out.\n";
+                    return;
+                }
+                CVarMod mod;
+                mod.cCode = codes[m_vVarMods.size()];
+                mod.cResidue = r;
+                mod.lfDelta = delta;
+                mod.bNTerm = nTerm;
+                m_nVarModByCode[static_cast<unsigned char>(mod.cCode)] = static_cast<signed char>(m_vVarMods.size());
+                m_vVarMods.push_back(mod);
+            }
+        }
+    };
+    parse(m_strVarMods, "var_mods", false);
+    parse(m_strVarNTermMods, "var_nterm_mods", true);
 }
 
 bool CCondition::Read(const std::string& paramFile) {
@@ -536,6 +609,20 @@ bool CCondition::Read(const std::string& paramFile) {
     SetThreads(*this, meta.Int("thread", 1), meta);
 
     for (const ScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
+    m_bRankNodeWeights = m_strNodeWeight == "rank";
+    m_bEvidenceTies = m_strTieBreak == "evidence";
+    // The design's error weighting reaches zero at 20 ppm and its edge
+    // thresholds (0.02 and 0.001 Da) suit high-resolution fragments.
+    // Scaled, both follow the fragment tolerance; a ppm tolerance of 20
+    // and every ppm tolerance's edges stay exactly as designed.
+    m_lfPpmScale = 1.0;
+    m_lfEdgeScale = 1.0;
+    if (m_bScaleToFragTol && m_lfFragTol > 0.0) {
+        if (m_bFragTolPpm)
+            m_lfPpmScale = 20.0 / m_lfFragTol;
+        else if (m_lfFragTol > 0.02)
+            m_lfEdgeScale = m_lfFragTol / 0.02;
+    }
 
     const CSectionReader file(tool, "file", used, m_nParamErrors);
     const int nPaths = file.Count("spec_path");
@@ -569,6 +656,7 @@ bool CCondition::Read(const std::string& paramFile) {
         m_vFiles.push_back(m_vSpecPaths[0]);
     }
 
+    _ParseVarMods();
     InitMods();
     CreateEdgeList();
     return true;

@@ -32,6 +32,15 @@ struct AminoAcid {
     char cModSite = 0;      // 0 none, 1 C-terminal mod, 2 N-terminal mod
 };
 
+// One variable modification of one residue: sequenced as a residue of its
+// own, coded by a character that no other residue or text syntax uses.
+struct CVarMod {
+    char cCode = 0;         // residue code in sequences
+    char cResidue = 0;      // the capital letter it modifies
+    double lfDelta = 0.0;   // mass delta, Da
+    bool bNTerm = false;    // true: only on the peptide's first residue
+};
+
 // One residue gap of one or two residues.
 struct CEdge {
     std::string strLabel;   // residue codes in N-to-C order
@@ -77,6 +86,8 @@ public:
 
     // Residue list and code -> mass map from masses and modifications.
     void InitMods();
+    // m_vVarMods from the two variable-modification keys.
+    void _ParseVarMods();
     // Residue-gap table (sorted by mass) and its integer-mass index.
     void CreateEdgeList();
     void Create_Hash_Table();
@@ -149,6 +160,36 @@ public:
     std::vector<double> m_vCTermMass;
     std::vector<std::string> m_vNTermSites;
     std::vector<std::string> m_vCTermSites;
+
+    // Accuracy settings added to the design; their defaults give the
+    // design's behaviour.
+    std::string m_strNodeWeight;        // "node_weight": log_intensity (design) or rank
+    bool m_bRankNodeWeights = false;    // node_weight=rank
+    std::string m_strTieBreak;          // "tie_break": none (design) or evidence
+    bool m_bEvidenceTies = false;       // tie_break=evidence
+    double m_lfMissingSitePenalty = 0;  // "missing_fragment_penalty": score off per site without b/y ion
+    bool m_bCompletionWithPepTol = false;  // "completion_with_pep_tol": residues add up to MH+ within pep_tol
+    bool m_bScaleToFragTol = false;     // "scale_to_frag_tol": error weights and edge thresholds relative to frag_tol
+    // Derived from scale_to_frag_tol: the scorer's ppm error is multiplied by
+    // m_lfPpmScale (ppm tolerances) or replaced by error / tolerance x 20 (Da
+    // tolerances); edge deviations are divided by m_lfEdgeScale. 1 and 1: design.
+    double m_lfPpmScale = 1.0;
+    double m_lfEdgeScale = 1.0;
+    // "var_mods" / "var_nterm_mods": "RESIDUES:delta" items separated by
+    // blanks or commas ("*" = every residue), e.g. "M:15.994915" and "*:42.010565
+    // Q:-17.026549". Each (residue, delta) becomes a residue of its own.
+    std::string m_strVarMods, m_strVarNTermMods;
+    std::vector<CVarMod> m_vVarMods;
+    signed char m_nVarModByCode[128];   // index into m_vVarMods, -1: none
+    double m_lfVarModPenalty = 0;       // "var_mod_penalty": score off per modification
+    bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
+    bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
+    double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
+    // The variable modification coded c, or null.
+    const CVarMod* VarMod(char c) const {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u < 128 && m_nVarModByCode[u] >= 0 ? &m_vVarMods[static_cast<size_t>(m_nVarModByCode[u])] : nullptr;
+    }
 
     // Set by anyone who could not read an input or write an output; the run
     // finishes all its other work and then exits with a failure status.

@@ -50,6 +50,13 @@ void CCondition::InitMods() {
             add(static_cast<char>('a' + k - 1), mass, 2);
         }
     }
+    // Variable modifications: a residue of their own; the N-terminal ones only
+    // as a peptide's first residue, like the N-terminal modifications.
+    for (const CVarMod& mod : m_vVarMods) {
+        const double mass = m_lfAAMass[mod.cResidue - 'A'] + mod.lfDelta;
+        if (!Plausible(mass) || mass < 0.1) { WarnImplausible(mod.cResidue, mass); continue; }
+        add(mod.cCode, mass, mod.bNTerm ? 2 : 0);
+    }
     for (std::size_t i = 0; i < m_vCTermMass.size(); ++i) {
         for (int k = 1; k <= 26; ++k) {
             const char letter = static_cast<char>('A' + k - 1);

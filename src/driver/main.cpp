@@ -7,11 +7,13 @@
 
 #include "driver/ParamTemplate.h"
 #include "driver/denovo.h"
+#include "evaluate/Evaluate.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | --print-params [hcd|etd|paired] | --help | --version";
+    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS TRUTH [--plot FILE.svg] | "
+    "--print-params [hcd|etd|paired] | --help | --version";
 
 void PrintHelp() {
     std::cout << kUsage << "\n\n"
@@ -21,6 +23,9 @@ void PrintHelp() {
         "                                   the N result files joined in order are the whole result\n"
         "  vemra --print-params [MODE]      write a complete parameter file with the recommended\n"
         "                                   settings (MODE hcd, etd or paired; default hcd)\n"
+        "  vemra evaluate RESULTS TRUTH [--plot FILE.svg]\n"
+        "                                   peptide recall, amino-acid precision and recall and the\n"
+        "                                   precision-coverage curve against known peptides\n"
         "  vemra --version                  version and build type\n\n"
         "Keys that matter most (parameter file sections [meta] and [file]):\n"
         "  spec_path=1, spec_path1=FILE     spectra to sequence (two files: HCD first, ETD second)\n"
@@ -65,6 +70,7 @@ int main(int argc, char** argv) {
         argc -= 2;
     }
 
+    if (argc >= 2 && std::string(argv[1]) == "evaluate") return RunEvaluate(argc, argv);
     if (argc >= 2 && argv[1][0] == '-') {
         const std::string opt = argv[1];
         if ((opt == "--help" || opt == "-h") && argc == 2) {

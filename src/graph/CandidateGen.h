@@ -57,10 +57,33 @@ struct CResult {
     double lfNTermShift = 0.0;     // N-terminal modification mass, 0 if none
     double lfCTermShift = 0.0;     // C-terminal modification mass, 0 if none
     int nDoubleSteps = 0;          // residues in the text minus edges on the path
+    bool bShifted = false;         // candidate of the precursor lowered by one 13C (isotope_error)
     std::vector<unsigned int> vReserved;
     const std::vector<CIonType>* pIonTypes = nullptr;  // ion types to score with
+    // Report evidence (filled only when a setting asks for it): cleavage
+    // sites without any matched prefix or suffix ion, those of them right
+    // before a proline, and the heaviest path weight that spelled the peptide.
+    int nMissingSites = 0;
+    int nMissingBeforeP = 0;
+    double lfPathWeight = 0.0;
+    // Confidence (only with confidence=1), 0..1: the score over what the
+    // spectrum could give at best, times m / (1 + m) for the score margin m
+    // over the runner-up (0 below rank 1); per residue the share of its two sides (the
+    // termini count as seen) with a matched fragment ion: 0, 1 or 2 halves.
+    double lfConfidence = 0.0;
+    std::vector<unsigned char> vResidueSides;
 
     static bool WEIGHTGREATERonly(const CResult& a, const CResult& b) { return a.lfScore > b.lfScore; }
+    // Score, then evidence, then the sequence: a total order, so equal
+    // scores always come out in the same order.
+    static bool EvidenceGreater(const CResult& a, const CResult& b) {
+        if (a.lfScore != b.lfScore) return a.lfScore > b.lfScore;
+        if (a.nMissingSites != b.nMissingSites) return a.nMissingSites < b.nMissingSites;
+        if (a.nMissingBeforeP != b.nMissingBeforeP) return a.nMissingBeforeP < b.nMissingBeforeP;
+        if (a.lfPathWeight != b.lfPathWeight) return a.lfPathWeight > b.lfPathWeight;
+        if (a.strPeptide != b.strPeptide) return a.strPeptide < b.strPeptide;
+        return a.lfNTermShift < b.lfNTermShift;
+    }
 };
 
 // Candidate queue order: the top is the weakest candidate (most two-residue
@@ -94,6 +117,9 @@ public:
     void _ConstructNodesETD(const CSpectrum& spec, std::vector<CPeak>& out);
     void _Merge(const std::vector<CPeak>& nodePeaks, const double& precursorMH);
     void _Merge_HCDETD(const CSpectrum& first, const CSpectrum& second);
+    // Replaces the weight (lfLogIntensity) of node peaks made from spec by
+    // ln(1 + n / rank of their peak's intensity), n = spec's peak count.
+    void _RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks);
 
     // --- edges ---
     void _ConstructEdges(const CSpectrum& spec);
@@ -112,6 +138,10 @@ public:
     // --- report ---
     void Report_unknowResult(std::ostream& out, const CSpectrum& first, const CSpectrum& second,
                              const double& precursorMH, const int& charge);
+    // Right after r was scored: its missing cleavage sites (pooled with
+    // m_vCoveredOther in paired mode), the path weight, and the penalty for
+    // each missing site subtracted from its score.
+    void _WeighEvidence(CResult& r, const std::string& code, double pathWeight);
 
     std::unique_ptr<CKlongestPathDP> m_pDP;
     std::unique_ptr<CBM25Score> m_pScorer;
@@ -147,6 +177,7 @@ public:
 private:
     // Scratch reused between spectra.
     std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;
+    std::vector<double> m_vRankScratch;
 
     // Candidate expansion: one level of the breadth-first label expansion
     // (text, summed label deviation); the live entries are the first
@@ -161,6 +192,22 @@ private:
     std::vector<CResult> m_vSorted;
     CSpectrum m_ScoreSpecA, m_ScoreSpecB;
     std::string m_strRecord;
+    std::vector<unsigned char> m_vCovered, m_vCoveredOther;  // per cleavage site
+    // Peptides spelled by the candidates with their path weights; the first
+    // m_nSpelled entries are live (the rest keep their capacity).
+    struct SSpelled {
+        std::string strPeptide;
+        double lfPathWeight = 0.0;
+        bool bShifted = false;  // from the graph of the precursor lowered by one 13C
+    };
+    std::vector<SSpelled> m_vSpelled;
+    size_t m_nSpelled = 0;
+    std::vector<unsigned int> m_vSpellOrder;
+    void _Spell(const std::string& text, double pathWeight, bool shifted);
+    // Isotope error: copies of the spectra with the precursor one 13C lower.
+    CSpectrum m_ShiftFirst, m_ShiftSecond;
+    bool m_bShiftedGraph = false;
+    void _SequenceGraph(const CSpectrum& first, const CSpectrum& second, bool shifted);
 
     // Edge construction scratch: one node pair's labels before and after
     // folding mirror pairs. pSecond is null for a plain label; otherwise the

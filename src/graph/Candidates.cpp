@@ -12,6 +12,8 @@ namespace {
 // The completion test is a fixed window, independent of the graph tolerance:
 // the labels' own deviations were already bounded by the drift test.
 constexpr double kCompletionWindow = 0.01;
+// MH+ = residue mass + water + proton.
+constexpr double kWaterProton = 18.0105647 + 1.00727647012;
 
 // Residue mass of code c; false when the code is not in the residue table.
 bool ResidueMass(const CCondition& cond, char c, double& mass) {
@@ -120,15 +122,19 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
 
     // Completion against the precursor's residue mass.
     const int edges = static_cast<int>(p) - 1;
+    const double window = m_pCondition->m_bCompletionWithPepTol
+                              ? m_pCondition->CalcPeptideMassDeviation(m_lfResidueMass + kWaterProton)
+                              : kCompletionWindow;
     for (size_t k = 0; k < m_nFifoCur; ++k) {
         const std::string& text = m_vFifoCur[k].first;
         double mass = 0.0;
         if (!TextMass(*m_pCondition, text, mass)) continue;
-        if (!(std::fabs(mass - m_lfResidueMass) <= kCompletionWindow)) continue;
+        if (!(std::fabs(mass - m_lfResidueMass) <= window)) continue;
         CResult r;
         r.strPeptide = text;
         r.lfScore = pathWeight;
         r.nDoubleSteps = GetPeptideLength(text) - edges;
+        r.bShifted = m_bShiftedGraph;
         m_qCandidates.push(std::move(r));
         if (static_cast<long long>(m_qCandidates.size()) > static_cast<long long>(m_pCondition->m_nReportTemp))
             m_qCandidates.pop();

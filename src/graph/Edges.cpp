@@ -58,6 +58,8 @@ void CNCGraph::_ConstructEdges(const CSpectrum&) {
 
     const CCondition& cond = *m_pCondition;
     const std::vector<CEdge>& table = cond.m_vEdges;
+    // Label deviations relative to the fragment tolerance (1: as designed).
+    const double edgeScale = cond.m_lfEdgeScale;
     if (table.empty() || n < 2) return;
 
     double lfLightest = table.front().lfMass, lfHeaviest = table.front().lfMass;
@@ -144,7 +146,7 @@ void CNCGraph::_ConstructEdges(const CSpectrum&) {
             // a source node sharing an ion series with it all raise it.
             double e = 0.01999;
             for (std::size_t x = nFirstLabel; x < m_vLabels.size(); ++x) {
-                const double d = std::fabs(m_vLabels[x].lfDeviation);
+                const double d = std::fabs(m_vLabels[x].lfDeviation) / edgeScale;
                 if (d < e) e = d;
             }
             const double factor = e < 0.001 ? 190.0 : (0.02 - e) * 10000;

@@ -2,6 +2,7 @@
 // HCD/ETD pooling, enzyme-terminal pseudo-peaks, node cap, start and end node.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "graph/CandidateGen.h"
 
@@ -20,6 +21,23 @@ constexpr double kCMinusOffset = 17.026000540120002;   // code 6
 
 bool IsCTermCode(int nType) { return nType == 2 || nType == 4 || nType == 5; }
 }  // namespace
+
+void CNCGraph::_RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks) {
+    // ln(1 + n / r): r is the peak's rank by intensity (1 = most intense;
+    // equal intensities share the best rank of their group). Only the order
+    // of the intensities counts, so the weights do not depend on their unit,
+    // and the strongest peak weighs ln(1 + n) whatever the spectrum's scale.
+    std::vector<double>& sorted = m_vRankScratch;
+    sorted.clear();
+    for (const CPeak& p : spec.m_vPeaks) sorted.push_back(p.lfIntensity);
+    std::sort(sorted.begin(), sorted.end(), std::greater<double>());
+    const double n = static_cast<double>(sorted.size());
+    for (CPeak& p : nodePeaks) {
+        const auto r = std::lower_bound(sorted.begin(), sorted.end(), p.lfIntensity, std::greater<double>()) -
+                       sorted.begin() + 1;
+        p.lfLogIntensity = std::log(1.0 + n / static_cast<double>(r));
+    }
+}
 
 void CNCGraph::_ConstructNodesHCD(const CSpectrum& spec, std::vector<CPeak>& out) {
     const double mh = spec.m_lfPrecursorMH;
@@ -140,6 +158,10 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
         case 1: _ConstructNodesHCD(first, m_vHCDPeaks); break;
         case 2: _ConstructNodesETD(second, m_vETDPeaks); break;
         default: break;
+    }
+    if (c.m_bRankNodeWeights) {
+        if (!m_vHCDPeaks.empty()) _RankWeights(first, m_vHCDPeaks);
+        if (!m_vETDPeaks.empty()) _RankWeights(second, m_vETDPeaks);
     }
 
     m_vPool.clear();

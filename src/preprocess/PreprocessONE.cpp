@@ -30,6 +30,11 @@ void CPreprocessONE::_Deisotope(CSpectrum& spec) {
     for (unsigned int p = 0; p < n; ++p) {
         if (m_vChargeOf[p] > 0) continue;  // isotope peak of an earlier cluster
         for (int z = std::min(spec.m_nCharge, kMaxClusterCharge); z >= 1; --z) {
+            // With wide (low-resolution) tolerances, an isotope spacing within
+            // twice the tolerance would see a cluster in any two neighbours.
+            if (m_pCondition->m_bScaleToFragTol &&
+                kIsotopeSpacing / z <= 2 * m_pCondition->CalcFragmentMassDeviation(spec.m_vPeaks[p].lfMz))
+                continue;
             if (_DeisotopeChargeHCD(spec, p, m_work, z, m_vChargeOf)) break;
         }
         if (m_vChargeOf[p] == 0) {

@@ -42,8 +42,12 @@ constexpr size_t kMinPeaks = 6000;
 constexpr int kMemoBits = 14;
 
 double ResidueMass(const CCondition& cond, char c) {
-    // After the report's terminal conversion every residue is a capital.
-    if (c < 'A' || c > 'Z') return 0.0;
+    // After the report's terminal conversion every residue is a capital or
+    // the code of a variable modification.
+    if (c < 'A' || c > 'Z') {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u < 128 ? cond.m_lfResidueMassByCode[u] : 0.0;
+    }
     return cond.m_lfAAMass[c - 'A'];
 }
 
@@ -134,7 +138,11 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
     } else {
         j = _MatchInline(mz, v);
         if (j != NO_PEAK) {
-            const double ppm = std::fabs(v.peaks[j].lfMz - mz) / mz * 1000000;
+            const double error = std::fabs(v.peaks[j].lfMz - mz);
+            double ppm = error / mz * 1000000;
+            // Scaled to the tolerance: the error as the share of the
+            // tolerance that 20 ppm is of a 20 ppm tolerance.
+            if (m_pCondition->m_bScaleToFragTol) ppm = v.ppm ? ppm * m_pCondition->m_lfPpmScale : error / v.tol * kPpmHigh;
             if (ppm > kPpmHigh) {
                 e = kWeightHigh;
                 f = kFactorHigh;
@@ -260,6 +268,12 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
     }
 }
 
+void CBM25Score::MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const {
+    const size_t sites = std::min({len > 0 ? len - 1 : 0, covered.size(), m_vBScore.size(), m_vYScore.size()});
+    for (size_t k = 0; k < sites; ++k)
+        if (m_vBScore[k] > 0.0 || m_vYScore[k] > 0.0) covered[k] = 1;
+}
+
 double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
     const std::vector<CPeak>& peaks = spec.m_vPeaks;
     const size_t n = peaks.size();
@@ -267,6 +281,7 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
     // Peak term and mean relative intensity. Without peaks both the peak
     // term and the enzyme term are 0 (the mean is undefined).
     double s1 = 0.0, s2 = 0.0;
+    m_lfTotalTerm = 0.0;
     if (n > 0) {
         double sum = 0.0;
         for (size_t i = 0; i < n; ++i) {
@@ -274,6 +289,11 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
             if (m_vPeakError[i] != kUnmatched) s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
         }
         const double mean = sum / static_cast<double>(n);
+        if (m_bTotalTerm) {
+            double total = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
+            for (size_t i = 0; i < n; ++i) total += _Saturation(peaks[i].lfIntensity);
+            m_lfTotalTerm = total;
+        }
 
         const std::string& pep = candidate.strPeptide;
         if (!pep.empty()) {

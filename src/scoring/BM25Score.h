@@ -35,6 +35,18 @@ public:
     void RememberSpectra(const CSpectrum* a, const CSpectrum* b);
     void ForgetSpectra() { RememberSpectra(nullptr, nullptr); }
 
+    // After Score: marks in covered[k] (k = 0 .. len-2, cleavage site k lies
+    // between residues k and k+1) the sites where the last candidate matched
+    // a prefix or a suffix ion. covered must hold len-1 entries; marks are
+    // only added, so two spectra's evidence can be pooled.
+    void MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const;
+
+    // When set, Score also leaves in m_lfTotalTerm what the candidate would
+    // score if every peak were matched exactly (peak and enzyme terms): the
+    // scale of a confidence comparable between spectra.
+    bool m_bTotalTerm = false;
+    double m_lfTotalTerm = 0.0;
+
     static constexpr int NO_PEAK = 2147483647;
     static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);
 

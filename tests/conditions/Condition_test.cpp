@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -302,4 +303,40 @@ TEST(Condition, CanMerge_MeanOfTolerancesIsInclusive) {
     c.m_bFragTolPpm = true;
     EXPECT_TRUE(c.CanMerge(near, 0, 1));
     EXPECT_FALSE(c.CanMerge(near, 0, 2));
+}
+
+TEST(Condition, Read_AccuracyKeys_DefaultsAreTheDesign_ValuesParsed) {
+    TempDir dir;
+    CCondition d;
+    ReadParams(d, dir, "", "");
+    EXPECT_FALSE(d.m_bRankNodeWeights || d.m_bEvidenceTies || d.m_bCompletionWithPepTol || d.m_bScaleToFragTol);
+    EXPECT_EQ(d.m_lfMissingSitePenalty, 0.0);
+    EXPECT_TRUE(d.m_vVarMods.empty());
+    EXPECT_FALSE(d.m_bConfidence || d.m_bIsotopeError);
+    EXPECT_EQ(d.m_vAminoAcids.size(), 19u);
+
+    CCondition c;
+    ReadParams(c, dir,
+               "node_weight=rank\ntie_break=evidence\nscale_to_frag_tol=1\nfrag_tol=0.5\nfrag_tol_type_ppm=0\n"
+               "var_mods=M:15.994915 NQ:0.984016,bad X:1\nvar_nterm_mods=*:42.010565\n",
+               "");
+    EXPECT_TRUE(c.m_bRankNodeWeights && c.m_bEvidenceTies && c.m_bScaleToFragTol);
+    EXPECT_DOUBLE_EQ(c.m_lfEdgeScale, 25.0);  // 0.5 Da against the design's 0.02
+    EXPECT_EQ(c.m_lfPpmScale, 1.0);
+    // M, N, Q, then the 19 residues (no I) with an N-terminal acetyl.
+    ASSERT_EQ(c.m_vVarMods.size(), 3u + 19u);
+    EXPECT_EQ(c.m_vVarMods[1].cResidue, 'N');
+    EXPECT_FALSE(c.m_vVarMods[2].bNTerm);
+    EXPECT_TRUE(c.m_vVarMods.back().bNTerm);
+    for (const CVarMod& m : c.m_vVarMods) {
+        EXPECT_FALSE(std::string("()[]/").find(m.cCode) != std::string::npos || std::isalpha(m.cCode) || m.cCode < 27);
+        EXPECT_EQ(c.VarMod(m.cCode), &m);
+        EXPECT_DOUBLE_EQ(c.m_lfResidueMassByCode[static_cast<unsigned char>(m.cCode)],
+                         c.m_lfAAMass[m.cResidue - 'A'] + m.lfDelta);
+    }
+    // 20 ppm: the design's own weighting, scale exactly 1.
+    CCondition e;
+    ReadParams(e, dir, "scale_to_frag_tol=1\n", "");
+    EXPECT_EQ(e.m_lfPpmScale, 1.0);
+    EXPECT_EQ(e.m_lfEdgeScale, 1.0);
 }

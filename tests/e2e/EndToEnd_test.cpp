@@ -26,10 +26,10 @@ std::string SetKey(std::string text, const std::string& key, const std::string& 
     return text + "\n" + key + "=" + value + "\n";
 }
 
-// The example parameter file with its relative paths made absolute, writing
-// into dir, with the given thread count.
+// A parameter file (name relative to the project) with its relative example
+// paths made absolute, writing into dir, with the given thread count.
 std::string ExampleParams(const std::string& name, const std::string& dir, int threads) {
-    std::string text = ReadFile(kSource + "/examples/" + name);
+    std::string text = ReadFile(kSource + "/" + name);
     text = std::regex_replace(text, std::regex("=examples/"), "=" + kSource + "/examples/");
     text = SetKey(text, "thread", std::to_string(threads));
     text = SetKey(text, "out_path", dir + "/out");
@@ -126,8 +126,9 @@ std::string RunExample(const std::string& param, const std::string& resultName, 
     return ReadChecked(path);
 }
 
-void CheckGolden(const std::string& param, const std::string& resultName) {
-    const std::string golden = kSource + "/tests/e2e/golden/" + resultName;
+// param: relative to the project; golden: relative to tests/e2e/golden.
+void CheckGolden(const std::string& param, const std::string& resultName, const std::string& goldenName) {
+    const std::string golden = kSource + "/tests/e2e/golden/" + goldenName;
     const std::string one = RunExample(param, resultName, 1);
     if (getenv("VEMRA_UPDATE_GOLDEN")) WriteFile(golden, one);
     ASSERT_TRUE(Exists(golden)) << golden;
@@ -145,10 +146,49 @@ void CheckGolden(const std::string& param, const std::string& resultName) {
 
 }  // namespace
 
-TEST(EndToEnd, HcdExample_MatchesGoldenWithOneTwoAndEightThreads) { CheckGolden("hcd.param", "hcd_example.txt"); }
-TEST(EndToEnd, EtdExample_MatchesGoldenWithOneTwoAndEightThreads) { CheckGolden("etd.param", "etd_example.txt"); }
+// The design's settings (tests/e2e/params: the examples without the keys
+// added for accuracy) keep giving the design's results.
+TEST(EndToEnd, HcdExample_MatchesGoldenWithOneTwoAndEightThreads) {
+    CheckGolden("tests/e2e/params/hcd.param", "hcd_example.txt", "hcd_example.txt");
+}
+TEST(EndToEnd, EtdExample_MatchesGoldenWithOneTwoAndEightThreads) {
+    CheckGolden("tests/e2e/params/etd.param", "etd_example.txt", "etd_example.txt");
+}
 TEST(EndToEnd, PairedExample_MatchesGoldenWithOneTwoAndEightThreads) {
-    CheckGolden("paired.param", "paired_hcd.txt");
+    CheckGolden("tests/e2e/params/paired.param", "paired_hcd.txt", "paired_hcd.txt");
+}
+
+// The recommended settings (examples/*.param) against their own golden files.
+TEST(EndToEnd, RecommendedExamples_MatchGoldenWithOneTwoAndEightThreads) {
+    CheckGolden("examples/hcd.param", "hcd_example.txt", "recommended/hcd_example.txt");
+    CheckGolden("examples/etd.param", "etd_example.txt", "recommended/etd_example.txt");
+    CheckGolden("examples/paired.param", "paired_hcd.txt", "recommended/paired_hcd.txt");
+}
+
+// Rank-based node weights do not depend on the intensities' unit; and
+// scaling to a 20 ppm fragment tolerance is the design itself.
+TEST(EndToEnd, RecommendedHcd_IntensitiesTimesPowersOfTen_SameResults) {
+    const std::string base = RunExample("examples/hcd.param", "hcd_example.txt", 1);
+    const std::string mgf = ReadFile(kSource + "/examples/hcd_example.mgf");
+    for (const char* exponent : {"e-3", "e4"}) {
+        // Every peak line "m/z intensity" gets its intensity times 10^k.
+        const std::string scaled =
+            std::regex_replace(mgf, std::regex("(\n[0-9.]+ [0-9.]+)(?=\r?\n)"), std::string("$1") + exponent);
+        ASSERT_NE(scaled, mgf);
+        TempDir dir;
+        WriteFile(dir / "scaled.mgf", scaled);
+        std::string text = SetKey(ExampleParams("examples/hcd.param", dir.path(), 1), "spec_path1", dir / "scaled.mgf");
+        WriteFile(dir / "run.param", text);
+        auto r = RunVemra({"run.param"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(dir / "out/vemra+/scaled.txt"), base) << exponent;
+    }
+    TempDir dir;
+    WriteFile(dir / "run.param",
+              SetKey(ExampleParams("tests/e2e/params/hcd.param", dir.path(), 1), "scale_to_frag_tol", "1"));
+    auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out/vemra+/hcd_example.txt"), ReadFile(kSource + "/tests/e2e/golden/hcd_example.txt"));
 }
 
 namespace {

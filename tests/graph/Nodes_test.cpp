@@ -295,3 +295,18 @@ TEST_F(NodesTest, MergeHCDETD_AllLogIntensitiesNegative_PseudoPeakWeightZero) {
     EXPECT_EQ(pseudo->lfCWeight, 0.0);
     EXPECT_EQ(pseudo->cSupport, 1);
 }
+
+TEST_F(NodesTest, RankWeights_LnOnePlusPeaksOverRank_EqualIntensitiesShareRank) {
+    // Intensities 0.5, 1, 0.5, 0.25: ranks 2, 1, 2, 4 of n = 4 peaks.
+    std::vector<CPeak> peaks = {RawPeak(100, 0), RawPeak(200, 0), RawPeak(300, 0), RawPeak(400, 0)};
+    const double intensity[] = {0.5, 1.0, 0.5, 0.25};
+    for (size_t i = 0; i < peaks.size(); ++i) peaks[i].lfIntensity = intensity[i];
+    const CSpectrum s = MakeSpectrum(kMH, peaks);
+    std::vector<CPeak> nodePeaks;
+    graph._ConstructNodesHCD(s, nodePeaks);
+    graph._RankWeights(s, nodePeaks);
+    for (const CPeak& p : nodePeaks) {
+        const double rank = p.lfIntensity == 1.0 ? 1 : p.lfIntensity == 0.5 ? 2 : 4;
+        EXPECT_DOUBLE_EQ(p.lfLogIntensity, std::log(1.0 + 4.0 / rank)) << p.lfMz;
+    }
+}

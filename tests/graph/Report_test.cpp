@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -241,3 +243,84 @@ TEST_F(ReportTest, Record_SecondListShorter_ScoresAgainstNoPeaks) {
 }
 
 }  // namespace
+
+TEST(Report, EvidenceGreater_ScoreThenGapsThenProlineGapsThenPathThenSequence) {
+    auto R = [](double score, int missing, int beforeP, double path, const char* pep) {
+        CResult r;
+        r.lfScore = score;
+        r.nMissingSites = missing;
+        r.nMissingBeforeP = beforeP;
+        r.lfPathWeight = path;
+        r.strPeptide = pep;
+        return r;
+    };
+    const CResult better[] = {R(2, 5, 5, 0, "Z"), R(1, 0, 5, 0, "Z"), R(1, 1, 0, 0, "Z"), R(1, 1, 1, 9, "Z"),
+                              R(1, 1, 1, 1, "A")};
+    const CResult worse[] = {R(1, 0, 0, 9, "A"), R(1, 1, 0, 9, "A"), R(1, 1, 1, 9, "A"), R(1, 1, 1, 1, "A"),
+                             R(1, 1, 1, 1, "B")};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_TRUE(CResult::EvidenceGreater(better[i], worse[i])) << i;
+        EXPECT_FALSE(CResult::EvidenceGreater(worse[i], better[i])) << i;
+    }
+}
+
+TEST_F(ReportTest, Evidence_MissingSitePenalty_AndVariableModsWrittenAsDeltas) {
+    // AGS has no b1 and no y2: site 0 is missing; GAS has every site.
+    cond.m_lfMissingSitePenalty = 1.5;
+    cond.m_bEvidenceTies = true;
+    // '!' is S[+15.995]; '"' is G with an N-terminal +42.011.
+    cond.m_vVarMods = {CVarMod{'!', 'S', 15.995, false}, CVarMod{'"', 'G', 42.0106, true}};
+    cond.m_nVarModByCode[static_cast<unsigned char>('!')] = 0;
+    cond.m_nVarModByCode[static_cast<unsigned char>('"')] = 1;
+    cond.m_lfResidueMassByCode[static_cast<unsigned char>('!')] = kS + 15.995;
+    cond.m_lfResidueMassByCode[static_cast<unsigned char>('"')] = kG + 42.0106;
+    cond.m_lfVarModPenalty = 2;
+    CNCGraph g(&cond, 0);
+    for (const char* text : {"GAS", "AGS", "GA!", "\"AS"}) AddCandidate(g, text);
+    const std::string rec = Run(g);
+
+    CSpectrum a = cond.m_vSpectra[0][11];
+    a.Create_Hash_Table();
+    CBM25Score scorer(&cond);
+    auto raw = [&](const char* pep) {
+        CResult r;
+        r.strPeptide = pep;
+        r.pIonTypes = &cond.m_vHCDIonTypes;
+        return scorer.Score(r, a);
+    };
+    std::map<std::string, const CResult*> by;
+    for (const CResult& r : g.m_vResults) by[r.strPeptide] = &r;
+    ASSERT_EQ(by.size(), 4u);
+    EXPECT_EQ(by["GAS"]->nMissingSites, 0);
+    EXPECT_EQ(by["GAS"]->lfScore, raw("GAS"));
+    EXPECT_EQ(by["AGS"]->nMissingSites, 1);
+    EXPECT_EQ(by["AGS"]->lfScore, raw("AGS") - 1.5);
+    EXPECT_EQ(by["GA!"]->lfScore, raw("GA!") - 2 - 1.5 * by["GA!"]->nMissingSites);
+    EXPECT_NE(rec.find("\tGAS[+15.995]\t"), std::string::npos) << rec;
+    EXPECT_NE(rec.find("\t[+42.011]-GAS\t"), std::string::npos) << rec;
+    EXPECT_EQ(g.m_vResults[0].strPeptide, "GAS");
+}
+
+TEST_F(ReportTest, Confidence_ExplainedShareTimesMargin_ResidueSides) {
+    cond.m_bConfidence = true;
+    cond.m_lfMissingSitePenalty = 1;  // AGS's internal G ion ties its raw score with GAS
+    CNCGraph g(&cond, 0);
+    for (const char* text : {"GAS", "AGS"}) AddCandidate(g, text);
+    const std::string rec = Run(g);
+    ASSERT_EQ(g.m_vResults.size(), 2u);
+    const CResult& top = g.m_vResults[0];
+    ASSERT_EQ(top.strPeptide, "GAS");
+    // Best possible: every peak matched exactly, plus the enzyme term (no
+    // enzyme here); T(I) = I * 1.02 / (I + 0.02 * (0.95 * ratio + 0.05)).
+    const double ratio = 9.0 / std::pow(cond.m_vSpectra[0][11].m_lfPrecursorMH / 110, 2);
+    double total = 0.0;
+    for (double i : {1.0, 0.25, 0.5}) total += i * 1.02 / (i + 0.02 * (0.95 * ratio + 0.050000000000000044));
+    const double m = top.lfScore - g.m_vResults[1].lfScore;
+    EXPECT_GT(m, 0.0);
+    EXPECT_NEAR(top.lfConfidence, top.lfScore / total * m / (1 + m), 1e-12);
+    EXPECT_EQ(g.m_vResults[1].lfConfidence, 0.0);
+    // GAS: both sites seen; AGS: site 0 unseen, so A and G have one seen side.
+    EXPECT_NE(rec.find("\tGAS\t" + Fmt(top.lfScore) + "\t" + Fmt(top.lfConfidence) + "\t1,1,1\t\n"),
+              std::string::npos) << rec;
+    EXPECT_NE(rec.find("\tAGS\t" + Fmt(g.m_vResults[1].lfScore) + "\t0\t0.5,0.5,1\t\n"), std::string::npos) << rec;
+}

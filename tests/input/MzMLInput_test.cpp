@@ -212,7 +212,7 @@ TEST(MzMLInput, EndToEnd_ExampleAsMzML_SameResultAsMgf) {
         const std::string text = ExampleMzML(r.mz, r.in, true);
         const std::string spec = dir / (r.gz ? "hcd_example.mzML.gz" : "hcd_example.mzML");
         testutil::WriteFile(spec, r.gz ? xmlwriter::Gzip(text) : text);
-        std::string param = testutil::ReadFile(kSource + "/examples/hcd.param");
+        std::string param = testutil::ReadFile(kSource + "/tests/e2e/params/hcd.param");
         auto set = [&param](const std::string& key, const std::string& value) {
             const size_t at = param.find("\n" + key + "=");
             param.replace(at + 1, param.find('\n', at + 1) - at - 1, key + "=" + value);

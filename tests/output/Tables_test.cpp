@@ -48,7 +48,7 @@ double PeptideMH(const std::string& seq) {
 
 TEST(Tables, HcdExample_MzTabAndTsvHoldEverySpectrum_NativeUnchanged) {
     TempDir dir;
-    std::string params = ReadFile(kSource + "/examples/hcd.param");
+    std::string params = ReadFile(kSource + "/tests/e2e/params/hcd.param");
     params = std::regex_replace(params, std::regex("=examples/"), "=" + kSource + "/examples/");
     params = std::regex_replace(params, std::regex("\nout_path=[^\n]*"), "\nout_path=out");
     // Two spectra more: one outside the mass window, one without peaks.

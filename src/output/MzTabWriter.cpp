@@ -94,13 +94,19 @@ std::string CMzTabWriter::Header(const std::string& description) const {
             mtd(key + "-position", std::string("Any ") + where);
         }
     };
+    for (const CVarMod& mod : c.m_vVarMods) {
+        const std::string key = "variable_mod[" + std::to_string(++variable) + "]";
+        mtd(key, "[, " + ModName(mod.lfDelta) + ", , ]");
+        mtd(key + "-site", mod.bNTerm ? std::string("N-term-") + mod.cResidue : std::string(1, mod.cResidue));
+        if (mod.bNTerm) mtd(key + "-position", "Any N-term");
+    }
     terminal(c.m_vNTermMass, c.m_vNTermSites, "N-term");
     terminal(c.m_vCTermMass, c.m_vCTermSites, "C-term");
     if (variable == 0) mtd("variable_mod[1]", "[MS, MS:1002454, No variable modifications searched, ]");
 
     h += "PSH\tsequence\tPSM_ID\taccession\tunique\tdatabase\tdatabase_version\tsearch_engine\t"
          "search_engine_score[1]\tmodifications\tretention_time\tcharge\texp_mass_to_charge\tcalc_mass_to_charge\t"
-         "spectra_ref\tpre\tpost\tstart\tend\topt_global_rank\topt_global_proforma\topt_global_title\n";
+         "spectra_ref\tpre\tpost\tstart\tend\topt_global_rank\topt_global_proforma\topt_global_title\topt_global_confidence\n";
     return h;
 }
 
@@ -123,7 +129,7 @@ void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
     const std::string exp = Number("%.6f", MzOfMH(s.m_lfPrecursorMH, s.m_nCharge));
     for (size_t k = 0; k < shown; ++k) {
         const CResult& r = (*u.pResults)[k];
-        const std::string seq = PlainSequence(r);
+        const std::string seq = PlainSequence(r, m_cond);
         // Modifications: position (1-based residue, 0 N-terminus, length + 1
         // C-terminus) and name, comma-separated.
         std::string mods;
@@ -132,6 +138,7 @@ void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
         };
         if (std::fabs(r.lfNTermShift) > kSmallestShift) add(0, ModName(r.lfNTermShift));
         for (size_t p = 0; p < seq.size(); ++p) {
+            if (const CVarMod* mod = m_cond.VarMod(r.strPeptide[p])) add(mod->bNTerm ? 0 : p + 1, ModName(mod->lfDelta));
             const char aa = seq[p];
             if (aa < 'A' || aa > 'Z') continue;
             const double delta = m_cond.m_lfAAMass[aa - 'A'] - CCondition::BuiltInMass(aa);
@@ -143,6 +150,6 @@ void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
                Number("%g", r.lfScore) + "\t" + (mods.empty() ? "null" : mods) + "\t" + rt + "\t" +
                std::to_string(s.m_nCharge) + "\t" + exp + "\t" + Number("%.6f", MzOfMH(ResultMH(r, m_cond), s.m_nCharge)) +
                "\t" + ref + "\tnull\tnull\tnull\tnull\t" + std::to_string(k + 1) + "\t" + ProForma(r, m_cond) + "\t" +
-               Clean(s.m_strTitle) + "\n";
+               Clean(s.m_strTitle) + "\t" + (m_cond.m_bConfidence ? Number("%g", r.lfConfidence) : std::string("null")) + "\n";
     }
 }

@@ -12,7 +12,12 @@ constexpr double kSmallestShift = 0.1;
 constexpr double kModifiedResidue = 0.001;
 }  // namespace
 
-std::string PlainSequence(const CResult& r) { return r.strPeptide; }
+std::string PlainSequence(const CResult& r, const CCondition& c) {
+    std::string out = r.strPeptide;
+    for (char& code : out)
+        if (const CVarMod* mod = c.VarMod(code)) code = mod->cResidue;
+    return out;
+}
 
 std::string Delta(double mass) {
     char buf[32];
@@ -26,8 +31,12 @@ std::string Delta(double mass) {
 std::string ProForma(const CResult& r, const CCondition& c) {
     std::string out;
     if (std::fabs(r.lfNTermShift) > kSmallestShift) out += "[" + Delta(r.lfNTermShift) + "]-";
-    for (const char aa : r.strPeptide) {
+    for (const char code : r.strPeptide) {
+        const CVarMod* mod = c.VarMod(code);
+        const char aa = mod ? mod->cResidue : code;
+        if (mod && mod->bNTerm) out += "[" + Delta(mod->lfDelta) + "]-";
         out += aa;
+        if (mod && !mod->bNTerm) out += "[" + Delta(mod->lfDelta) + "]";
         if (aa < 'A' || aa > 'Z') continue;
         const double builtIn = CCondition::BuiltInMass(aa);
         const double used = c.m_lfAAMass[aa - 'A'];
@@ -39,8 +48,11 @@ std::string ProForma(const CResult& r, const CCondition& c) {
 
 double ResultMH(const CResult& r, const CCondition& c) {
     double m = kWater + kProton;
-    for (const char aa : r.strPeptide)
-        if (aa >= 'A' && aa <= 'Z') m += c.m_lfAAMass[aa - 'A'];
+    for (const char code : r.strPeptide) {
+        const CVarMod* mod = c.VarMod(code);
+        const char aa = mod ? mod->cResidue : code;
+        if (aa >= 'A' && aa <= 'Z') m += c.m_lfAAMass[aa - 'A'] + (mod ? mod->lfDelta : 0.0);
+    }
     if (std::fabs(r.lfNTermShift) > kSmallestShift) m += r.lfNTermShift;
     if (std::fabs(r.lfCTermShift) > kSmallestShift) m += r.lfCTermShift;
     return m;

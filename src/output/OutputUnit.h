@@ -22,11 +22,12 @@ struct COutputUnit {
     size_t nShown = 0;                   // how many of them are written
 };
 
-// The residues of a result as plain letters (terminal modifications dropped).
-std::string PlainSequence(const CResult& r);
-// ProForma 2.0 form: residue masses that differ from the built-in ones as
-// mass deltas on the residue ("C[+57.021]"), terminal modifications as
-// "[+42.011]-PEPTIDE" / "PEPTIDE-[-0.984]".
+// The residues of a result as plain letters (modifications dropped).
+std::string PlainSequence(const CResult& r, const CCondition& c);
+// ProForma 2.0 form: residue masses that differ from the built-in ones and
+// variable modifications as mass deltas on the residue ("C[+57.0215]",
+// "M[+15.9949]"), terminal modifications as "[+42.0106]-PEPTIDE" /
+// "PEPTIDE-[-0.984]".
 std::string ProForma(const CResult& r, const CCondition& c);
 // [M+H]+ of a result (residues, terminal shifts, water, proton), Da.
 double ResultMH(const CResult& r, const CCondition& c);

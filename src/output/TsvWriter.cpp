@@ -54,7 +54,7 @@ void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
         const double calc = ResultMH(r, m_cond);
         out += lead;
         Cell(out, std::to_string(k + 1));
-        Cell(out, PlainSequence(r));
+        Cell(out, PlainSequence(r, m_cond));
         Cell(out, ProForma(r, m_cond));
         Cell(out, Number("%g", r.lfScore));
         Cell(out, Number("%.3f", (s.m_lfPrecursorMH - calc) / calc * 1e6));

@@ -58,13 +58,11 @@ struct TRUESQ {
     std::string strTitle, strText1, strSequence, strText2, strVerdict;
 };
 
-// One worker's record. The records stay in place for a whole dataset.
+// One worker's record: the worker's index (it names the worker's slot in
+// m_vProgress and its graph's thread id).
 struct CThread {
     CCondition* m_pCondition = nullptr;
     int m_nIndex = 0;
-    bool m_bRunning = false;     // guarded by the global `mutex`
-    unsigned int m_nBegin = 0;   // first spectrum index of the range
-    unsigned int m_nEnd = 0;     // one past the last index
 };
 
 class CCondition {

@@ -8,7 +8,6 @@
 #include <system_error>
 #include <thread>
 
-#include "driver/denovo.h"
 #include "graph/CandidateGen.h"
 #include "output/MzTabWriter.h"
 #include "output/TsvWriter.h"
@@ -26,61 +25,99 @@ const char* StatusName(EUnitStatus s) {
     return "stopped";
 }
 
+// A worker's own buffers, built once on its thread and reused for every
+// spectrum of every batch.
+class CBatchSequencer::CWorker {
+public:
+    CWorker(const CCondition& c, int index) : pre(&c), graph(&c, index) {}
+    CPreprocessONE pre;
+    CNCGraph graph;
+    CSpectrum first, second;
+    std::ostringstream out;
+};
+
+CBatchSequencer::CBatchSequencer(const CCondition& c) : m_cond(c) {}
+
+CBatchSequencer::~CBatchSequencer() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bQuit = true;
+    }
+    m_wake.notify_all();
+    for (std::thread& th : m_vWorkers) th.join();
+}
+
 void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop) {
-    m_pUnits = &units;
-    m_pStop = stop;
-    m_vRecords.assign(units.size(), std::string());
-    m_vStatus.assign(units.size(), EUnitStatus::Stopped);
-    m_vMzTabRows.assign(m_pMzTab ? units.size() : 0, std::string());
-    m_vTsvRows.assign(m_pTsv ? units.size() : 0, std::string());
-    m_nNext.store(0);
-    m_nDone.store(0);
+    const size_t n = units.size();
+    // Slots keep their storage from batch to batch: a long run does not
+    // allocate its records afresh for every batch.
+    if (m_vRecords.size() < n) m_vRecords.resize(n);
+    if (m_pMzTab != nullptr && m_vMzTabRows.size() < n) m_vMzTabRows.resize(n);
+    if (m_pTsv != nullptr && m_vTsvRows.size() < n) m_vTsvRows.resize(n);
+    m_vStatus.assign(n, EUnitStatus::Stopped);
     const size_t threads = std::max<size_t>(1, m_cond.m_vThreads.size());
     // Small chunks keep the workers even; a chunk is still large enough that
     // taking one costs nothing next to sequencing it.
-    m_nChunk = std::clamp<size_t>(units.size() / (threads * 8), 1, 16);
-    m_vWorkers.clear();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        m_nRunning = static_cast<int>(threads);
-    }
-    for (size_t t = 0; t < threads; ++t) {
+    m_nChunk = std::clamp<size_t>(n / (threads * 8), 1, 16);
+    // Workers start once, on the first batch, and wait for each batch after.
+    for (size_t t = m_vWorkers.size(); t < threads && !m_bNoMoreWorkers; ++t) {
         try {
-            m_vWorkers.emplace_back(&CBatchSequencer::_Work, this, static_cast<int>(t));
+            m_vWorkers.emplace_back(&CBatchSequencer::_Serve, this, static_cast<int>(t));
         } catch (const std::system_error& e) {
-            // A worker that cannot be started: its share is taken by the
-            // others (or by this thread when none started).
+            // A worker that cannot be started: its share is taken by the others.
             std::cerr << "\n[warning]\tcannot start worker " << t << " (" << e.what() << ")" << std::endl;
-            if (t == 0) {
-                _Work(0);
-            } else {
-                std::lock_guard<std::mutex> lock(mutex);
-                --m_nRunning;
-                cond.notify_all();
-            }
+            m_bNoMoreWorkers = true;
         }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pUnits = &units;
+        m_pStop = stop;
+        m_nNext.store(0);
+        m_nDone.store(0);
+        ++m_nBatch;
+        m_nRunning = static_cast<int>(m_vWorkers.size());
+    }
+    m_wake.notify_all();
+    if (m_vWorkers.empty()) {
+        // Not a single thread could start: this one does the work.
+        if (!m_pInline) m_pInline = std::make_unique<CWorker>(m_cond, 0);
+        _Work(*m_pInline);
     }
 }
 
 bool CBatchSequencer::_WaitSome() {
-    std::unique_lock<std::mutex> lock(mutex);
-    return cond.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_nRunning == 0; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_idle.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_nRunning == 0; });
 }
 
-void CBatchSequencer::_Finish() {
-    for (std::thread& th : m_vWorkers) th.join();
-    m_vWorkers.clear();
+void CBatchSequencer::_Serve(int index) {
+    CWorker w(m_cond, index);
+    unsigned seen = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_bQuit || m_nBatch != seen; });
+            if (m_bQuit) return;
+            seen = m_nBatch;
+        }
+        _Work(w);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_nRunning;
+        }
+        m_idle.notify_all();
+    }
 }
 
-void CBatchSequencer::_Work(int index) {
+void CBatchSequencer::_Work(CWorker& w) {
     const CCondition& c = m_cond;
     const std::vector<CWorkUnit>& units = *m_pUnits;
-    // One preprocessor, one graph and one pair of spectrum buffers per
-    // worker, reused for every spectrum it takes.
-    CPreprocessONE pre(&c);
-    CNCGraph graph(&c, index);
-    CSpectrum first, second;
-    std::ostringstream out;
+    CPreprocessONE& pre = w.pre;
+    CNCGraph& graph = w.graph;
+    CSpectrum& first = w.first;
+    CSpectrum& second = w.second;
+    std::ostringstream& out = w.out;
     for (;;) {
         if (m_pStop != nullptr && m_pStop->load() != 0) break;
         const size_t begin = m_nNext.fetch_add(m_nChunk);
@@ -131,13 +168,14 @@ void CBatchSequencer::_Work(int index) {
                     graph.m_nMode = mode;
                     out.str(std::string());
                     graph.ConstructGraph(*pFirst, *pSecond, out);
-                    m_vRecords[i] = out.str();
+                    m_vRecords[i].assign(out.view());
                     graphed = true;
                     status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced
                              : peaks                   ? EUnitStatus::NoCandidate
                                                        : EUnitStatus::NoPeaks;
                 }
             }
+            if (!graphed) m_vRecords[i].clear();
             m_vStatus[i] = status;
             if (m_pMzTab != nullptr || m_pTsv != nullptr) {
                 COutputUnit o;
@@ -149,13 +187,10 @@ void CBatchSequencer::_Work(int index) {
                 o.szStatus = StatusName(status);
                 o.pResults = graphed ? &graph.m_vResults : nullptr;
                 o.nShown = static_cast<size_t>(std::max(0, c.m_nReportPep));
-                if (m_pMzTab != nullptr) m_pMzTab->Rows(o, m_vMzTabRows[i]);
-                if (m_pTsv != nullptr) m_pTsv->Rows(o, m_vTsvRows[i]);
+                if (m_pMzTab != nullptr) m_vMzTabRows[i].clear(), m_pMzTab->Rows(o, m_vMzTabRows[i]);
+                if (m_pTsv != nullptr) m_vTsvRows[i].clear(), m_pTsv->Rows(o, m_vTsvRows[i]);
             }
         }
         m_nDone.fetch_add(end - begin);
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    --m_nRunning;
-    cond.notify_all();
 }

@@ -1,11 +1,16 @@
 #pragma once
-// Sequences one batch of work units (a spectrum, or an HCD + ETD pair) on
-// the run's worker threads. Units are handed out in small chunks as workers
-// free up, so a batch sorted by difficulty still keeps every worker busy;
-// each unit's record is kept in its own slot, so the records come out in
-// unit order whatever the thread count.
+// Sequences batches of work units (a spectrum, or an HCD + ETD pair) on
+// the run's worker threads. The workers and their buffers (preprocessor,
+// graph, spectrum copies) live as long as the sequencer, so a dataset of
+// many batches costs per spectrum what one batch does. Units are handed out
+// in small chunks as workers free up, so a batch sorted by difficulty still
+// keeps every worker busy; each unit's record is kept in its own slot, so
+// the records come out in unit order whatever the thread count.
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,7 +39,10 @@ const char* StatusName(EUnitStatus s);
 
 class CBatchSequencer {
 public:
-    explicit CBatchSequencer(const CCondition& c) : m_cond(c) {}
+    explicit CBatchSequencer(const CCondition& c);
+    ~CBatchSequencer();
+    CBatchSequencer(const CBatchSequencer&) = delete;
+    CBatchSequencer& operator=(const CBatchSequencer&) = delete;
 
     // Sequences every unit with the condition's thread count. vRecords[i]
     // receives unit i's record text ("" when it has none), vStatus[i] its
@@ -45,10 +53,11 @@ public:
     void Run(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop, F onProgress) {
         _Start(units, stop);
         while (!_WaitSome()) onProgress(m_nDone.load());
-        _Finish();
         onProgress(m_nDone.load());
     }
 
+    // Slots of the last batch; only the first units.size() are meaningful
+    // (the rest keep their storage for the next batch).
     std::vector<std::string> m_vRecords;
     std::vector<EUnitStatus> m_vStatus;
     // Table rows of each unit, when a writer is set (every unit has rows).
@@ -58,9 +67,10 @@ public:
 
 private:
     void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);
-    bool _WaitSome();  // true once every worker has finished
-    void _Finish();
-    void _Work(int index);
+    bool _WaitSome();  // true once every worker has finished the batch
+    void _Serve(int index);  // a worker's life: one batch after another
+    class CWorker;
+    void _Work(CWorker& w);  // takes chunks of the current batch until none is left
 
     const CCondition& m_cond;
     const std::vector<CWorkUnit>* m_pUnits = nullptr;
@@ -68,6 +78,13 @@ private:
     std::atomic<size_t> m_nNext{0};
     std::atomic<size_t> m_nDone{0};
     size_t m_nChunk = 1;
-    int m_nRunning = 0;  // guarded by the global mutex
+    std::mutex m_mutex;
+    std::condition_variable m_wake;  // a new batch, or the end
+    std::condition_variable m_idle;  // a worker finished the batch
+    unsigned m_nBatch = 0;           // batches started; guarded by m_mutex
+    bool m_bQuit = false;            // guarded by m_mutex
+    bool m_bNoMoreWorkers = false;   // a thread could not start: the pool stays as it is
+    int m_nRunning = 0;              // workers still on the batch; guarded by m_mutex
     std::vector<std::thread> m_vWorkers;
+    std::unique_ptr<CWorker> m_pInline;  // the buffers of the calling thread, when no worker could start
 };

@@ -9,6 +9,8 @@
 #include <map>
 
 #include "graph/CandidateGen.h"
+#include "rerank/Features.h"
+#include "rerank/RerankModel.h"
 
 namespace {
 
@@ -156,8 +158,13 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
+    // Re-ranking reads every candidate's fragment evidence right after it
+    // is scored (features: for the model, or written for vemra train).
+    const CRerankModel* model = c.m_pRerankModel.get();
+    const bool features = model != nullptr || c.m_bRerankFeatures;
+    if (features && !m_pFeatures) m_pFeatures = std::make_shared<CFeatures>();
     const bool evidence =
-        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError;
+        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError || features;
     m_pScorer->m_bTotalTerm = c.m_bConfidence;
     if (!evidence) {
         for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
@@ -194,6 +201,9 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
 
     m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
+    // Features come from the HCD spectrum (of a pair too), else the ETD one.
+    const CSpectrum& featureSpec = mode == 2 ? m_ScoreSpecB : m_ScoreSpecA;
+    if (features) m_pFeatures->Begin(featureSpec);
     auto scoreOne = [&](const std::string& q, double pathWeight, bool shifted) {
         CResult r;
         r.strPeptide = q;
@@ -217,16 +227,19 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecA);
                 total = m_pScorer->m_lfTotalTerm;
+                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 break;
             case 2:
                 r.pIonTypes = &c.m_vETDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecB);
                 total = m_pScorer->m_lfTotalTerm;
+                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 break;
             case 3: {
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 const double s = m_pScorer->Score(r, m_ScoreSpecA);
                 total = m_pScorer->m_lfTotalTerm;
+                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 if (evidence) {
                     m_vCoveredOther.assign(r.strPeptide.size() > 1 ? r.strPeptide.size() - 1 : 0, 0);
                     m_pScorer->MarkCoveredSites(r.strPeptide.size(), m_vCoveredOther);
@@ -280,14 +293,33 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     m_vSorted.clear();
     for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
     m_vResults.swap(m_vSorted);
+    // The rows follow the candidates (a candidate without a row, in a mode
+    // that scores nothing, leaves the ranking as it is).
+    const bool rows = features && m_pFeatures->Size() == m_vResults.size();
+    if (rows) {
+        m_pFeatures->Permute(m_vOrder);
+        m_pFeatures->Finish(m_vResults);
+        if (model != nullptr) {
+            m_pFeatures->Rerank(*model, m_vOrder);
+            m_vSorted.clear();
+            for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
+            m_vResults.swap(m_vSorted);
+            m_pFeatures->Permute(m_vOrder);
+            // The confidence is the model's calibrated probability.
+            for (size_t i = 0; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = m_pFeatures->Confidence(i);
+        }
+    }
     if (c.m_bConfidence && !m_vResults.empty()) {
         // The share of the spectrum explained, times how clearly the peptide
         // beats the runner-up: m / (1 + m) for a score margin m, so a tie
         // gives 0 and only the first peptide can be confident.
-        const double margin = m_vResults.size() > 1 ? m_vResults[0].lfScore - m_vResults[1].lfScore
-                                                    : std::max(0.0, m_vResults[0].lfScore);
-        m_vResults[0].lfConfidence *= margin / (1.0 + margin);
-        for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+        // A re-ranking model has set its calibrated probability instead.
+        if (!(rows && model != nullptr)) {
+            const double margin = m_vResults.size() > 1 ? m_vResults[0].lfScore - m_vResults[1].lfScore
+                                                        : std::max(0.0, m_vResults[0].lfScore);
+            m_vResults[0].lfConfidence *= margin / (1.0 + margin);
+            for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+        }
         // Residue sides of the peptides written: scored again (from the
         // remembered matches), which is cheaper than keeping every
         // candidate's sites.
@@ -351,6 +383,17 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
             for (size_t k = 0; k < r.vResidueSides.size(); ++k) {
                 if (k) rec += ',';
                 rec += r.vResidueSides[k] == 2 ? "1" : r.vResidueSides[k] == 1 ? "0.5" : "0";
+            }
+        }
+        if (c.m_bRerankFeatures && rows) {
+            // For vemra train: the candidate's features, exactly.
+            rec += "\tF";
+            const double* row = m_pFeatures->Row(static_cast<size_t>(i));
+            for (size_t k = 0; k < CFeatures::kCount; ++k) {
+                char buf[40];
+                const int n = std::snprintf(buf, sizeof buf, "%.17g", row[k]);
+                if (k) rec += ',';
+                if (n > 0) rec.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
             }
         }
         rec += "\t\n";

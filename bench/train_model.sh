@@ -33,7 +33,9 @@ param() {
     shift
     del=""
     for kv in $keys; do del="$del -e /^${kv%%=*}=/d"; done
-    sed -e '/^spec_path/d' -e '/^out_path=/d' -e '/^ans_path=/d' -e '/^spec_type=/d' -e '/^thread=/d' $del \
+    # The model being fitted is not the one the run ranks with.
+    sed -e '/^spec_path/d' -e '/^out_path=/d' -e '/^ans_path=/d' -e '/^spec_type=/d' -e '/^thread=/d' \
+        -e '/^rerank_model=/d' $del \
         "$root/examples/hcd.param" >"$p"
     {
         echo "spec_path=1"

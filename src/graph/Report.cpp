@@ -158,8 +158,8 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
-    // Re-ranking reads every candidate's fragment evidence right after it
-    // is scored (features: for the model, or written for vemra train).
+    // Re-ranking (features: for the model, or written for vemra train)
+    // needs the evidence marks of the scoring.
     const CRerankModel* model = c.m_pRerankModel.get();
     const bool features = model != nullptr || c.m_bRerankFeatures;
     if (features && !m_pFeatures) m_pFeatures = std::make_shared<CFeatures>();
@@ -203,7 +203,6 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
     // Features come from the HCD spectrum (of a pair too), else the ETD one.
     const CSpectrum& featureSpec = mode == 2 ? m_ScoreSpecB : m_ScoreSpecA;
-    if (features) m_pFeatures->Begin(featureSpec);
     auto scoreOne = [&](const std::string& q, double pathWeight, bool shifted) {
         CResult r;
         r.strPeptide = q;
@@ -227,19 +226,16 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecA);
                 total = m_pScorer->m_lfTotalTerm;
-                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 break;
             case 2:
                 r.pIonTypes = &c.m_vETDIonTypes;
                 r.lfScore = m_pScorer->Score(r, m_ScoreSpecB);
                 total = m_pScorer->m_lfTotalTerm;
-                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 break;
             case 3: {
                 r.pIonTypes = &c.m_vHCDIonTypes;
                 const double s = m_pScorer->Score(r, m_ScoreSpecA);
                 total = m_pScorer->m_lfTotalTerm;
-                if (features) m_pFeatures->Add(r, *m_pScorer, featureSpec, c);
                 if (evidence) {
                     m_vCoveredOther.assign(r.strPeptide.size() > 1 ? r.strPeptide.size() - 1 : 0, 0);
                     m_pScorer->MarkCoveredSites(r.strPeptide.size(), m_vCoveredOther);
@@ -293,20 +289,37 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     m_vSorted.clear();
     for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
     m_vResults.swap(m_vSorted);
-    // The rows follow the candidates (a candidate without a row, in a mode
-    // that scores nothing, leaves the ranking as it is).
-    const bool rows = features && m_pFeatures->Size() == m_vResults.size();
+    // The leading candidates by score are scored again against the
+    // features' spectrum (from the remembered matches), each followed by
+    // its feature row: cheaper than keeping every candidate's evidence, and
+    // the pick is made among them.
+    const size_t depth = features && (mode == 1 || mode == 2 || mode == 3)
+                             ? std::min(m_vResults.size(), CFeatures::kDepth) : 0;
+    const bool rows = depth > 0;
     if (rows) {
-        m_pFeatures->Permute(m_vOrder);
+        m_pFeatures->Begin(featureSpec);
+        m_pScorer->m_bMatchSums = true;
+        for (size_t i = 0; i < depth; ++i) {
+            CResult& r = m_vResults[i];
+            r.pIonTypes = mode == 2 ? &c.m_vETDIonTypes : &c.m_vHCDIonTypes;
+            m_pScorer->Score(r, featureSpec);
+            m_pFeatures->Add(r, *m_pScorer, c);
+        }
+        m_pScorer->m_bMatchSums = false;
         m_pFeatures->Finish(m_vResults);
         if (model != nullptr) {
-            m_pFeatures->Rerank(*model, m_vOrder);
+            // The leading candidates in the model's order, then the rest as
+            // they were; only the peptides written are kept.
+            m_pFeatures->Rerank(*model, static_cast<size_t>(shown), m_vOrder);
             m_vSorted.clear();
-            for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
+            for (size_t i = 0; i < static_cast<size_t>(shown); ++i)
+                m_vSorted.push_back(std::move(m_vResults[i < depth ? m_vOrder[i] : i]));
             m_vResults.swap(m_vSorted);
             m_pFeatures->Permute(m_vOrder);
-            // The confidence is the model's calibrated probability.
-            for (size_t i = 0; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = m_pFeatures->Confidence(i);
+            // The confidence is the model's calibrated probability (0 below
+            // the candidates it ranked).
+            for (size_t i = 0; i < m_vResults.size(); ++i)
+                m_vResults[i].lfConfidence = i < depth ? m_pFeatures->Confidence(i) : 0.0;
         }
     }
     if (c.m_bConfidence && !m_vResults.empty()) {
@@ -385,7 +398,7 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
                 rec += r.vResidueSides[k] == 2 ? "1" : r.vResidueSides[k] == 1 ? "0.5" : "0";
             }
         }
-        if (c.m_bRerankFeatures && rows) {
+        if (c.m_bRerankFeatures && static_cast<size_t>(i) < depth) {
             // For vemra train: the candidate's features, exactly.
             rec += "\tF";
             const double* row = m_pFeatures->Row(static_cast<size_t>(i));

@@ -8,7 +8,7 @@
 //   features 10
 //   score_gap 0.51            one line per feature, in CFeatures order
 //   ...
-//   calibration 15
+//   calibration 16
 //   intercept -2.1            logistic calibration: intercept,
 //   probability 3.0           the candidate's softmax share of its list,
 //   margin 0.4                its model-score margin over the best other,
@@ -24,7 +24,7 @@ class CRerankModel {
 public:
     // Calibration terms: intercept, softmax share, margin, then one per
     // feature (the candidate's own evidence says how sure the pick is).
-    static constexpr int kCalibration = 3 + 12;
+    static constexpr int kCalibration = 3 + 13;
     static const char* const kCalibrationNames[3];
     static const char* const kHeader;
     // The name that stands for the model built into the program (fitted on

@@ -8,8 +8,9 @@
 //
 // Fitting is deterministic: the same lists give the same model bit for bit.
 // Weights: listwise softmax (the probability of the known peptide among its
-// spectrum's candidates) on standardised features with a small ridge,
-// Newton steps with step halving, a fixed number of iterations. Calibration:
+// spectrum's candidates) on standardised features, Newton steps with step
+// halving, a fixed number of iterations: first the score gap alone, then
+// every feature with a ridge around that fit. Calibration:
 // logistic regression of "the model's first candidate is right" on that
 // candidate's softmax share and margin, over every spectrum with a known
 // peptide and a candidate.
@@ -40,11 +41,6 @@ public:
 
     std::vector<double> m_vRows;
     std::vector<SList> m_vLists;
-    // Candidates of a list taken, from its first by score: the pick is made
-    // among the leading ones, and fitting on the long tail of poor
-    // candidates measured worse (top-1 on the development sets: 201 of 628
-    // with every candidate, 205 with the first 20).
-    size_t m_nTop = 20;
 };
 
 // The subcommand; argv[1] is "train". Returns the exit status.

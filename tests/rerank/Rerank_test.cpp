@@ -69,10 +69,10 @@ TEST(Rerank, DamagedOrMissingModel_RefusesTheRun) {
         {"missing", "", "rerank_model=m.model: cannot open the model file"},
         {"bad header", edit("vemra rerank model 1", "weights 1"), "not a re-ranking model"},
         {"bad number", edit("score_gap ", "score_gap x"), "is not a number"},
-        {"wrong feature count", edit("features 12", "features 10"), "expected \"features 12\""},
+        {"wrong feature count", edit("features 13", "features 10"), "expected \"features 13\""},
         {"wrong feature name", edit("y_site_share", "y_share"), "expected y_site_share"},
         {"not finite", edit("margin ", "margin inf"), "is not a number"},
-        {"cut short", good.substr(0, good.find("calibration")), "\"calibration 15\" is missing"},
+        {"cut short", good.substr(0, good.find("calibration")), "\"calibration 16\" is missing"},
         {"good, beside the parameter file", good, ""},
     };
     for (const Case& k : cases) {
@@ -96,7 +96,7 @@ TEST(Rerank, DamagedOrMissingModel_RefusesTheRun) {
 TEST(Rerank, TrainThenApply_SameModelSameResults_ConfidenceInEveryTable) {
     TempDir dir;
     WriteFile(dir / "truth.tsv", ExampleTruth());
-    WriteFile(dir / "train.param", HcdParams("builtin:hcd", 2));
+    WriteFile(dir / "train.param", HcdParams("", 2));
     for (const char* name : {"a.model", "b.model"}) {
         const auto r = RunVemra({"train", "train.param", "truth.tsv", "-o", name}, dir.path());
         ASSERT_EQ(r.status, 0) << r.err;

@@ -16,6 +16,7 @@
 
 #include "conditions/OptionTool.h"
 #include "input/ReaderFactory.h"
+#include "rerank/RerankModel.h"
 
 namespace {
 
@@ -245,6 +246,7 @@ const ScalarKey kMetaScalars[] = {
     Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
     Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
     Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
+    Text("rerank_model", "", Kind::Text, &CCondition::m_strRerankModel),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -498,6 +500,27 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
     if (paired || etd) fill(c.m_vETDIonTypes, kDefaultETDIons, "ETDIONTYPE", "c and z ions at charges 1 and 2");
 }
 
+// A model the run was asked to rank with must be usable: a missing or
+// damaged file is an error, never a run without it.
+void LoadRerankModel(CCondition& c, const CSectionReader& meta, const std::string& paramFile) {
+    c.m_pRerankModel.reset();
+    if (c.m_strRerankModel.empty()) return;
+    int line = 0;
+    meta.Text("rerank_model", "", &line);
+    std::string path = c.m_strRerankModel;
+    // A relative path is relative to the parameter file's folder.
+    const size_t slash = paramFile.find_last_of('/');
+    if (path != CRerankModel::kBuiltinHcd && path[0] != '/' && slash != std::string::npos)
+        path = paramFile.substr(0, slash + 1) + path;
+    auto model = std::make_shared<CRerankModel>();
+    std::string error;
+    if (!model->Load(path, error)) {
+        meta.Error(line, "rerank_model=" + c.m_strRerankModel + ": " + error);
+        return;
+    }
+    c.m_pRerankModel = std::move(model);
+}
+
 }  // namespace
 
 double CCondition::BuiltInMass(char letter) {
@@ -632,6 +655,7 @@ bool CCondition::Read(const std::string& paramFile) {
 
     CheckLines(tool, used);
     CheckValues(*this, meta, file);
+    LoadRerankModel(*this, meta, paramFile);
 
     m_vFiles.clear();
     if (nPaths == 1 && m_bFolder) {

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "input/Spectrum.h"
 
 class CCondition;
+class CRerankModel;
 
 // One declared fragment ion type used by scoring:
 // "name charge prefix-flag second-flag mass-offset".
@@ -183,6 +185,13 @@ public:
     bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
     bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
     double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
+    // "rerank_model": a re-ranking model file (relative to the parameter
+    // file's folder) or "builtin:hcd"; empty: the score ranks.
+    std::string m_strRerankModel;
+    std::shared_ptr<const CRerankModel> m_pRerankModel;  // loaded by Read; null: none
+    // Set by vemra train, not by a key: every candidate line also carries
+    // the candidate's re-ranking features.
+    bool m_bRerankFeatures = false;
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

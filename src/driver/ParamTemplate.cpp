@@ -124,6 +124,14 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# per residue (1: fragment ions on both its sides, 0.5: one, 0: none)");
     line("# (default 0: the design's three fields).");
     line("confidence=1");
+    if (mode == "hcd") {
+        line("# Re-ranking: candidates ordered by a linear model of their fragment evidence,");
+        line("# and the confidence is the model's calibrated probability that the first");
+        line("# peptide is right. builtin:hcd is the model fitted on real HCD spectra");
+        line("# (models/hcd.model); a file path is relative to this file's folder. A model");
+        line("# that cannot be read stops the run (default: none, the score ranks).");
+        line("rerank_model=builtin:hcd");
+    }
     line("");
     line("[file]");
     line("# ---- Spectra ----");

@@ -186,6 +186,7 @@ bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::
                       << " file to sequence" << std::endl;
         return false;
     }
+    if (m_fnAdjust) m_fnAdjust(c);
     c.m_strOutDir = c.m_strOutPath + outputName + "/";
     return m_folder.Open(c.m_strOutDir);
 }
@@ -424,7 +425,7 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
         return true;
     }
     if (mztab.IsOpen()) mztab.Write(mztabWriter.Header("Vemra+ de novo sequencing of " + summary.strDataset));
-    if (tsv.IsOpen()) tsv.Write(CTsvWriter::Header());
+    if (tsv.IsOpen()) tsv.Write(tsvWriter.Header());
 
     CBatchSequencer sequencer(c);
     std::vector<CWorkUnit> units;

@@ -4,6 +4,7 @@
 // and the run log.
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -60,6 +61,9 @@ public:
     // result files joined in order are the whole run's result file.
     int m_nShard = 1;
     int m_nShards = 1;
+    // Called with the parameters once they are read and found sound, before
+    // anything runs: lets a caller (vemra train) adjust the run.
+    std::function<void(CCondition&)> m_fnAdjust;
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
 

@@ -8,11 +8,13 @@
 #include "driver/ParamTemplate.h"
 #include "driver/denovo.h"
 #include "evaluate/Evaluate.h"
+#include "rerank/RerankTrainer.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS TRUTH [--plot FILE.svg] | "
+    "train PARAM TRUTH [PARAM TRUTH ...] -o MODEL | "
     "--print-params [hcd|etd|paired] | --help | --version";
 
 void PrintHelp() {
@@ -26,6 +28,9 @@ void PrintHelp() {
         "  vemra evaluate RESULTS TRUTH [--plot FILE.svg]\n"
         "                                   peptide recall, amino-acid precision and recall and the\n"
         "                                   precision-coverage curve against known peptides\n"
+        "  vemra train PARAM TRUTH [PARAM TRUTH ...] -o MODEL\n"
+        "                                   fit a re-ranking model (rerank_model=MODEL) on spectra\n"
+        "                                   with known peptides\n"
         "  vemra --version                  version and build type\n\n"
         "Keys that matter most (parameter file sections [meta] and [file]):\n"
         "  spec_path=1, spec_path1=FILE     spectra to sequence (two files: HCD first, ETD second)\n"
@@ -71,6 +76,7 @@ int main(int argc, char** argv) {
     }
 
     if (argc >= 2 && std::string(argv[1]) == "evaluate") return RunEvaluate(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "train") return RunTrain(argc, argv);
     if (argc >= 2 && argv[1][0] == '-') {
         const std::string opt = argv[1];
         if ((opt == "--help" || opt == "-h") && argc == 2) {

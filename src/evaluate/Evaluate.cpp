@@ -237,6 +237,8 @@ CEvalFigures CEvaluate::Compute() const {
         f.vPrecision.push_back(precision);
         f.lfArea += precision / f.nTruth;
     }
+    const size_t half = (static_cast<size_t>(f.nTruth) + 1) / 2;
+    if (half > 0 && half <= f.vPrecision.size()) f.lfPrecisionAtHalf = f.vPrecision[half - 1];
     return f;
 }
 
@@ -302,6 +304,8 @@ int RunEvaluate(int argc, char** argv) {
               << f.nPredictedAA << "\n";
     std::cout << "amino-acid recall\t" << Fixed(f.AARecall(), 4) << "\t" << f.nMatchedAA << "/" << f.nTruthAA << "\n";
     std::cout << "precision-coverage area\t" << Fixed(f.lfArea, 4) << "\n";
+    std::cout << "precision at 50% coverage\t"
+              << (f.lfPrecisionAtHalf < 0 ? std::string("not reached") : Fixed(f.lfPrecisionAtHalf, 4)) << "\n";
     std::cout << "coverage\tprecision\n";
     // The curve at every tenth of the spectra with a result.
     const size_t n = f.vCoverage.size();

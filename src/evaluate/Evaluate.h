@@ -60,6 +60,9 @@ struct CEvalFigures {
     // (exact matches among the first k) / k.
     std::vector<double> vCoverage, vPrecision;
     double lfArea = 0.0;       // area under the curve, coverage axis 0..1
+    // Precision where the curve reaches half the spectra with a known
+    // peptide (the first ceil(nTruth / 2) results); -1 when it never does.
+    double lfPrecisionAtHalf = -1.0;
 
     double ExactRecall() const { return nTruth ? double(nExact) / nTruth : 0.0; }
     double MassRecall() const { return nTruth ? double(nMass) / nTruth : 0.0; }

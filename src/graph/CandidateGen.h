@@ -100,6 +100,8 @@ struct CStageTimes {
     double lfNodes = 0, lfEdges = 0, lfPaths = 0, lfCandidates = 0, lfScoring = 0;
 };
 
+class CFeatures;
+
 class CNCGraph {
 public:
     CNCGraph(const CCondition* pCondition, int threadId);
@@ -160,6 +162,8 @@ public:
     double m_lfTolerance = 0.0;     // graph tolerance, Da, at most 0.5
 
     CStageTimes* m_pTimes = nullptr;  // null: no timing
+    // Re-ranking features of the report's candidates (made when first needed).
+    std::shared_ptr<CFeatures> m_pFeatures;
 
     // Set by a caller that hands the spectra over itself: the spectra as read
     // and normalised that candidates are scored against (null: not used by

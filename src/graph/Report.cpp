@@ -9,6 +9,8 @@
 #include <map>
 
 #include "graph/CandidateGen.h"
+#include "rerank/Features.h"
+#include "rerank/RerankModel.h"
 
 namespace {
 
@@ -156,8 +158,13 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_qCandidates.pop();
     }
     std::set<std::string> peptides;
+    // Re-ranking (features: for the model, or written for vemra train)
+    // needs the evidence marks of the scoring.
+    const CRerankModel* model = c.m_pRerankModel.get();
+    const bool features = model != nullptr || c.m_bRerankFeatures;
+    if (features && !m_pFeatures) m_pFeatures = std::make_shared<CFeatures>();
     const bool evidence =
-        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError;
+        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError || features;
     m_pScorer->m_bTotalTerm = c.m_bConfidence;
     if (!evidence) {
         for (const CResult& cand : m_vDrained) transferPep(cand.strPeptide, 0, std::string(), peptides);
@@ -194,6 +201,8 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
 
     m_pScorer->RememberSpectra(mode == 1 || mode == 3 ? &m_ScoreSpecA : nullptr,
                                mode == 2 || mode == 3 ? &m_ScoreSpecB : nullptr);
+    // Features come from the HCD spectrum (of a pair too), else the ETD one.
+    const CSpectrum& featureSpec = mode == 2 ? m_ScoreSpecB : m_ScoreSpecA;
     auto scoreOne = [&](const std::string& q, double pathWeight, bool shifted) {
         CResult r;
         r.strPeptide = q;
@@ -280,14 +289,50 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
     m_vSorted.clear();
     for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(m_vResults[i]));
     m_vResults.swap(m_vSorted);
+    // The leading candidates by score are scored again against the
+    // features' spectrum (from the remembered matches), each followed by
+    // its feature row: cheaper than keeping every candidate's evidence, and
+    // the pick is made among them.
+    const size_t depth = features && (mode == 1 || mode == 2 || mode == 3)
+                             ? std::min(m_vResults.size(), CFeatures::kDepth) : 0;
+    const bool rows = depth > 0;
+    if (rows) {
+        m_pFeatures->Begin(featureSpec);
+        m_pScorer->m_bMatchSums = true;
+        for (size_t i = 0; i < depth; ++i) {
+            CResult& r = m_vResults[i];
+            r.pIonTypes = mode == 2 ? &c.m_vETDIonTypes : &c.m_vHCDIonTypes;
+            m_pScorer->Score(r, featureSpec);
+            m_pFeatures->Add(r, *m_pScorer, c);
+        }
+        m_pScorer->m_bMatchSums = false;
+        m_pFeatures->Finish(m_vResults);
+        if (model != nullptr) {
+            // The leading candidates in the model's order, then the rest as
+            // they were; only the peptides written are kept.
+            m_pFeatures->Rerank(*model, static_cast<size_t>(shown), m_vOrder);
+            m_vSorted.clear();
+            for (size_t i = 0; i < static_cast<size_t>(shown); ++i)
+                m_vSorted.push_back(std::move(m_vResults[i < depth ? m_vOrder[i] : i]));
+            m_vResults.swap(m_vSorted);
+            m_pFeatures->Permute(m_vOrder);
+            // The confidence is the model's calibrated probability (0 below
+            // the candidates it ranked).
+            for (size_t i = 0; i < m_vResults.size(); ++i)
+                m_vResults[i].lfConfidence = i < depth ? m_pFeatures->Confidence(i) : 0.0;
+        }
+    }
     if (c.m_bConfidence && !m_vResults.empty()) {
         // The share of the spectrum explained, times how clearly the peptide
         // beats the runner-up: m / (1 + m) for a score margin m, so a tie
         // gives 0 and only the first peptide can be confident.
-        const double margin = m_vResults.size() > 1 ? m_vResults[0].lfScore - m_vResults[1].lfScore
-                                                    : std::max(0.0, m_vResults[0].lfScore);
-        m_vResults[0].lfConfidence *= margin / (1.0 + margin);
-        for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+        // A re-ranking model has set its calibrated probability instead.
+        if (!(rows && model != nullptr)) {
+            const double margin = m_vResults.size() > 1 ? m_vResults[0].lfScore - m_vResults[1].lfScore
+                                                        : std::max(0.0, m_vResults[0].lfScore);
+            m_vResults[0].lfConfidence *= margin / (1.0 + margin);
+            for (size_t i = 1; i < m_vResults.size(); ++i) m_vResults[i].lfConfidence = 0.0;
+        }
         // Residue sides of the peptides written: scored again (from the
         // remembered matches), which is cheaper than keeping every
         // candidate's sites.
@@ -351,6 +396,17 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
             for (size_t k = 0; k < r.vResidueSides.size(); ++k) {
                 if (k) rec += ',';
                 rec += r.vResidueSides[k] == 2 ? "1" : r.vResidueSides[k] == 1 ? "0.5" : "0";
+            }
+        }
+        if (c.m_bRerankFeatures && static_cast<size_t>(i) < depth) {
+            // For vemra train: the candidate's features, exactly.
+            rec += "\tF";
+            const double* row = m_pFeatures->Row(static_cast<size_t>(i));
+            for (size_t k = 0; k < CFeatures::kCount; ++k) {
+                char buf[40];
+                const int n = std::snprintf(buf, sizeof buf, "%.17g", row[k]);
+                if (k) rec += ',';
+                if (n > 0) rec.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
             }
         }
         rec += "\t\n";

@@ -72,6 +72,9 @@ std::string CMzTabWriter::Header(const std::string& description) const {
     set("report_path=" + std::to_string(c.m_nReportPath) + " report_temp=" + std::to_string(c.m_nReportTemp) +
         " report_pep=" + std::to_string(c.m_nReportPep) + " max_node=" + std::to_string(c.m_nMaxNode));
     mtd("psm_search_engine_score[1]", "[MS, MS:1001153, search engine specific score, ]");
+    // A re-ranking model gives each PSM a calibrated probability of being
+    // right: the second score.
+    if (c.m_pRerankModel) mtd("psm_search_engine_score[2]", "[, , Vemra+ calibrated peptide confidence, ]");
 
     // Residue masses that differ from the built-in ones are fixed modifications.
     int fixed = 0;
@@ -105,7 +108,7 @@ std::string CMzTabWriter::Header(const std::string& description) const {
     if (variable == 0) mtd("variable_mod[1]", "[MS, MS:1002454, No variable modifications searched, ]");
 
     h += "PSH\tsequence\tPSM_ID\taccession\tunique\tdatabase\tdatabase_version\tsearch_engine\t"
-         "search_engine_score[1]\tmodifications\tretention_time\tcharge\texp_mass_to_charge\tcalc_mass_to_charge\t"
+         "search_engine_score[1]\t" + std::string(c.m_pRerankModel ? "search_engine_score[2]\t" : "") + "modifications\tretention_time\tcharge\texp_mass_to_charge\tcalc_mass_to_charge\t"
          "spectra_ref\tpre\tpost\tstart\tend\topt_global_rank\topt_global_proforma\topt_global_title\topt_global_confidence\n";
     return h;
 }
@@ -147,7 +150,8 @@ void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
         if (std::fabs(r.lfCTermShift) > kSmallestShift) add(seq.size() + 1, ModName(r.lfCTermShift));
         const long long id = u.nRecord * static_cast<long long>(std::max(1, m_cond.m_nReportPep)) + static_cast<long long>(k) + 1;
         out += "PSM\t" + seq + "\t" + std::to_string(id) + "\tnull\tnull\tnull\tnull\t[MS, MS:1001456, analysis software, Vemra+]\t" +
-               Number("%g", r.lfScore) + "\t" + (mods.empty() ? "null" : mods) + "\t" + rt + "\t" +
+               Number("%g", r.lfScore) + "\t" +
+               (m_cond.m_pRerankModel ? Number("%g", r.lfConfidence) + "\t" : std::string()) + (mods.empty() ? "null" : mods) + "\t" + rt + "\t" +
                std::to_string(s.m_nCharge) + "\t" + exp + "\t" + Number("%.6f", MzOfMH(ResultMH(r, m_cond), s.m_nCharge)) +
                "\t" + ref + "\tnull\tnull\tnull\tnull\t" + std::to_string(k + 1) + "\t" + ProForma(r, m_cond) + "\t" +
                Clean(s.m_strTitle) + "\t" + (m_cond.m_bConfidence ? Number("%g", r.lfConfidence) : std::string("null")) + "\n";

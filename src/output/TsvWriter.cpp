@@ -17,9 +17,10 @@ std::string Number(const char* format, double v) {
 
 }  // namespace
 
-std::string CTsvWriter::Header() {
-    return "file\tspectrum_index\ttitle\tscan\tretention_time\tprecursor_mz\tcharge\trank\tpeptide\tproforma\tscore\t"
-           "ppm_error\tstatus\tpaired_file\tpaired_index\n";
+std::string CTsvWriter::Header() const {
+    // With a re-ranking model a confidence column follows the score.
+    return std::string("file\tspectrum_index\ttitle\tscan\tretention_time\tprecursor_mz\tcharge\trank\tpeptide\tproforma\tscore\t") +
+           (m_cond.m_pRerankModel ? "confidence\t" : "") + "ppm_error\tstatus\tpaired_file\tpaired_index\n";
 }
 
 void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
@@ -44,7 +45,7 @@ void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
     const size_t shown = u.pResults ? std::min(u.nShown, u.pResults->size()) : 0;
     if (shown == 0) {
         out += lead;
-        out += "\t\t\t\t\t";
+        out += m_cond.m_pRerankModel ? "\t\t\t\t\t\t" : "\t\t\t\t\t";
         Cell(out, u.szStatus);
         out += tail;
         return;
@@ -57,6 +58,7 @@ void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
         Cell(out, PlainSequence(r, m_cond));
         Cell(out, ProForma(r, m_cond));
         Cell(out, Number("%g", r.lfScore));
+        if (m_cond.m_pRerankModel) Cell(out, Number("%g", r.lfConfidence));
         Cell(out, Number("%.3f", (s.m_lfPrecursorMH - calc) / calc * 1e6));
         Cell(out, u.szStatus);
         out += tail;

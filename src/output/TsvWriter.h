@@ -16,7 +16,7 @@ class CTsvWriter {
 public:
     CTsvWriter(const CCondition& c, std::vector<std::string> runs) : m_cond(c), m_vRuns(std::move(runs)) {}
 
-    static std::string Header();
+    std::string Header() const;
     // Appends the unit's rows.
     void Rows(const COutputUnit& u, std::string& out) const;
 

@@ -282,11 +282,21 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
     // term and the enzyme term are 0 (the mean is undefined).
     double s1 = 0.0, s2 = 0.0;
     m_lfTotalTerm = 0.0;
+    m_lfMatchedIntensity = m_lfMatchWeights = 0.0;
+    m_nMatchedPeaks = 0;
     if (n > 0) {
         double sum = 0.0;
+        const bool sums = m_bMatchSums;
         for (size_t i = 0; i < n; ++i) {
             sum += peaks[i].lfIntensity;
-            if (m_vPeakError[i] != kUnmatched) s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
+            if (m_vPeakError[i] != kUnmatched) {
+                s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
+                if (sums) {
+                    m_lfMatchedIntensity += peaks[i].lfIntensity;
+                    m_lfMatchWeights += 1.0 / m_vPeakError[i];
+                    ++m_nMatchedPeaks;
+                }
+            }
         }
         const double mean = sum / static_cast<double>(n);
         if (m_bTotalTerm) {

@@ -46,6 +46,13 @@ public:
     // scale of a confidence comparable between spectra.
     bool m_bTotalTerm = false;
     double m_lfTotalTerm = 0.0;
+    // When set, Score also leaves the summed intensity of the matched peaks,
+    // the sum of their error weights (1 / error factor) and their number:
+    // the re-ranking features read them without a second pass over the peaks.
+    bool m_bMatchSums = false;
+    double m_lfMatchedIntensity = 0.0;
+    double m_lfMatchWeights = 0.0;
+    int m_nMatchedPeaks = 0;
 
     static constexpr int NO_PEAK = 2147483647;
     static constexpr unsigned int MARKER = static_cast<unsigned int>(-1);

@@ -5,6 +5,7 @@
 #include "../TestUtil.h"
 #include "evaluate/Evaluate.h"
 
+using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -74,5 +75,13 @@ TEST(Evaluate, Compute_TinyCase_RecallPrecisionAndCurve) {
     EXPECT_DOUBLE_EQ(f.vPrecision[2], 1.0 / 3);
     EXPECT_DOUBLE_EQ(f.vCoverage[2], 0.75);
     EXPECT_DOUBLE_EQ(f.lfArea, 1.0 / 12);
+    // Half of the 4 spectra are covered at the second point. With 7 known
+    // peptides and 3 results half is never reached.
+    EXPECT_DOUBLE_EQ(f.lfPrecisionAtHalf, 0.0);
+    WriteFile(dir / "more.tsv", ReadFile(dir / "truth.tsv") + "s5\tAAK\ns6\tGGK\ns7\tGAK\n");
+    CEvaluate fewer;
+    ASSERT_TRUE(fewer.ReadTruth(dir / "more.tsv"));
+    ASSERT_TRUE(fewer.ReadResults(dir / "res.txt"));
+    EXPECT_LT(fewer.Compute().lfPrecisionAtHalf, 0.0);
     EXPECT_TRUE(CEvaluate::WriteSvg(f, dir / "curve.svg"));
 }

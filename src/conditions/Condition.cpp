@@ -245,6 +245,7 @@ const ScalarKey kMetaScalars[] = {
     Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
     Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
     Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
+    Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),
 };
 
 const ScalarKey kFileScalars[] = {

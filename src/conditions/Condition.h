@@ -183,6 +183,7 @@ public:
     bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
     bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
     double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
+    bool m_bTrace = false;              // "trace": with answers, where each known peptide was lost
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <system_error>
 #include <thread>
 
 #include "driver/denovo.h"
+#include "graph/AnswerTrace.h"
 #include "graph/CandidateGen.h"
 #include "output/MzTabWriter.h"
 #include "output/TsvWriter.h"
@@ -33,6 +35,9 @@ void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::ato
     m_vStatus.assign(units.size(), EUnitStatus::Stopped);
     m_vMzTabRows.assign(m_pMzTab ? units.size() : 0, std::string());
     m_vTsvRows.assign(m_pTsv ? units.size() : 0, std::string());
+    const bool trace = m_cond.m_bTrace && !m_cond.m_mapAnswers.empty();
+    m_vTraceRows.assign(trace ? units.size() : 0, std::string());
+    m_vTraceStage.assign(trace ? units.size() : 0, -1);
     m_nNext.store(0);
     m_nDone.store(0);
     const size_t threads = std::max<size_t>(1, m_cond.m_vThreads.size());
@@ -81,6 +86,8 @@ void CBatchSequencer::_Work(int index) {
     CNCGraph graph(&c, index);
     CSpectrum first, second;
     std::ostringstream out;
+    std::unique_ptr<CAnswerTrace> trace;
+    if (c.m_bTrace && !c.m_mapAnswers.empty()) trace = std::make_unique<CAnswerTrace>(&c);
     for (;;) {
         if (m_pStop != nullptr && m_pStop->load() != 0) break;
         const size_t begin = m_nNext.fetch_add(m_nChunk);
@@ -92,8 +99,14 @@ void CBatchSequencer::_Work(int index) {
             const int mode = u.nMode;
             EUnitStatus status;
             bool graphed = false;
+            const TRUESQ* answer = nullptr;
+            if (trace) {
+                const auto it = c.m_mapAnswers.find(a.m_strTitle);
+                if (it != c.m_mapAnswers.end()) answer = &it->second;
+            }
             if (a.m_nCharge <= 0 || !std::isfinite(a.m_lfPrecursorMH) || !(a.m_lfPrecursorMH > 0.0)) {
                 status = EUnitStatus::BadPrecursor;
+                if (answer) trace->Outside(answer->strSequence, a.m_lfPrecursorMH, "impossible charge or precursor");
             } else {
                 // The copy the activation does not use stays as normalised;
                 // it is only read, so the unit's spectrum stands in for it.
@@ -124,7 +137,14 @@ void CBatchSequencer::_Work(int index) {
                 const double mh = pFirst->m_lfPrecursorMH;
                 if (!(c.m_lfMassLowerBound <= mh && mh <= c.m_lfMassUpperBound)) {
                     status = EUnitStatus::OutsideWindow;
+                    if (answer) trace->Outside(answer->strSequence, mh, "outside the precursor window");
                 } else {
+                    if (answer) {
+                        trace->Begin(answer->strSequence, mh, mode == 2 ? nullptr : &a,
+                                     mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr, mode == 2 ? nullptr : &first,
+                                     mode == 1 ? nullptr : &second);
+                        graph.m_pTrace = trace.get();
+                    }
                     graph.m_pScoreFirst = mode == 2 ? nullptr : &a;
                     graph.m_pScoreSecond = mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr;
                     graph.m_nRecordNumber = u.nRecord;
@@ -132,6 +152,7 @@ void CBatchSequencer::_Work(int index) {
                     out.str(std::string());
                     graph.ConstructGraph(*pFirst, *pSecond, out);
                     m_vRecords[i] = out.str();
+                    graph.m_pTrace = nullptr;
                     graphed = true;
                     status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced
                              : peaks                   ? EUnitStatus::NoCandidate
@@ -139,6 +160,17 @@ void CBatchSequencer::_Work(int index) {
                 }
             }
             m_vStatus[i] = status;
+            if (answer) {
+                // title, stage, detail
+                std::string& row = m_vTraceRows[i];
+                row = a.m_strTitle;
+                row += '\t';
+                row += TraceStageName(trace->Stage());
+                row += '\t';
+                row += trace->Detail();
+                row += '\n';
+                m_vTraceStage[i] = static_cast<signed char>(trace->Stage());
+            }
             if (m_pMzTab != nullptr || m_pTsv != nullptr) {
                 COutputUnit o;
                 o.pFirst = u.pFirst;

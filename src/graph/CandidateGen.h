@@ -17,6 +17,8 @@
 #include "input/Spectrum.h"
 #include "scoring/BM25Score.h"
 
+class CAnswerTrace;
+
 // One node: a candidate prefix residue mass.
 struct CNode {
     double lfMass = 0.0;       // weighted mean of its node peaks' masses, Da
@@ -160,6 +162,8 @@ public:
     double m_lfTolerance = 0.0;     // graph tolerance, Da, at most 0.5
 
     CStageTimes* m_pTimes = nullptr;  // null: no timing
+    // Set for a spectrum whose known peptide is traced (null: no trace).
+    CAnswerTrace* m_pTrace = nullptr;
 
     // Set by a caller that hands the spectra over itself: the spectra as read
     // and normalised that candidates are scored against (null: not used by

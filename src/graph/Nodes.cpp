@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "graph/AnswerTrace.h"
 #include "graph/CandidateGen.h"
 
 namespace {
@@ -199,6 +200,7 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
     std::sort(m_vPool.begin(), m_vPool.end(), CPeak::Mz_Less);
     _Merge(m_vPool, P);
 
+    if (m_pTrace) m_pTrace->NodesBeforeCap(m_vNodes);
     // Compared as unsigned: a negative setting means no cap.
     const unsigned int maxNode = static_cast<unsigned int>(c.m_nMaxNode);
     if (maxNode < m_vNodes.size()) {

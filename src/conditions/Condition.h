@@ -183,6 +183,8 @@ public:
     bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
     bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
     double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
+    std::string m_strNodeSelect;        // "node_select": weight (design) or support
+    bool m_bSupportedNodesFirst = false; // node_select=support: the node cap keeps supported nodes first
     bool m_bTrace = false;              // "trace": with answers, where each known peptide was lost
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {

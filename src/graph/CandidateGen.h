@@ -27,6 +27,7 @@ struct CNode {
     double lfCWeight = 0.0;    // summed log intensity of C-terminal-series peaks (codes 2, 4, 5)
     char cSupport = 0;         // bit 1: C-terminal series seen, bit 2: N-terminal series seen
     double lfTolerance = 0.0;  // Da
+    bool bSupported = false;   // node_select=support: both series, or a node one residue away
 
     static bool WeightGreater(const CNode& a, const CNode& b) {
         return a.lfNWeight + a.lfCWeight > b.lfNWeight + b.lfCWeight;
@@ -122,6 +123,8 @@ public:
     // Replaces the weight (lfLogIntensity) of node peaks made from spec by
     // ln(1 + n / rank of their peak's intensity), n = spec's peak count.
     void _RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks);
+    // Sets bSupported of every node (nodes in mass order).
+    void _MarkSupport();
 
     // --- edges ---
     void _ConstructEdges(const CSpectrum& spec);

@@ -59,7 +59,7 @@ public:
 private:
     // Answer -> residue codes fitting the precursor; false (stage set) when none.
     bool _Resolve(const std::string& answer, double precursorMH);
-    // Prefix k (1 .. L-1) has a fragment peak in spec (raw: singly or doubly charged).
+    // A fragment peak of the given prefix mass in the spectrum (raw: singly or doubly charged).
     bool _PeakFor(const CSpectrum* spec, bool etd, double prefix, bool raw) const;
     // A chain from the start to the end with gaps of one or two residues
     // over the prefixes marked present.

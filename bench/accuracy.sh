@@ -51,7 +51,7 @@ run() {
     first=$(basename "$1")
     result="$tmp/out/$name/${first%.*}.txt"
     echo "== $name ($(echo "$end - $start" | bc) s)"
-    "$vemra" evaluate "$result" "$truth" | sed -n "${LINES_SHOWN:-3,7}p"
+    "$vemra" evaluate "$result" "$truth" | sed -n "${LINES_SHOWN:-3,8}p"
 }
 
 for s in $sets; do

@@ -247,6 +247,8 @@ const ScalarKey kMetaScalars[] = {
     Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
     Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
     Text("rerank_model", "", Kind::Text, &CCondition::m_strRerankModel),
+    Choice("node_select", "weight", "weight|support", &CCondition::m_strNodeSelect),
+    Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),
 };
 
 const ScalarKey kFileScalars[] = {
@@ -633,6 +635,7 @@ bool CCondition::Read(const std::string& paramFile) {
 
     for (const ScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
     m_bRankNodeWeights = m_strNodeWeight == "rank";
+    m_bSupportedNodesFirst = m_strNodeSelect == "support";
     m_bEvidenceTies = m_strTieBreak == "evidence";
     // The design's error weighting reaches zero at 20 ppm and its edge
     // thresholds (0.02 and 0.001 Da) suit high-resolution fragments.

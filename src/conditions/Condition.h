@@ -192,6 +192,9 @@ public:
     // Set by vemra train, not by a key: every candidate line also carries
     // the candidate's re-ranking features.
     bool m_bRerankFeatures = false;
+    std::string m_strNodeSelect;        // "node_select": weight (design) or support
+    bool m_bSupportedNodesFirst = false; // node_select=support: the node cap keeps supported nodes first
+    bool m_bTrace = false;              // "trace": with answers, where each known peptide was lost
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <system_error>
 #include <thread>
 
+#include "graph/AnswerTrace.h"
 #include "graph/CandidateGen.h"
 #include "output/MzTabWriter.h"
 #include "output/TsvWriter.h"
@@ -29,11 +31,14 @@ const char* StatusName(EUnitStatus s) {
 // spectrum of every batch.
 class CBatchSequencer::CWorker {
 public:
-    CWorker(const CCondition& c, int index) : pre(&c), graph(&c, index) {}
+    CWorker(const CCondition& c, int index) : pre(&c), graph(&c, index) {
+        if (c.m_bTrace && !c.m_mapAnswers.empty()) trace = std::make_unique<CAnswerTrace>(&c);
+    }
     CPreprocessONE pre;
     CNCGraph graph;
     CSpectrum first, second;
     std::ostringstream out;
+    std::unique_ptr<CAnswerTrace> trace;  // with trace=1 and an answer file
 };
 
 CBatchSequencer::CBatchSequencer(const CCondition& c) : m_cond(c) {}
@@ -55,6 +60,9 @@ void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::ato
     if (m_pMzTab != nullptr && m_vMzTabRows.size() < n) m_vMzTabRows.resize(n);
     if (m_pTsv != nullptr && m_vTsvRows.size() < n) m_vTsvRows.resize(n);
     m_vStatus.assign(n, EUnitStatus::Stopped);
+    const bool trace = m_cond.m_bTrace && !m_cond.m_mapAnswers.empty();
+    m_vTraceRows.assign(trace ? n : 0, std::string());
+    m_vTraceStage.assign(trace ? n : 0, -1);
     const size_t threads = std::max<size_t>(1, m_cond.m_vThreads.size());
     // Small chunks keep the workers even; a chunk is still large enough that
     // taking one costs nothing next to sequencing it.
@@ -118,6 +126,7 @@ void CBatchSequencer::_Work(CWorker& w) {
     CSpectrum& first = w.first;
     CSpectrum& second = w.second;
     std::ostringstream& out = w.out;
+    CAnswerTrace* trace = w.trace.get();
     for (;;) {
         if (m_pStop != nullptr && m_pStop->load() != 0) break;
         const size_t begin = m_nNext.fetch_add(m_nChunk);
@@ -129,8 +138,14 @@ void CBatchSequencer::_Work(CWorker& w) {
             const int mode = u.nMode;
             EUnitStatus status;
             bool graphed = false;
+            const TRUESQ* answer = nullptr;
+            if (trace) {
+                const auto it = c.m_mapAnswers.find(a.m_strTitle);
+                if (it != c.m_mapAnswers.end()) answer = &it->second;
+            }
             if (a.m_nCharge <= 0 || !std::isfinite(a.m_lfPrecursorMH) || !(a.m_lfPrecursorMH > 0.0)) {
                 status = EUnitStatus::BadPrecursor;
+                if (answer) trace->Outside(answer->strSequence, a.m_lfPrecursorMH, "impossible charge or precursor");
             } else {
                 // The copy the activation does not use stays as normalised;
                 // it is only read, so the unit's spectrum stands in for it.
@@ -161,7 +176,14 @@ void CBatchSequencer::_Work(CWorker& w) {
                 const double mh = pFirst->m_lfPrecursorMH;
                 if (!(c.m_lfMassLowerBound <= mh && mh <= c.m_lfMassUpperBound)) {
                     status = EUnitStatus::OutsideWindow;
+                    if (answer) trace->Outside(answer->strSequence, mh, "outside the precursor window");
                 } else {
+                    if (answer) {
+                        trace->Begin(answer->strSequence, mh, mode == 2 ? nullptr : &a,
+                                     mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr, mode == 2 ? nullptr : &first,
+                                     mode == 1 ? nullptr : &second);
+                        graph.m_pTrace = trace;
+                    }
                     graph.m_pScoreFirst = mode == 2 ? nullptr : &a;
                     graph.m_pScoreSecond = mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr;
                     graph.m_nRecordNumber = u.nRecord;
@@ -169,6 +191,7 @@ void CBatchSequencer::_Work(CWorker& w) {
                     out.str(std::string());
                     graph.ConstructGraph(*pFirst, *pSecond, out);
                     m_vRecords[i].assign(out.view());
+                    graph.m_pTrace = nullptr;
                     graphed = true;
                     status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced
                              : peaks                   ? EUnitStatus::NoCandidate
@@ -177,6 +200,17 @@ void CBatchSequencer::_Work(CWorker& w) {
             }
             if (!graphed) m_vRecords[i].clear();
             m_vStatus[i] = status;
+            if (answer) {
+                // title, stage, detail
+                std::string& row = m_vTraceRows[i];
+                row = a.m_strTitle;
+                row += '\t';
+                row += TraceStageName(trace->Stage());
+                row += '\t';
+                row += trace->Detail();
+                row += '\n';
+                m_vTraceStage[i] = static_cast<signed char>(trace->Stage());
+            }
             if (m_pMzTab != nullptr || m_pTsv != nullptr) {
                 COutputUnit o;
                 o.pFirst = u.pFirst;

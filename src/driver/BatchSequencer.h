@@ -64,6 +64,10 @@ public:
     const CMzTabWriter* m_pMzTab = nullptr;
     const CTsvWriter* m_pTsv = nullptr;
     std::vector<std::string> m_vMzTabRows, m_vTsvRows;
+    // With trace=1 and answers: each unit's trace row ("" without a known
+    // peptide) and its stage (-1 without one).
+    std::vector<std::string> m_vTraceRows;
+    std::vector<signed char> m_vTraceStage;
 
 private:
     void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);

@@ -47,6 +47,23 @@ void CDatasetSummary::Add(const CDatasetSummary& o) {
     nLoneHcd += o.nLoneHcd;
     nLoneEtd += o.nLoneEtd;
     nRejected += o.nRejected;
+    bTrace = bTrace || o.bTrace;
+    for (int k = 0; k < kTraceStages; ++k) vTrace[k] += o.vTrace[k];
+}
+
+std::string CDatasetSummary::TraceText() const {
+    if (!bTrace) return std::string();
+    long long known = 0;
+    for (const long long n : vTrace) known += n;
+    std::ostringstream out;
+    out << "trace of " << known << " known peptides:";
+    const char* sep = " ";
+    for (int k = 0; k < kTraceStages; ++k) {
+        if (vTrace[k] == 0) continue;
+        out << sep << vTrace[k] << " " << TraceStageName(static_cast<ETraceStage>(k));
+        sep = ", ";
+    }
+    return out.str();
 }
 
 std::string CDatasetSummary::Text() const {
@@ -95,6 +112,15 @@ std::string CDatasetSummary::Json() const {
         out << "  \"pairing\": {\n    \"method\": " << JsonString(strPairing) << ",\n    \"pairs\": " << nPairs
             << ",\n    \"lone_hcd\": " << nLoneHcd << ",\n    \"lone_etd\": " << nLoneEtd
             << ",\n    \"rejected_pairs\": " << nRejected << "\n  },\n";
+    if (bTrace) {
+        out << "  \"trace\": {";
+        sep = "\n";
+        for (int k = 0; k < kTraceStages; ++k) {
+            out << sep << "    " << JsonString(TraceStageName(static_cast<ETraceStage>(k))) << ": " << vTrace[k];
+            sep = ",\n";
+        }
+        out << "\n  },\n";
+    }
     out << "  \"seconds\": " << seconds << "\n}\n";
     return out.str();
 }

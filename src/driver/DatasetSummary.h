@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "graph/AnswerTrace.h"
+
 struct CDatasetSummary {
     std::string strDataset;     // spectrum path(s), " + "-joined in paired mode
     std::string strResultFile;  // "" when no result file was written
@@ -24,12 +26,17 @@ struct CDatasetSummary {
     long long nLoneHcd = 0;
     long long nLoneEtd = 0;
     long long nRejected = 0;       // "order": positional pairs whose precursors disagree
+    // trace=1 with answers: spectra with a known peptide by the stage that lost it.
+    bool bTrace = false;
+    long long vTrace[kTraceStages] = {};
 
     long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor; }
     void Add(const CDatasetSummary& other);
 
     // "N spectra read: S sequenced; not sequenced: ..." (one line, no prefix).
     std::string Text() const;
+    // "known peptides N: S1 stage1, ..." (one line, no prefix); "" without a trace.
+    std::string TraceText() const;
     // One line of key=value pairs for the run log.
     std::string LogLine() const;
     std::string Json() const;

@@ -77,9 +77,9 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# change (default 10000).");
     line("batch_size=10000");
     line("# Precursor [M+H]+ window in Da; spectra outside it are not sequenced");
-    line("# (defaults 400 and 2500).");
+    line("# (defaults 400 and 2500; peptides up to 5000 Da are common).");
     line("mass_lower_bound=400");
-    line("mass_upper_bound=2500");
+    line("mass_upper_bound=5000");
     line("# HCD or ETD (CID is taken as HCD): the fragmentation of a single spectrum");
     line("# file (default HCD). Two spectrum files are always a HCD + ETD pair, HCD file first.");
     line(std::string("activation_type=") + (mode == "etd" ? "ETD" : "HCD"));
@@ -132,6 +132,14 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
         line("# that cannot be read stops the run (default: none, the score ranks).");
         line("rerank_model=builtin:hcd");
     }
+    line("# support: when max_node cuts nodes, it keeps first the nodes seen by both ion");
+    line("# series or lying one residue from another node, then the rest by weight");
+    line("# (weight, the default: by weight alone, isolated intense peaks included).");
+    line("node_select=support");
+    line("# 1 with an answer file: NAME.trace.tsv beside the results names for each");
+    line("# spectrum with a known peptide the first stage that lost it, and the summary");
+    line("# counts them (default 0). Results do not change.");
+    line("trace=0");
     line("");
     line("[file]");
     line("# ---- Spectra ----");
@@ -168,7 +176,7 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# max_node: most nodes kept in a spectrum graph (default 300; negative: no limit).");
     line("report_path=200");
     line("report_temp=200");
-    line("report_pep=10");
-    line("max_node=300");
+    line("report_pep=50");
+    line("max_node=500");
     return t;
 }

@@ -414,7 +414,7 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     const std::string base = prefix.substr(prefix.find_last_of('/') + 1);
     m_folder.RemoveLeftovers(base);
     // The dataset's files: the native records, and the tables when asked for.
-    CResultFile native, mztab, tsv;
+    CResultFile native, mztab, tsv, trace;
     std::vector<std::string> runs = c.m_vSpecPaths;
     const bool byScan = c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML";
     const CMzTabWriter mztabWriter(c, runs, byScan);
@@ -423,6 +423,15 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
         (c.m_bTsv && !tsv.Open(prefix + ".tsv"))) {
         c.m_bRunFailed.store(true);
         return true;
+    }
+    // The trace of known peptides, beside the results.
+    if (c.m_bTrace && !c.m_mapAnswers.empty()) {
+        if (!trace.Open(prefix + ".trace.tsv")) {
+            c.m_bRunFailed.store(true);
+            return true;
+        }
+        trace.Write("title\tstage\tdetail\n");
+        summary.bTrace = true;
     }
     if (mztab.IsOpen()) mztab.Write(mztabWriter.Header("Vemra+ de novo sequencing of " + summary.strDataset));
     if (tsv.IsOpen()) tsv.Write(tsvWriter.Header());
@@ -443,6 +452,10 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
             if (native.IsOpen()) native.Write(sequencer.m_vRecords[i]);
             if (mztab.IsOpen()) mztab.Write(sequencer.m_vMzTabRows[i]);
             if (tsv.IsOpen()) tsv.Write(sequencer.m_vTsvRows[i]);
+            if (trace.IsOpen()) {
+                trace.Write(sequencer.m_vTraceRows[i]);
+                if (sequencer.m_vTraceStage[i] >= 0) ++summary.vTrace[sequencer.m_vTraceStage[i]];
+            }
             Count(summary, sequencer.m_vStatus[i], work[i].nMode == 3 ? 2 : 1);
         }
         done += static_cast<long long>(work.size());
@@ -529,10 +542,11 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
     c.m_vSpectra.clear();
     if (!stopped) stopped = g_nStopSignal.load() != 0;
     if (stopped) {
-        for (CResultFile* f : {&native, &mztab, &tsv})
+        for (CResultFile* f : {&native, &mztab, &tsv, &trace})
             if (f->IsOpen()) f->Discard();
         return false;
     }
+    if (trace.IsOpen() && !trace.Commit()) c.m_bRunFailed.store(true);
     for (CResultFile* f : {&native, &mztab, &tsv}) {
         if (!f->IsOpen()) continue;
         if (f->Commit()) {
@@ -576,6 +590,7 @@ int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputNa
         if (isatty(STDOUT_FILENO)) std::cout << "\n";
         if (interrupted) break;
         std::cout << "[info]\t" << summary.Text() << "\n";
+        if (summary.bTrace) std::cout << "[info]\t" << summary.TraceText() << "\n";
         if (!summary.strResultFile.empty()) {
             const std::string jsonPath = c.m_strOutDir + ".summary.json";
             std::ofstream json(jsonPath, std::ios::trunc);

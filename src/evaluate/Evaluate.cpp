@@ -175,6 +175,8 @@ bool CEvaluate::ReadResults(const std::string& path) {
     for (size_t i = 0; i < m_vEntries.size(); ++i) byTitle.emplace(m_vEntries[i].strTitle, i);
     std::string line;
     CEvalEntry* current = nullptr;
+    CEvalEntry* listed = nullptr;  // the record whose further ranks are read
+    int rankSeen = 0;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
@@ -182,10 +184,22 @@ bool CEvaluate::ReadResults(const std::string& path) {
             const size_t a = line.find('\t');
             const size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
             current = nullptr;
+            listed = nullptr;
+            rankSeen = 0;
             if (a == std::string::npos) continue;
             auto it = byTitle.find(line.substr(a + 1, b == std::string::npos ? b : b - a - 1));
-            if (it != byTitle.end() && !m_vEntries[it->second].bHasResult) current = &m_vEntries[it->second];
+            if (it != byTitle.end() && !m_vEntries[it->second].bHasResult) current = listed = &m_vEntries[it->second];
+        } else if (line[0] == 'P' && listed != nullptr && current == nullptr) {
+            // Further ranks only say whether the truth is listed.
+            if (++rankSeen > kTopListed || listed->nTruthRank != 0) continue;
+            std::istringstream fields(line);
+            std::string rank, pep;
+            std::getline(fields, rank, '\t');
+            std::getline(fields, pep, '\t');
+            CEvalPeptide p;
+            if (ParsePeptide(pep, p) && ExactMatch(p, listed->truth)) listed->nTruthRank = rankSeen;
         } else if (line[0] == 'P' && current != nullptr) {
+            rankSeen = 1;
             std::istringstream fields(line);
             std::string rank, pep, score, confidence;
             std::getline(fields, rank, '\t');
@@ -194,6 +208,7 @@ bool CEvaluate::ReadResults(const std::string& path) {
             std::getline(fields, confidence, '\t');
             if (ParsePeptide(pep, current->result)) {
                 current->bHasResult = true;
+                if (ExactMatch(current->result, current->truth)) current->nTruthRank = 1;
                 // A confidence, when the file has one, is meant to compare
                 // spectra: it orders the curve.
                 current->lfScore = std::atof((confidence.empty() ? score : confidence).c_str());
@@ -212,6 +227,7 @@ CEvalFigures CEvaluate::Compute() const {
     for (size_t i = 0; i < m_vEntries.size(); ++i) {
         const CEvalEntry& e = m_vEntries[i];
         f.nTruthAA += static_cast<long long>(e.truth.strResidues.size());
+        f.nTopListed += e.nTruthRank != 0;
         if (!e.bHasResult) continue;
         withResult.push_back(i);
         ++f.nWithResult;
@@ -300,6 +316,8 @@ int RunEvaluate(int argc, char** argv) {
               << "\n";
     std::cout << "peptide recall, mass rule\t" << Fixed(f.MassRecall(), 4) << "\t" << f.nMass << "/" << f.nTruth
               << "\n";
+    std::cout << "top-" << kTopListed << " recall, exact (I=L)\t" << Fixed(f.nTruth ? double(f.nTopListed) / f.nTruth : 0.0, 4)
+              << "\t" << f.nTopListed << "/" << f.nTruth << "\n";
     std::cout << "amino-acid precision\t" << Fixed(f.AAPrecision(), 4) << "\t" << f.nMatchedAA << "/"
               << f.nPredictedAA << "\n";
     std::cout << "amino-acid recall\t" << Fixed(f.AARecall(), 4) << "\t" << f.nMatchedAA << "/" << f.nTruthAA << "\n";

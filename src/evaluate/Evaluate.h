@@ -46,13 +46,18 @@ struct CEvalEntry {
     bool bHasResult = false;
     CEvalPeptide result;
     double lfScore = 0.0;
+    int nTruthRank = 0;  // first rank (1..kTopListed) whose peptide equals the truth exactly; 0: none
 };
+
+// Ranks searched for the truth by the top-k recall line.
+constexpr int kTopListed = 50;
 
 // The figures of one evaluation.
 struct CEvalFigures {
     int nTruth = 0;            // spectra with a truth peptide
     int nWithResult = 0;       // ... that have a rank-1 result
     int nExact = 0;            // rank-1 exactly equal (rules above)
+    int nTopListed = 0;        // exactly equal at some rank up to kTopListed
     int nMass = 0;             // rank-1 equal by the mass rule
     long long nPredictedAA = 0, nTruthAA = 0, nMatchedAA = 0;
     // Precision-coverage curve: spectra with a result sorted by descending
@@ -83,7 +88,8 @@ public:
     bool ReadTruth(const std::string& path);
     // The result file: "S" lines give the title, the first "P" line after
     // one gives the rank-1 peptide and score (its confidence instead when
-    // the line has one). False when it cannot be read.
+    // the line has one); the first kTopListed "P" lines are searched for the
+    // truth. False when it cannot be read.
     bool ReadResults(const std::string& path);
     CEvalFigures Compute() const;
     static bool WriteSvg(const CEvalFigures& f, const std::string& path);

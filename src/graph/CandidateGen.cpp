@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "graph/AnswerTrace.h"
+
 namespace {
 constexpr double kWater = 18.0105647;
 constexpr double kProton = 1.00727647012;
@@ -47,6 +49,7 @@ void CNCGraph::ConstructGraph(const CSpectrum& first, const CSpectrum& second, s
     auto t0 = Clock::now();
     Report_unknowResult(out, first, second, first.m_lfPrecursorMH, first.m_nCharge);
     if (m_pTimes) m_pTimes->lfScoring += SecondsSince(t0);
+    if (m_pTrace) m_pTrace->AfterReport(m_vResults);
 }
 
 void CNCGraph::_SequenceGraph(const CSpectrum& first, const CSpectrum& second, bool shifted) {
@@ -63,4 +66,5 @@ void CNCGraph::_SequenceGraph(const CSpectrum& first, const CSpectrum& second, b
     if (m_pTimes) { m_pTimes->lfPaths += SecondsSince(t0); t0 = Clock::now(); }
     GenerateCandidatePeptidevvPath();
     if (m_pTimes) m_pTimes->lfCandidates += SecondsSince(t0);
+    if (m_pTrace) m_pTrace->AfterPaths(*this, shifted);
 }

@@ -17,6 +17,8 @@
 #include "input/Spectrum.h"
 #include "scoring/BM25Score.h"
 
+class CAnswerTrace;
+
 // One node: a candidate prefix residue mass.
 struct CNode {
     double lfMass = 0.0;       // weighted mean of its node peaks' masses, Da
@@ -25,6 +27,7 @@ struct CNode {
     double lfCWeight = 0.0;    // summed log intensity of C-terminal-series peaks (codes 2, 4, 5)
     char cSupport = 0;         // bit 1: C-terminal series seen, bit 2: N-terminal series seen
     double lfTolerance = 0.0;  // Da
+    bool bSupported = false;   // node_select=support: both series, or a node one residue away
 
     static bool WeightGreater(const CNode& a, const CNode& b) {
         return a.lfNWeight + a.lfCWeight > b.lfNWeight + b.lfCWeight;
@@ -122,6 +125,8 @@ public:
     // Replaces the weight (lfLogIntensity) of node peaks made from spec by
     // ln(1 + n / rank of their peak's intensity), n = spec's peak count.
     void _RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks);
+    // Sets bSupported of every node (nodes in mass order).
+    void _MarkSupport();
 
     // --- edges ---
     void _ConstructEdges(const CSpectrum& spec);
@@ -164,6 +169,8 @@ public:
     CStageTimes* m_pTimes = nullptr;  // null: no timing
     // Re-ranking features of the report's candidates (made when first needed).
     std::shared_ptr<CFeatures> m_pFeatures;
+    // Set for a spectrum whose known peptide is traced (null: no trace).
+    CAnswerTrace* m_pTrace = nullptr;
 
     // Set by a caller that hands the spectra over itself: the spectra as read
     // and normalised that candidates are scored against (null: not used by

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "graph/AnswerTrace.h"
 #include "graph/CandidateGen.h"
 
 namespace {
@@ -144,6 +145,31 @@ void CNCGraph::_Merge(const std::vector<CPeak>& nodePeaks, const double& precurs
     }
 }
 
+void CNCGraph::_MarkSupport() {
+    // A node is supported when both ion series saw it, or when another node
+    // lies one residue away (a ladder step); an isolated one-series node is
+    // most often a noise peak, however intense. The nodes are in mass order.
+    const CCondition& c = *m_pCondition;
+    const size_t n = m_vNodes.size();
+    for (CNode& node : m_vNodes) node.bSupported = node.cSupport == 3;
+    for (size_t i = 0; i < n; ++i) {
+        const double mi = m_vNodes[i].lfMass;
+        size_t j = i + 1;
+        for (const AminoAcid& aa : c.m_vAminoAcids) {
+            if (aa.cModSite != 0) continue;
+            const double want = mi + aa.lfMass;
+            const double tol = std::min(0.5, m_vNodes[i].lfTolerance + m_lfTolerance);
+            // Upper neighbours only: marking both ends covers the lower ones.
+            auto it = std::lower_bound(m_vNodes.begin() + static_cast<std::ptrdiff_t>(j), m_vNodes.end(), want - tol,
+                                       [](const CNode& x, double m) { return x.lfMass < m; });
+            if (it != m_vNodes.end() && it->lfMass <= want + tol) {
+                m_vNodes[i].bSupported = true;
+                it->bSupported = true;
+            }
+        }
+    }
+}
+
 void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
     const CCondition& c = *m_pCondition;
     const double P = first.m_lfPrecursorMH;
@@ -199,10 +225,21 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
     std::sort(m_vPool.begin(), m_vPool.end(), CPeak::Mz_Less);
     _Merge(m_vPool, P);
 
+    if (m_pTrace) m_pTrace->NodesBeforeCap(m_vNodes);
     // Compared as unsigned: a negative setting means no cap.
     const unsigned int maxNode = static_cast<unsigned int>(c.m_nMaxNode);
     if (maxNode < m_vNodes.size()) {
-        std::sort(m_vNodes.begin(), m_vNodes.end(), CNode::WeightGreater);
+        if (c.m_bSupportedNodesFirst) {
+            _MarkSupport();
+            // Stable: equal keys keep their mass order, so the cut is the
+            // same on every platform.
+            std::stable_sort(m_vNodes.begin(), m_vNodes.end(), [](const CNode& a, const CNode& b) {
+                if (a.bSupported != b.bSupported) return a.bSupported;
+                return CNode::WeightGreater(a, b);
+            });
+        } else {
+            std::sort(m_vNodes.begin(), m_vNodes.end(), CNode::WeightGreater);
+        }
         m_vNodes.resize(maxNode);
     }
 

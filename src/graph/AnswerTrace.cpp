@@ -1,0 +1,387 @@
+#include "graph/AnswerTrace.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "conditions/Condition.h"
+#include "graph/CandidateGen.h"
+
+namespace {
+
+constexpr double kProton = 1.00727647012;
+constexpr double kWater = 18.0105647;
+constexpr double kIsotopeSpacing = 1.0033499999999993;
+// Ion offsets of the node peaks (as the graph interprets peaks).
+constexpr double kCOffset = 18.033825575119998;
+constexpr double kZOffset = 16.01762694024;
+constexpr double kZPlusOffset = 15.010899035;
+constexpr double kCMinusOffset = 17.026000540120002;
+// Most variable modifications tried on one answer.
+constexpr int kMaxMods = 3;
+
+std::string Format(const char* fmt, double a, double b = 0.0) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, fmt, a, b);
+    return buf;
+}
+
+}  // namespace
+
+const char* TraceStageName(ETraceStage s) {
+    switch (s) {
+        case ETraceStage::OutsideWindow: return "outside_mass_window";
+        case ETraceStage::MassMismatch: return "answer_mass_mismatch";
+        case ETraceStage::NodeNoPeak: return "node_no_peak";
+        case ETraceStage::NodeCleaned: return "node_peak_cleaned";
+        case ETraceStage::NodeMerged: return "node_not_formed";
+        case ETraceStage::NodeLimit: return "node_limit";
+        case ETraceStage::EdgeMissing: return "edge_missing";
+        case ETraceStage::PathNotInK: return "path_not_in_k";
+        case ETraceStage::CandidateCut: return "candidate_cut";
+        case ETraceStage::RankedBelow: return "ranked_below_1";
+        case ETraceStage::Rank1: return "rank_1";
+        case ETraceStage::Count: break;
+    }
+    return "?";
+}
+
+void CAnswerTrace::_Set(ETraceStage s, const std::string& detail) {
+    m_eStage = s;
+    m_strDetail = detail;
+}
+
+void CAnswerTrace::Outside(const std::string& answer, double precursorMH, const char* why) {
+    m_strCodes = answer;
+    m_bDone = true;
+    _Set(ETraceStage::OutsideWindow, std::string(why) + Format(" (MH+ %.4f)", precursorMH));
+}
+
+void CAnswerTrace::Begin(const std::string& answer, double precursorMH, const CSpectrum* rawHcd,
+                         const CSpectrum* rawEtd, const CSpectrum* cleanHcd, const CSpectrum* cleanEtd) {
+    m_pRawHcd = rawHcd;
+    m_pRawEtd = rawEtd;
+    m_pCleanHcd = cleanHcd;
+    m_pCleanEtd = cleanEtd;
+    m_lfPrecursorMH = precursorMH;
+    m_vUncapped.clear();
+    m_bDone = false;
+    m_bPathFound = false;
+    // Until a graph says more, the answer's nodes are taken as missing.
+    _Set(ETraceStage::NodeNoPeak, "no graph");
+    if (!_Resolve(answer, precursorMH)) m_bDone = true;
+}
+
+bool CAnswerTrace::_Resolve(const std::string& answer, double precursorMH) {
+    const CCondition& c = *m_pCondition;
+    m_strCodes.clear();
+    double plain = 0.0;
+    for (char ch : answer) {
+        if (ch == 'I') ch = 'L';
+        if (ch < 'A' || ch > 'Z' || c.m_lfResidueMassByCode[static_cast<unsigned char>(ch)] == 0.0) {
+            m_strCodes = answer;
+            _Set(ETraceStage::MassMismatch, std::string("residue ") + ch + " unknown to the run");
+            return false;
+        }
+        m_strCodes += ch;
+        plain += c.m_lfResidueMassByCode[static_cast<unsigned char>(ch)];
+    }
+    const double residueMass = precursorMH - kWater - kProton;
+    const double window = std::max(0.02, c.CalcPeptideMassDeviation(precursorMH));
+    // Each position: unmodified or one of the modifications of its residue;
+    // the fit with fewest modifications, then smallest error, wins.
+    const std::string plainCodes = m_strCodes;
+    std::string best;
+    int bestMods = kMaxMods + 1;
+    double bestErr = 0.0;
+    bool bestShifted = false;
+    std::string work = plainCodes;
+    auto consider = [&](double mass, int mods) {
+        for (int shift = 0; shift < (c.m_bIsotopeError ? 2 : 1); ++shift) {
+            const double err = std::fabs(mass - (residueMass - shift * kIsotopeSpacing));
+            if (err > window) continue;
+            if (mods < bestMods || (mods == bestMods && err < bestErr)) {
+                best = work;
+                bestMods = mods;
+                bestErr = err;
+                bestShifted = shift == 1;
+            }
+        }
+    };
+    // Depth-first over positions, at most kMaxMods modified.
+    auto recurse = [&](auto&& self, size_t pos, double mass, int mods) -> void {
+        if (pos == work.size()) {
+            consider(mass, mods);
+            return;
+        }
+        self(self, pos + 1, mass, mods);
+        if (mods >= kMaxMods) return;
+        for (const CVarMod& m : c.m_vVarMods) {
+            if (m.cResidue != plainCodes[pos] || (m.bNTerm && pos != 0)) continue;
+            const char keep = work[pos];
+            work[pos] = m.cCode;
+            self(self, pos + 1, mass + m.lfDelta, mods + 1);
+            work[pos] = keep;
+        }
+    };
+    recurse(recurse, 0, plain, 0);
+    if (bestMods > kMaxMods) {
+        _Set(ETraceStage::MassMismatch, Format("unmodified answer off the precursor by %+.4f Da", plain - residueMass));
+        return false;
+    }
+    m_strCodes = best;
+    m_bFitsShifted = bestShifted;
+    const double end = residueMass - (bestShifted ? kIsotopeSpacing : 0.0);
+    m_vPrefix.assign(1, 0.0);
+    double sum = 0.0;
+    for (size_t k = 0; k + 1 < m_strCodes.size(); ++k) {
+        sum += c.m_lfResidueMassByCode[static_cast<unsigned char>(m_strCodes[k])];
+        m_vPrefix.push_back(sum);
+    }
+    m_vPrefix.push_back(end);
+    return true;
+}
+
+bool CAnswerTrace::_PeakFor(const CSpectrum* spec, bool etd, double prefix, bool raw) const {
+    if (spec == nullptr) return false;
+    const CCondition& c = *m_pCondition;
+    const double P = m_lfPrecursorMH;
+    const double pepDev = c.CalcPeptideMassDeviation(P);
+    // Singly charged m/z of the ions that give a node of this prefix mass,
+    // and whether they are complements (carry the precursor's error too).
+    double ions[4];
+    bool complement[4];
+    int n = 0;
+    if (!etd) {
+        ions[n] = prefix + kProton, complement[n++] = false;
+        ions[n] = P - prefix, complement[n++] = true;
+    } else {
+        ions[n] = prefix + kCOffset, complement[n++] = false;
+        ions[n] = P - prefix - kZOffset, complement[n++] = true;
+        ions[n] = P - prefix - kZPlusOffset, complement[n++] = true;
+        ions[n] = prefix + kCMinusOffset, complement[n++] = false;
+    }
+    for (const CPeak& p : spec->m_vPeaks) {
+        for (int i = 0; i < n; ++i) {
+            const double tol = c.CalcFragmentMassDeviation(ions[i]) + (complement[i] ? pepDev : 0.0);
+            if (std::fabs(p.lfMz - ions[i]) <= tol) return true;
+            // Raw spectra: a doubly charged ion counts as a peak as well.
+            if (raw && std::fabs(p.lfMz - (ions[i] + kProton) * 0.5) <= tol * 0.5) return true;
+        }
+    }
+    return false;
+}
+
+bool CAnswerTrace::_Chain(const std::vector<char>& present) {
+    // present[0] and present.back() are the start and end nodes.
+    for (size_t k = 1; k + 1 < present.size(); ++k)
+        if (!present[k] && !present[k + 1] && k + 1 < present.size() - 1) return false;
+    return true;
+}
+
+bool CAnswerTrace::_LabelSpells(const CNCGraph& g, unsigned int a, unsigned int b, size_t k, size_t gap,
+                                double* dev) const {
+    const CGraphEdge* e = g.FindEdge(a, b);
+    if (e == nullptr) return false;
+    const char* want = m_strCodes.data() + k;
+    for (unsigned int l = 0; l < e->nLabelCount; ++l) {
+        const CEdgeLabel& label = g.m_vLabels[e->nFirstLabel + l];
+        const std::string& s = label.strLabel;
+        bool match = false;
+        if (s.size() == gap) {
+            match = s.compare(0, gap, want, gap) == 0;
+        } else if (gap == 2 && s.size() == 7 && s[0] == '[') {
+            match = (s[1] == want[0] && s[2] == want[1]) || (s[4] == want[0] && s[5] == want[1]);
+        }
+        if (match) {
+            if (dev) *dev = label.lfDeviation;
+            return true;
+        }
+    }
+    return false;
+}
+
+void CAnswerTrace::AfterPaths(const CNCGraph& g, bool shifted) {
+    if (m_bDone || shifted != m_bFitsShifted) return;
+    const CCondition& c = *m_pCondition;
+    const size_t L = m_strCodes.size();
+    const double tol = g.m_lfTolerance;
+    ETraceStage stage;
+    std::string detail;
+
+    // The enzyme's terminal residue gives a node without any peak.
+    std::vector<char> pseudo(L + 1, 0);
+    for (const char site : c.m_strEnzymeSites) {
+        if (c.m_bEnzymeNTerm && L > 1 && m_strCodes[0] == site) pseudo[1] = 1;
+        if (!c.m_bEnzymeNTerm && L > 1 && m_strCodes[L - 1] == site) pseudo[L - 1] = 1;
+    }
+    auto presence = [&](auto has) {
+        std::vector<char> p(L + 1, 1);
+        for (size_t k = 1; k < L; ++k) p[k] = pseudo[k] || has(m_vPrefix[k]);
+        return p;
+    };
+    auto inNodes = [&](const std::vector<CNode>& nodes) {
+        return [&nodes, tol](double m) {
+            for (const CNode& n : nodes)
+                if (std::fabs(n.lfMass - m) <= tol) return true;
+            return false;
+        };
+    };
+    const std::vector<char> raw = presence([&](double m) {
+        return _PeakFor(m_pRawHcd, false, m, true) || _PeakFor(m_pRawEtd, true, m, true);
+    });
+    const std::vector<char> clean = presence([&](double m) {
+        return _PeakFor(m_pCleanHcd, false, m, false) || _PeakFor(m_pCleanEtd, true, m, false);
+    });
+    const std::vector<char> formed = presence(inNodes(m_vUncapped.empty() ? g.m_vNodes : m_vUncapped));
+    const std::vector<char> kept = presence(inNodes(g.m_vNodes));
+    auto missing = [&](const std::vector<char>& p) {
+        std::string s = "missing prefixes:";
+        for (size_t k = 1; k < L; ++k)
+            if (!p[k]) s += " " + std::to_string(k);
+        return s;
+    };
+    if (!_Chain(raw)) {
+        stage = ETraceStage::NodeNoPeak;
+        detail = missing(raw);
+    } else if (!_Chain(clean)) {
+        stage = ETraceStage::NodeCleaned;
+        detail = missing(clean);
+    } else if (!_Chain(formed)) {
+        stage = ETraceStage::NodeMerged;
+        detail = missing(formed);
+    } else if (!_Chain(kept)) {
+        stage = ETraceStage::NodeLimit;
+        detail = missing(kept);
+    } else {
+        // Graph nodes of each prefix, then the heaviest chain of edges that
+        // spell the answer.
+        const unsigned int n = static_cast<unsigned int>(g.m_vNodes.size());
+        std::vector<std::vector<unsigned int>> at(L + 1);
+        at[0].push_back(0);
+        at[L].push_back(n - 1);
+        for (size_t k = 1; k < L; ++k)
+            for (unsigned int i = 1; i + 1 < n; ++i)
+                if (std::fabs(g.m_vNodes[i].lfMass - m_vPrefix[k]) <= tol) at[k].push_back(i);
+        constexpr long long kNone = std::numeric_limits<long long>::min();
+        std::vector<std::vector<long long>> best(L + 1);
+        for (size_t k = 0; k <= L; ++k) best[k].assign(at[k].size(), kNone);
+        best[0][0] = 0;
+        size_t furthest = 0;
+        for (size_t k = 1; k <= L; ++k) {
+            for (size_t j = 0; j < at[k].size(); ++j) {
+                for (size_t gap = 1; gap <= 2 && gap <= k; ++gap) {
+                    const size_t from = k - gap;
+                    for (size_t i = 0; i < at[from].size(); ++i) {
+                        if (best[from][i] == kNone) continue;
+                        unsigned int pos = 0;
+                        if (!_LabelSpells(g, at[from][i], at[k][j], from, gap, nullptr)) continue;
+                        g.FindEdge(at[from][i], at[k][j], &pos);
+                        const long long w = best[from][i] + g.m_vEdgeWeights[at[from][i]][pos];
+                        if (w > best[k][j]) best[k][j] = w;
+                    }
+                }
+                if (best[k][j] != kNone) furthest = k;
+            }
+        }
+        if (best[L][0] == kNone) {
+            stage = ETraceStage::EdgeMissing;
+            // The first step beyond the furthest prefix reached: how far its
+            // gap is off the answer's residues.
+            detail = "reached prefix " + std::to_string(furthest);
+            double bestOff = 1e9, allowed = 0.0;
+            for (size_t gap = 1; gap <= 2 && furthest + gap <= L; ++gap) {
+                const double want = m_vPrefix[furthest + gap] - m_vPrefix[furthest];
+                for (size_t i = 0; i < at[furthest].size(); ++i) {
+                    if (best[furthest][i] == kNone) continue;
+                    const CNode& a = g.m_vNodes[at[furthest][i]];
+                    for (const unsigned int j : at[furthest + gap]) {
+                        const CNode& b = g.m_vNodes[j];
+                        const double off = b.lfMass - a.lfMass - want;
+                        if (std::fabs(off) < std::fabs(bestOff)) {
+                            bestOff = off;
+                            allowed = std::min(0.5, (a.lfTolerance + b.lfTolerance) * 0.5);
+                        }
+                    }
+                }
+            }
+            if (bestOff < 1e8) detail += Format("; next gap off by %+.4f Da (allowed %.4f)", bestOff, allowed);
+        } else {
+            // Is one of the searched paths the answer's?
+            int found = -1;
+            bool drifted = false;
+            for (size_t p = 0; p < g.m_vPaths.size() && found < 0; ++p) {
+                const std::vector<unsigned int>& path = g.m_vPaths[p];
+                size_t k = 0;
+                double drift = 0.0;
+                bool ok = path.size() >= 2 && path.front() == 0;
+                bool drift_ok = true;
+                for (size_t u = 1; u < path.size() && ok; ++u) {
+                    const bool last = u + 1 == path.size();
+                    ok = false;
+                    for (size_t gap = 1; gap <= 2 && k + gap <= L; ++gap) {
+                        const size_t to = k + gap;
+                        if (last != (to == L)) continue;
+                        if (!last && std::fabs(g.m_vNodes[path[u]].lfMass - m_vPrefix[to]) > tol) continue;
+                        double dev = 0.0;
+                        if (!_LabelSpells(g, path[u - 1], path[u], k, gap, &dev)) continue;
+                        drift += dev;
+                        if (!(std::fabs(drift) <= tol)) drift_ok = false;
+                        k = to;
+                        ok = true;
+                        break;
+                    }
+                }
+                if (ok && k == L) {
+                    found = static_cast<int>(p);
+                    drifted = !drift_ok;
+                }
+            }
+            if (found < 0) {
+                stage = ETraceStage::PathNotInK;
+                long long last = 0;
+                if (!g.m_vPaths.empty()) {
+                    const std::vector<unsigned int>& path = g.m_vPaths.back();
+                    for (size_t u = 1; u < path.size(); ++u) {
+                        unsigned int pos = 0;
+                        if (g.FindEdge(path[u - 1], path[u], &pos)) last += g.m_vEdgeWeights[path[u - 1]][pos];
+                    }
+                }
+                detail = "answer's path weight " + std::to_string(best[L][0]) + ", path " +
+                         std::to_string(g.m_vPaths.size()) + " weighs " + std::to_string(last);
+            } else {
+                stage = ETraceStage::CandidateCut;
+                m_bPathFound = true;
+                detail = "path " + std::to_string(found + 1) + (drifted ? ": residue masses drift beyond the tolerance"
+                                                                        : ": cut with the candidate list");
+            }
+        }
+    }
+    if (stage > m_eStage || m_strDetail == "no graph") _Set(stage, detail);
+}
+
+void CAnswerTrace::AfterReport(const std::vector<CResult>& ranked) {
+    if (m_bDone) return;
+    // The answer file does not say where a modification sits: a peptide with
+    // the same residues and the same modifications elsewhere counts as it.
+    const CCondition& c = *m_pCondition;
+    auto same = [&](const std::string& pep) {
+        if (pep.size() != m_strCodes.size()) return false;
+        double delta = 0.0;
+        for (size_t k = 0; k < pep.size(); ++k) {
+            const CVarMod* a = c.VarMod(pep[k]);
+            const CVarMod* b = c.VarMod(m_strCodes[k]);
+            if ((a ? a->cResidue : pep[k]) != (b ? b->cResidue : m_strCodes[k])) return false;
+            delta += (a ? a->lfDelta : 0.0) - (b ? b->lfDelta : 0.0);
+        }
+        return std::fabs(delta) < 0.01;
+    };
+    for (size_t i = 0; i < ranked.size(); ++i) {
+        if (ranked[i].strPeptide != m_strCodes && !same(ranked[i].strPeptide)) continue;
+        if (i == 0)
+            _Set(ETraceStage::Rank1, "");
+        else
+            _Set(ETraceStage::RankedBelow, "rank " + std::to_string(i + 1));
+        return;
+    }
+}

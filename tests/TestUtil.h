@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,6 +100,13 @@ inline RunResult RunVemra(const std::vector<std::string>& args, const std::strin
 }
 
 // Folder of the shared real/simulated test data, or "" when absent.
+// Replaces (or adds, to the section it belongs to) key=value in a parameter text.
+inline std::string SetKey(std::string text, const std::string& key, const std::string& value) {
+    std::regex line("(^|\n)" + key + "=[^\n]*");
+    if (std::regex_search(text, line)) return std::regex_replace(text, line, "$1" + key + "=" + value);
+    return text + "\n" + key + "=" + value + "\n";
+}
+
 inline std::string SharedData() {
     std::string p = std::string(VEMRA_SOURCE_DIR) + "/../shared/data";
     return std::filesystem::exists(p) ? p : std::string();

@@ -309,10 +309,11 @@ void CNCGraph::Report_unknowResult(std::ostream& out, const CSpectrum& first, co
         m_pFeatures->Finish(m_vResults);
         if (model != nullptr) {
             // The leading candidates in the model's order, then the rest as
-            // they were; only the peptides written are kept.
-            m_pFeatures->Rerank(*model, static_cast<size_t>(shown), m_vOrder);
+            // they were (the whole list stays, as without a model: the answer
+            // trace reads ranks beyond the written ones).
+            m_pFeatures->Rerank(*model, m_vOrder);
             m_vSorted.clear();
-            for (size_t i = 0; i < static_cast<size_t>(shown); ++i)
+            for (size_t i = 0; i < m_vResults.size(); ++i)
                 m_vSorted.push_back(std::move(m_vResults[i < depth ? m_vOrder[i] : i]));
             m_vResults.swap(m_vSorted);
             m_pFeatures->Permute(m_vOrder);

@@ -166,7 +166,7 @@ unsigned int CFeatures::_LeadCount(int64_t bin) const {
     return 0;
 }
 
-void CFeatures::Rerank(const CRerankModel& model, size_t ranked, std::vector<unsigned int>& order) {
+void CFeatures::Rerank(const CRerankModel& model, std::vector<unsigned int>& order) {
     const size_t n = m_nRows;
     m_vScore.resize(n);
     m_vConfidence.resize(n);
@@ -193,8 +193,7 @@ void CFeatures::Rerank(const CRerankModel& model, size_t ranked, std::vector<uns
         m_vConfidence[i] = model.Confidence(std::exp(s - top) / sum, margin, Row(i));
     }
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<unsigned int>(i);
-    const auto middle = order.begin() + static_cast<std::ptrdiff_t>(std::min(ranked, n));
-    std::partial_sort(order.begin(), middle, order.end(), [this](unsigned int a, unsigned int b) {
+    std::sort(order.begin(), order.end(), [this](unsigned int a, unsigned int b) {
         if (m_vScore[a] != m_vScore[b]) return m_vScore[a] > m_vScore[b];
         return a < b;
     });

@@ -64,9 +64,8 @@ public:
     // The list features; results parallel to the rows, best first.
     void Finish(const std::vector<CResult>& results);
     // Model scores and calibrated confidences of the rows, and in order the
-    // ranking by model score (ties: the present order); only the first
-    // `ranked` positions are sorted, the rest follow in an order of no meaning.
-    void Rerank(const CRerankModel& model, size_t ranked, std::vector<unsigned int>& order);
+    // ranking by model score (ties: the present order).
+    void Rerank(const CRerankModel& model, std::vector<unsigned int>& order);
 
     size_t Size() const { return m_nRows; }
     const double* Row(size_t i) const { return m_vRows.data() + size_t{m_vIndex[i]} * kCount; }

@@ -12,6 +12,7 @@
 using testutil::Exists;
 using testutil::ReadFile;
 using testutil::RunVemra;
+using testutil::SetKey;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -19,12 +20,6 @@ namespace {
 
 const std::string kSource = VEMRA_SOURCE_DIR;
 
-// Replaces (or adds, to the section it belongs to) key=value in a parameter text.
-std::string SetKey(std::string text, const std::string& key, const std::string& value) {
-    std::regex line("(^|\n)" + key + "=[^\n]*");
-    if (std::regex_search(text, line)) return std::regex_replace(text, line, "$1" + key + "=" + value);
-    return text + "\n" + key + "=" + value + "\n";
-}
 
 // A parameter file (name relative to the project) with its relative example
 // paths made absolute, writing into dir, with the given thread count.

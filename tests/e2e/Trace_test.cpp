@@ -13,6 +13,7 @@
 
 using testutil::ReadFile;
 using testutil::RunVemra;
+using testutil::SetKey;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -20,11 +21,6 @@ namespace {
 
 const std::string kSource = VEMRA_SOURCE_DIR;
 
-std::string SetKey(std::string text, const std::string& key, const std::string& value) {
-    std::regex line("(^|\n)" + key + "=[^\n]*");
-    if (std::regex_search(text, line)) return std::regex_replace(text, line, "$1" + key + "=" + value);
-    return text + "\n" + key + "=" + value + "\n";
-}
 
 // title -> peptides of the record, rank order.
 std::map<std::string, std::vector<std::string>> Records(const std::string& text) {

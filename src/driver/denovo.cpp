@@ -368,7 +368,11 @@ bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned
         // A single file whose spectra record both HCD and ETD activations
         // holds pairs.
         if (reader) {
-            reader->Browse(head, static_cast<unsigned int>(std::max<size_t>(batch, 1000)));
+            // Room for the whole first read up front: growing the list by
+            // doubling would copy every spectrum read so far.
+            const size_t first = std::max<size_t>(batch, 1000);
+            head.reserve(std::min<size_t>(first, count));
+            reader->Browse(head, static_cast<unsigned int>(first));
             bool sides[2] = {false, false};
             for (const CSpectrum& s : head)
                 if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;

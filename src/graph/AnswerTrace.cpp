@@ -6,17 +6,12 @@
 
 #include "conditions/Condition.h"
 #include "graph/CandidateGen.h"
+#include "graph/IonOffsets.h"
 
 namespace {
 
-constexpr double kProton = 1.00727647012;
-constexpr double kWater = 18.0105647;
+using namespace ionmass;
 constexpr double kIsotopeSpacing = 1.0033499999999993;
-// Ion offsets of the node peaks (as the graph interprets peaks).
-constexpr double kCOffset = 18.033825575119998;
-constexpr double kZOffset = 16.01762694024;
-constexpr double kZPlusOffset = 15.010899035;
-constexpr double kCMinusOffset = 17.026000540120002;
 // Most variable modifications tried on one answer.
 constexpr int kMaxMods = 3;
 

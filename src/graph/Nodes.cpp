@@ -6,19 +6,11 @@
 
 #include "graph/AnswerTrace.h"
 #include "graph/CandidateGen.h"
+#include "graph/IonOffsets.h"
 
 namespace {
-constexpr double kProton = 1.00727647012;
-constexpr double kWater = 18.0105647;
+using namespace ionmass;
 constexpr double kGlycine = 57.02146;  // smallest residue: nearest a node may lie to either end
-
-// HCD
-constexpr double kBOffset = kProton;                   // code 1: b = prefix + proton
-// ETD
-constexpr double kCOffset = 18.033825575119998;        // code 3: c = prefix + ammonia + proton
-constexpr double kZOffset = 16.01762694024;            // code 4
-constexpr double kZPlusOffset = 15.010899035;          // code 5
-constexpr double kCMinusOffset = 17.026000540120002;   // code 6
 
 bool IsCTermCode(int nType) { return nType == 2 || nType == 4 || nType == 5; }
 }  // namespace

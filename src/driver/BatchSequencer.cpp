@@ -188,9 +188,14 @@ void CBatchSequencer::_Work(CWorker& w) {
                     graph.m_pScoreSecond = mode == 2 ? &a : mode == 3 ? u.pSecond : nullptr;
                     graph.m_nRecordNumber = u.nRecord;
                     graph.m_nMode = mode;
-                    out.str(std::string());
+                    // The record is written straight into its slot's
+                    // storage (kept from earlier batches): no copy, and no
+                    // buffer regrown for every spectrum.
+                    std::string& slot = m_vRecords[i];
+                    slot.clear();
+                    out.str(std::move(slot));
                     graph.ConstructGraph(*pFirst, *pSecond, out);
-                    m_vRecords[i].assign(out.view());
+                    slot = std::move(out).str();
                     graph.m_pTrace = nullptr;
                     graphed = true;
                     status = !graph.m_vResults.empty() ? EUnitStatus::Sequenced

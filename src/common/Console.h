@@ -1,0 +1,42 @@
+#pragma once
+// Console diagnostics: every line a run prints about itself goes through
+// here, so the prefixes ("[info]", "[warning]", "[error]", then a tab) and
+// the stream (stderr) stay the same everywhere. A line is built whole and
+// written in one call under a lock, so lines of concurrent workers never
+// interleave.
+//
+//   console::Warning() << path << ": " << count << " spectra skipped";
+
+#include <sstream>
+#include <string>
+
+namespace console {
+
+enum class ELevel : unsigned char { Info, Warning, Error };
+
+// Writes "[level]\ttext\n" to stderr at once.
+void Say(ELevel level, const std::string& text);
+
+// One line, written when it goes out of scope.
+class CLine {
+public:
+    explicit CLine(ELevel level) : m_eLevel(level) {}
+    CLine(const CLine&) = delete;
+    CLine& operator=(const CLine&) = delete;
+    ~CLine() { Say(m_eLevel, m_text.str()); }
+    template <class T>
+    CLine& operator<<(const T& value) {
+        m_text << value;
+        return *this;
+    }
+
+private:
+    ELevel m_eLevel;
+    std::ostringstream m_text;
+};
+
+inline CLine Info() { return CLine(ELevel::Info); }
+inline CLine Warning() { return CLine(ELevel::Warning); }
+inline CLine Error() { return CLine(ELevel::Error); }
+
+}  // namespace console

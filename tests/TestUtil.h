@@ -3,9 +3,11 @@
 // vemra binary as a user would.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -56,12 +58,19 @@ struct RunResult {
 };
 
 // Starts the vemra binary with args in folder cwd, stdin from /dev/null,
-// stdout and stderr to files in cwd (or stdout to outFd when given).
-inline pid_t StartVemra(const std::vector<std::string>& args, const std::string& cwd, int outFd = -1) {
+// stdout and stderr to files in cwd (or stdout to outFd when given). With a
+// file size limit (bytes), a file cannot grow beyond it, as on a full disk.
+inline pid_t StartVemra(const std::vector<std::string>& args, const std::string& cwd, int outFd = -1,
+                        rlim_t fileSizeLimit = 0) {
     const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(127);
+        if (fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         int in = open("/dev/null", O_RDONLY);
         int out = outFd >= 0 ? outFd : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

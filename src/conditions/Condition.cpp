@@ -258,6 +258,7 @@ const ScalarKey kFileScalars[] = {
     Int("report_temp", "200", &CCondition::m_nReportTemp),
     Int("report_pep", "10", &CCondition::m_nReportPep),
     Int("max_node", "300", &CCondition::m_nMaxNode),
+    Int("max_peaks", "5000", &CCondition::m_nMaxPeaks),
     Text("output_format", "native", Kind::Text, &CCondition::m_strOutputFormat),
 };
 
@@ -478,6 +479,8 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
         file.Error(lineOf(file, "output_format"), "output_format names no format; use native, mztab and/or tsv");
     if (c.m_nMaxNode == 0)
         file.Error(lineOf(file, "max_node"), "max_node=0 leaves no node in any graph; a negative value means no limit");
+    if (c.m_nMaxPeaks == 0)
+        file.Error(lineOf(file, "max_peaks"), "max_peaks=0 leaves no peak in any spectrum; a negative value means no limit");
 
     // Scoring without ion types finds almost nothing: the standard types of
     // every mode that runs are used when the file declares none.

@@ -122,6 +122,9 @@ public:
     double m_lfPepTol = 0.0;
     bool m_bPepTolPpm = true;
     int m_nMaxNode = 0;
+    // "max_peaks": most peaks a spectrum keeps (the strongest of each m/z
+    // window); negative: no limit. Real spectra stay far below the default.
+    int m_nMaxPeaks = 5000;
     int m_nReportPath = 0;
     int m_nReportTemp = 0;
     int m_nReportPep = 0;

@@ -118,8 +118,27 @@ void CBatchSequencer::_Work(CWorker& w) {
         const size_t begin = m_nNext.fetch_add(m_nChunk);
         if (begin >= units.size()) break;
         const size_t end = std::min(units.size(), begin + m_nChunk);
-        for (size_t i = begin; i < end; ++i) _Output(i, SequenceUnit(m_cond, units[i], w.m_buffers));
+        for (size_t i = begin; i < end; ++i) _SequenceOne(i, units[i], w);
         m_nDone.fetch_add(end - begin);
+    }
+}
+
+void CBatchSequencer::_SequenceOne(size_t i, const CWorkUnit& unit, CWorker& w) {
+    try {
+        _Output(i, SequenceUnit(m_cond, unit, w.m_buffers));
+        return;
+    } catch (const std::exception& e) {
+        // One spectrum's failure (memory, say) must not end the run: it is
+        // recorded as failed, and the others are still sequenced.
+        console::Error() << "spectrum " << unit.pFirst->m_strTitle << " failed: " << e.what();
+    }
+    try {
+        CUnitResult failed;
+        failed.pUnit = &unit;
+        failed.eStatus = EUnitStatus::Failed;
+        _Output(i, failed);
+    } catch (const std::exception&) {
+        m_vStatus[i] = EUnitStatus::Failed;
     }
 }
 

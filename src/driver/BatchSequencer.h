@@ -79,6 +79,9 @@ private:
     void _Serve();           // a worker's life: one batch after another
     class CWorker;
     void _Work(CWorker& w);  // takes chunks of the current batch until none is left
+    // Sequences unit i and fills its slots; an error inside the engine makes
+    // it a failed unit.
+    void _SequenceOne(size_t i, const CWorkUnit& unit, CWorker& w);
     void _Output(size_t i, const CUnitResult& r);  // unit i's texts, into its slots
 
     const CCondition& m_cond;

@@ -16,6 +16,7 @@ const CReason kReasons[] = {
     {"impossible_precursor", "with an impossible charge or precursor", &CDatasetSummary::nBadPrecursor},
     {"no_peaks_after_cleaning", "without peaks after cleaning", &CDatasetSummary::nNoPeaks},
     {"no_candidate", "without a candidate", &CDatasetSummary::nNoCandidate},
+    {"failed", "failed (an error inside the engine, see above)", &CDatasetSummary::nFailed},
 };
 
 std::string JsonString(const std::string& s) {
@@ -43,6 +44,7 @@ void CDatasetSummary::Add(const CDatasetSummary& o) {
     nSequenced += o.nSequenced;
     for (const CReason& r : kReasons) this->*r.pCount += o.*r.pCount;
     lfSeconds += o.lfSeconds;
+    nPeaksReduced += o.nPeaksReduced;
     nPairs += o.nPairs;
     nLoneHcd += o.nLoneHcd;
     nLoneEtd += o.nLoneEtd;
@@ -83,6 +85,7 @@ std::string CDatasetSummary::Text() const {
             << " ETD spectra alone";
         if (nRejected > 0) out << " (" << nRejected << " positional pairs rejected: their precursors disagree)";
     }
+    if (nPeaksReduced > 0) out << "; " << nPeaksReduced << " spectra reduced to max_peaks peaks";
     return out.str();
 }
 
@@ -107,7 +110,7 @@ std::string CDatasetSummary::Json() const {
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", lfSeconds);
-    out << "\n  },\n";
+    out << "\n  },\n  \"peaks_reduced\": " << nPeaksReduced << ",\n";
     if (!strPairing.empty())
         out << "  \"pairing\": {\n    \"method\": " << JsonString(strPairing) << ",\n    \"pairs\": " << nPairs
             << ",\n    \"lone_hcd\": " << nLoneHcd << ",\n    \"lone_etd\": " << nLoneEtd

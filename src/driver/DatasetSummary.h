@@ -18,6 +18,8 @@ struct CDatasetSummary {
     long long nNoCandidate = 0;    // a record without candidate: no path spelled the precursor's mass
     long long nOutsideWindow = 0;  // no record: precursor outside mass_lower_bound..mass_upper_bound
     long long nBadPrecursor = 0;   // no record: charge 0 or below, precursor not a positive number
+    long long nFailed = 0;         // no record: an error inside the engine (reported with its title)
+    long long nPeaksReduced = 0;   // sequenced with only the max_peaks strongest peaks (per m/z window)
     double lfSeconds = 0.0;
     // Paired datasets: how the work units were formed ("" when not paired).
     // Lone spectra are sequenced alone in their own mode.
@@ -30,7 +32,7 @@ struct CDatasetSummary {
     bool bTrace = false;
     long long vTrace[kTraceStages] = {};
 
-    long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor; }
+    long long NotSequenced() const { return nNoPeaks + nNoCandidate + nOutsideWindow + nBadPrecursor + nFailed; }
     void Add(const CDatasetSummary& other);
 
     // "N spectra read: S sequenced; not sequenced: ..." (one line, no prefix).

@@ -38,7 +38,7 @@ bool COutputFolder::Open(const std::string& folder) {
     // Two runs writing one folder would interleave their records; the lock
     // lives as long as this process (the kernel drops it even on a crash).
     const std::string lockPath = folder + ".vemra.lock";
-    m_nLockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    m_nLockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (m_nLockFd < 0) {
         console::Error() << "cannot create the lock file " << lockPath << ": " << std::strerror(errno);
         return false;
@@ -50,6 +50,7 @@ bool COutputFolder::Open(const std::string& folder) {
         m_nLockFd = -1;
         return false;
     }
+    RemoveLeftovers();
     return true;
 }
 
@@ -63,16 +64,24 @@ std::string COutputFolder::UniqueBase(const std::string& base, const std::string
     return name;
 }
 
-void COutputFolder::RemoveLeftovers(const std::string& base) const {
+void COutputFolder::RemoveLeftovers() const {
+    // The folder's lock is held: no live run writes here, so every temporary
+    // file is what a killed run left (NAME.tmp.PID[.XXXXXX], and the
+    // per-worker files of earlier versions).
     std::error_code ec;
-    const std::string temp = base + ".txt.tmp.";
-    const std::string worker = base + "Vemra+_Result.txt.";
     for (const auto& entry : std::filesystem::directory_iterator(m_strFolder, ec)) {
         const std::string name = entry.path().filename().string();
-        const bool stale = name.rfind(temp, 0) == 0 ||
-                           (name.rfind(worker, 0) == 0 && name.size() > worker.size() &&
-                            name.find_first_not_of("0123456789", worker.size()) == std::string::npos);
-        if (stale) std::filesystem::remove(entry.path(), ec);
+        bool stale = false;
+        const size_t tmp = name.rfind(".tmp.");
+        if (tmp != std::string::npos) {
+            const size_t digits = tmp + 5;
+            const size_t end = name.find_first_not_of("0123456789", digits);
+            stale = end != digits && (end == std::string::npos || (name[end] == '.' && name.size() - end == 7));
+        }
+        const size_t worker = name.find("Vemra+_Result.txt.");
+        if (worker != std::string::npos && name.size() > worker + 18)
+            stale = stale || name.find_first_not_of("0123456789", worker + 18) == std::string::npos;
+        if (stale && entry.is_regular_file(ec)) std::filesystem::remove(entry.path(), ec);
     }
 }
 

@@ -24,9 +24,9 @@ public:
     // system. A changed name is announced on the console.
     std::string UniqueBase(const std::string& base, const std::string& source);
 
-    // Removes what a killed earlier run may have left for this dataset: its
-    // temporary result files and per-worker files.
-    void RemoveLeftovers(const std::string& base) const;
+    // Removes what killed earlier runs left in the folder: every kind of
+    // temporary file (called by Open once the lock is held).
+    void RemoveLeftovers() const;
 
     // Temporary name of a result file in this folder.
     static std::string TempName(const std::string& target);

@@ -41,7 +41,7 @@ bool CollectFile(const CCondition& c, const std::string& path, const CEvaluate& 
             if (side < 0) side = fileSide;
             s.m_nIndex = static_cast<unsigned int>(index);
             CleanTitle(s.m_strTitle);
-            NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
+            NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
             units.push_back({&s, nullptr, index++, side == 0 ? EMode::HCD : EMode::ETD, 1, 2});
         }
         sequencer.Run(units, nullptr, [](size_t) {});

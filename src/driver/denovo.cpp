@@ -94,6 +94,7 @@ void Count(CDatasetSummary& s, EUnitStatus status, long long spectra) {
         case EUnitStatus::NoPeaks: s.nNoPeaks += spectra; break;
         case EUnitStatus::OutsideWindow: s.nOutsideWindow += spectra; break;
         case EUnitStatus::BadPrecursor: s.nBadPrecursor += spectra; break;
+        case EUnitStatus::Failed: s.nFailed += spectra; break;
         case EUnitStatus::Stopped: break;
     }
 }
@@ -111,7 +112,8 @@ struct CDatasetFiles {
 void RequestStop(int signal) { g_nStopSignal.store(signal); }
 
 bool WriteRunLog(const std::string& text) {
-    const int fd = open("denovo.log", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never written through a link planted in the working folder.
+    const int fd = open("denovo.log", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         console::Warning() << "cannot write the run log denovo.log: " << std::strerror(errno);
         return false;
@@ -129,7 +131,6 @@ bool WriteRunLog(const std::string& text) {
         if (end == std::string::npos) end = old.size();
         std::string line = old.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > 999) break;  // a longer line ends the kept history
         out += line;
         out += '\n';
         pos = end + 1;
@@ -206,7 +207,11 @@ std::unique_ptr<CInput> CDeNovo::_OpenSpectra(const CCondition& c, size_t j, uns
     }
     count = reader->Count(path);
     console::Info() << "FILE" << j + 1 << " " << path << ": " << count << " spectra.";
-    if (reader->Failed() && count == 0) {
+    if (count == 0) {
+        // An empty result would replace earlier results for nothing: most
+        // often the file is of another format than spec_type says.
+        if (!reader->Failed())
+            console::Error() << "no spectrum found in " << path << " (is spec_type=" << c.m_strSpecType << " right?)";
         m_run.Fail();
         return nullptr;
     }
@@ -230,10 +235,7 @@ bool CDeNovo::_OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatas
             const size_t first = std::max<size_t>(batch, 1000);
             in.vHead.reserve(std::min<size_t>(first, count));
             in.pReader->Browse(in.vHead, static_cast<unsigned int>(first));
-            bool sides[2] = {false, false};
-            for (const CSpectrum& s : in.vHead)
-                if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
-            mixed = sides[0] && sides[1];
+            mixed = _RecordsBothActivations(c, in, first);
         }
     }
     in.bPaired = paired || mixed;
@@ -244,6 +246,32 @@ bool CDeNovo::_OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatas
     in.vHead.clear();
     _PairUnits(c, summary, in);
     return !in.vRecords.empty() || !m_run.Failed();
+}
+
+bool CDeNovo::_RecordsBothActivations(const CCondition& c, CDatasetInput& in, size_t asked) {
+    bool sides[2] = {false, false};
+    auto note = [&sides](const std::vector<CSpectrum>& spectra) {
+        for (const CSpectrum& s : spectra)
+            if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
+        return sides[0] && sides[1];
+    };
+    // A head shorter than asked for is the whole file.
+    if (note(in.vHead) || in.vHead.size() < asked) return sides[0] && sides[1];
+    // The whole file decides, whatever the batch size: a light pass over the
+    // rest, then the file from its start again.
+    std::vector<CSpectrum> chunk;
+    bool both = false;
+    while (!both && in.pReader->Browse(chunk, kRecordChunk) > 0) {
+        both = note(chunk);
+        chunk.clear();
+    }
+    const size_t head = in.vHead.size();
+    in.vHead.clear();
+    in.pReader->Close();
+    in.pReader = MakeReader(c.m_strSpecType);
+    in.pReader->Count(m_run.vPaths[0]);
+    in.pReader->Browse(in.vHead, static_cast<unsigned int>(head));
+    return both;
 }
 
 void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
@@ -320,7 +348,7 @@ void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDataset
 }
 
 void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
-                            std::vector<CSpectrum>& out) {
+                            std::vector<CSpectrum>& out, long long& reduced) {
     out.assign(want.size(), CSpectrum());
     std::vector<CSpectrum> chunk;
     size_t k = 0;
@@ -340,7 +368,7 @@ void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>&
                 if (wanted(index)) {
                     s.m_nIndex = index;
                     CleanTitle(s.m_strTitle);
-                    NormaliseSpectrum(s, SideOf(s, list == 0 ? 0 : 1) == 0 ? "HCD" : "ETD");
+                    reduced += NormaliseSpectrum(s, SideOf(s, list == 0 ? 0 : 1) == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
                     out[k++] = std::move(s);
                 }
                 ++index;
@@ -393,7 +421,7 @@ void CDeNovo::_SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSu
             const int side = SideOf(s, fileSide);
             s.m_nIndex = static_cast<unsigned int>(index);
             CleanTitle(s.m_strTitle);
-            NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
+            summary.nPeaksReduced += NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
             units.push_back({&s, nullptr, index++, side == 0 ? EMode::HCD : EMode::ETD, 1, 2});
         }
         if (m_pStageTimes) m_pStageTimes->lfReading += SecondsSince(t0);
@@ -401,7 +429,14 @@ void CDeNovo::_SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSu
         sequence(units);
     }
     in.pReader->Close();
-    if (in.pReader->Failed()) m_run.Fail();
+    if (in.pReader->Failed()) {
+        m_run.Fail();
+    } else if (g_nStopSignal.load() == 0 && index < static_cast<long long>(hi)) {
+        // Counted, then gone: the file was cut or replaced while it was read.
+        console::Error() << m_run.vPaths[0] << " changed while it was sequenced: " << hi << " spectra counted, "
+                         << index << " read";
+        m_run.Fail();
+    }
 }
 
 template <class F>
@@ -424,7 +459,7 @@ void CDeNovo::_SequencePaired(const CCondition& c, CDatasetInput& in, F sequence
             for (const int rec : {in.vUnits[i].nHcd, in.vUnits[i].nEtd})
                 if (rec >= 0) want.push_back(rec);
         std::sort(want.begin(), want.end(), [&](int a, int b) { return byFile(a, records[static_cast<size_t>(b)]); });
-        _FetchSpectra(c, records, want, store);
+        _FetchSpectra(c, records, want, store, in.nPeaksReduced);
         auto spectrum = [&](int rec) -> const CSpectrum* {
             if (rec < 0) return nullptr;
             const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);
@@ -467,7 +502,6 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
         return true;
     }
 
-    m_folder.RemoveLeftovers(prefix.substr(prefix.find_last_of('/') + 1));
     CDatasetFiles files;
     const CNativeWriter nativeWriter(c);
     const CMzTabWriter mztabWriter(c, m_run.vPaths, c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML");
@@ -512,6 +546,7 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
                 if (sequencer.m_vTraceStage[i] >= 0) ++summary.vTrace[sequencer.m_vTraceStage[i]];
             }
             Count(summary, sequencer.m_vStatus[i], work[i].eMode == EMode::Paired ? 2 : 1);
+            if (sequencer.m_vStatus[i] == EUnitStatus::Failed) m_run.Fail();
         }
         done += static_cast<long long>(work.size());
         if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
@@ -520,6 +555,7 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
         _SequencePaired(c, in, sequence);
     else
         _SequenceSingle(c, in, summary, sequence);
+    summary.nPeaksReduced += in.nPeaksReduced;
     if (m_pStageTimes) m_pStageTimes->Add(sequencer.StageTimes());
 
     if (g_nStopSignal.load() != 0) {
@@ -527,9 +563,12 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
             if (f->IsOpen()) f->Discard();
         return false;
     }
-    if (files.trace.IsOpen() && !files.trace.Commit()) m_run.Fail();
-    for (CResultFile* f : {&files.native, &files.mztab, &files.tsv}) {
-        if (!f->IsOpen()) continue;
+    // A file whose writing failed is already gone (and said so).
+    if (trace && !files.trace.Commit()) m_run.Fail();
+    const std::pair<CResultFile*, bool> written[] = {
+        {&files.native, c.m_bNative}, {&files.mztab, c.m_bMzTab}, {&files.tsv, c.m_bTsv}};
+    for (const auto& [f, asked] : written) {
+        if (!asked) continue;
         if (f->Commit()) {
             if (summary.strResultFile.empty()) summary.strResultFile = f->Target();
         } else {
@@ -545,13 +584,7 @@ void CDeNovo::_ReportDataset(const CDatasetSummary& summary) {
     if (summary.bTrace) console::Info() << summary.TraceText();
     if (!summary.strResultFile.empty()) {
         const std::string jsonPath = m_run.strPrefix + ".summary.json";
-        std::ofstream json(jsonPath, std::ios::trunc);
-        json << summary.Json();
-        json.close();
-        if (!json) {
-            console::Error() << "cannot write " << jsonPath;
-            m_run.Fail();
-        }
+        if (!CResultFile::WriteWhole(jsonPath, summary.Json())) m_run.Fail();
         console::Info() << "results: " << summary.strResultFile << " (summary: " << jsonPath << ")";
     }
     runLog << summary.LogLine() << "\n";
@@ -565,15 +598,9 @@ void CDeNovo::_ReportTime(double seconds, const CDatasetSummary& total, size_t d
     if (total.nRead > 0 && seconds > 0)
         console::Info() << static_cast<long long>(std::llround(static_cast<double>(total.nRead) / seconds))
                         << " spectra per second";
-    std::ofstream timeFile(m_run.strOutDir + "time.txt", std::ios::trunc);
-    if (timeFile) {
-        timeFile << "time : " << seconds << "seconds" << "\n";
-        timeFile.close();
-    }
-    if (!timeFile) {
-        console::Error() << "cannot write " << m_run.strOutDir << "time.txt";
-        m_run.Fail();
-    }
+    std::ostringstream timeText;
+    timeText << "time : " << seconds << "seconds" << "\n";
+    if (!CResultFile::WriteWhole(m_run.strOutDir + "time.txt", timeText.str())) m_run.Fail();
     runLog << "time=" << seconds << "\n";
 }
 

@@ -60,6 +60,7 @@ struct CDatasetInput {
     std::vector<CPairRecord> vRecords;   // paired: every spectrum's light record
     std::vector<CPairUnit> vUnits;       // paired: this share's units in output order
     long long nFirstUnit = 0;            // record number of the share's first unit
+    long long nPeaksReduced = 0;         // paired: spectra reduced to max_peaks
 };
 
 class CDeNovo {
@@ -97,6 +98,10 @@ private:
     // Opens the dataset: a single file (read its first spectra), or pairs
     // formed over light records. False when nothing could be read.
     bool _OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in);
+    // Whether a single file's spectra record both HCD and ETD activations
+    // (then it holds pairs); in.vHead holds its first spectra (`asked` were
+    // asked for), and does so again afterwards.
+    bool _RecordsBothActivations(const CCondition& c, CDatasetInput& in, size_t asked);
     // First pass over a paired dataset: the light record of every spectrum
     // (titles cleaned, peaks dropped), from the dataset's files, or from the
     // single open file `single` whose first spectra are in head.
@@ -109,7 +114,7 @@ private:
     // by file and position) again from their files, normalised, into out
     // (parallel to want).
     void _FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
-                       std::vector<CSpectrum>& out);
+                       std::vector<CSpectrum>& out, long long& reduced);
     // Sequences one dataset into its result files; false when interrupted.
     bool _RunDataset(const CCondition& c, const std::string& outputName, CDatasetSummary& summary);
     // Sequences the batches of a dataset, handing each to `sequence`; false

@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal session (SIGHUP) stops it the same way.
+    sigaction(SIGHUP, &action, nullptr);
 
     // "--shard K/N" may follow the run's arguments.
     int shard = 1, shards = 1;

@@ -8,10 +8,13 @@
 #include "input/Spectrum.h"
 
 // Drops peaks whose intensity is not a positive number (their logarithm is
-// undefined), then sets each peak's relative intensity (the strongest is
+// undefined); a spectrum of more than maxPeaks peaks (negative: no limit)
+// keeps the strongest of each 100 m/z window, at most maxPeaks in all, in
+// their order. Then sets each peak's relative intensity (the strongest is
 // 1), log intensity (of the raw intensity), key m/z, order and the
-// spectrum's activation label ("HCD" or "ETD").
-void NormaliseSpectrum(CSpectrum& s, const char* label);
+// spectrum's activation label ("HCD" or "ETD"). True when peaks were
+// dropped for the limit.
+bool NormaliseSpectrum(CSpectrum& s, const char* label, int maxPeaks = -1);
 
 // Replaces the characters that would break a result file's layout (tab, CR,
 // LF) in a title by spaces.

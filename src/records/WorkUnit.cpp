@@ -7,6 +7,7 @@ const char* StatusName(EUnitStatus s) {
         case EUnitStatus::NoPeaks: return "no_peaks_after_cleaning";
         case EUnitStatus::OutsideWindow: return "outside_mass_window";
         case EUnitStatus::BadPrecursor: return "impossible_precursor";
+        case EUnitStatus::Failed: return "failed";
         case EUnitStatus::Stopped: break;
     }
     return "stopped";

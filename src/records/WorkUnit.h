@@ -25,8 +25,9 @@ struct CWorkUnit {
     int nSecondRun = 2;                  // and pSecond
 };
 
-// What became of a unit.
-enum class EUnitStatus : unsigned char { Sequenced, NoCandidate, NoPeaks, OutsideWindow, BadPrecursor, Stopped };
+// What became of a unit. Failed: an error inside the engine (reported with
+// the spectrum's title); the other units are still sequenced.
+enum class EUnitStatus : unsigned char { Sequenced, NoCandidate, NoPeaks, OutsideWindow, BadPrecursor, Failed, Stopped };
 // The status as the summary and the tables name it ("sequenced", "no_candidate", ...).
 const char* StatusName(EUnitStatus s);
 

@@ -58,13 +58,23 @@ TEST(Driver, Run_BannerTimeLineTimeFileAndRunLog) {
     EXPECT_NE(log.find("\ntime=1.5\nolder entry\n"), std::string::npos) << log;
 }
 
-TEST(Driver, WriteRunLog_LongLineEndsKeptHistory) {
+// Every earlier line is kept, however long (a long line once ended the
+// history); a link planted in its place is never written through.
+TEST(Driver, WriteRunLog_LongLinesKept_LinkNotFollowed) {
     TempDir dir;
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    WriteFile("denovo.log", "a\n" + std::string(1000, 'x') + "\nb\n");
+    const std::string old = "a\n" + std::string(100000, 'x') + "\nb\n";
+    WriteFile("denovo.log", old);
     EXPECT_TRUE(WriteRunLog("time=2\n"));
-    EXPECT_EQ(ReadFile("denovo.log"), "time=2\na\n");
+    EXPECT_EQ(ReadFile("denovo.log"), "time=2\n" + old);
+    std::filesystem::remove("denovo.log");
+    WriteFile("elsewhere.txt", "keep\n");
+    std::filesystem::create_symlink("elsewhere.txt", "denovo.log");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(WriteRunLog("time=3\n"));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("[warning]\tcannot write the run log"), std::string::npos);
+    EXPECT_EQ(ReadFile("elsewhere.txt"), "keep\n");
     std::filesystem::current_path(cwd);
 }
 

@@ -138,8 +138,8 @@ TEST(RunChecks, CommandLine_HelpVersionPrintParams) {
     }
 }
 
-TEST(RunChecks, Interrupted_PartialResultsRemovedEarlierResultsKept_Status130Or143) {
-    for (int sig : {SIGINT, SIGTERM}) {
+TEST(RunChecks, Interrupted_PartialResultsRemovedEarlierResultsKept_Status128PlusSignal) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         TempDir dir;
         WriteFile(dir / "x.mgf", ExampleSpectra(1));
         WriteFile(dir / "run.param", kMeta + kFile);

@@ -1,9 +1,11 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Fits the engine's boosted trees and a reference library (XGBoost, Debian
 package python3-xgboost) on the same synthetic data and compares held-out
 quality and fitting time:
 
     bench/compare_boosting.py [--fit build-bench/boosted_trees_fit] [--quick]
+
+(Debian's /usr/bin/python3 with python3-numpy and python3-xgboost.)
 
 regression: held-out mean squared error; logistic: held-out log loss;
 ranking (groups of 20 rows, one relevant row per group, like a spectrum's

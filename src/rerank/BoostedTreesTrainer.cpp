@@ -101,7 +101,7 @@ bool CBoostedTreesTrainer::_Check(const SData& d, const char* what, std::string&
 }
 
 void CBoostedTreesTrainer::_MakeBins(const SData& train) {
-    const size_t n = train.vLabels.size(), nf = m_nFeatures;
+    const size_t n = m_nRows = train.vLabels.size(), nf = m_nFeatures;
     const size_t maxBins = static_cast<size_t>(m_params.nMaxBins);
     m_vCuts.assign(nf, {});
     m_vOffset.assign(nf, 0);
@@ -129,12 +129,13 @@ void CBoostedTreesTrainer::_MakeBins(const SData& train) {
         m_nHistSize += static_cast<uint32_t>(cuts.size() + 2);  // value bins, then missing
     }
     m_vBins.resize(n * nf);
+    m_vColumns.resize(n * nf);
     for (size_t r = 0; r < n; ++r)
         for (size_t f = 0; f < nf; ++f) {
             const double x = train.vRows[r * nf + f];
             const std::vector<double>& cuts = m_vCuts[f];
             const size_t bin = x != x ? cuts.size() + 1 : std::upper_bound(cuts.begin(), cuts.end(), x) - cuts.begin();
-            m_vBins[r * nf + f] = m_vOffset[f] + static_cast<uint32_t>(bin);
+            m_vBins[r * nf + f] = m_vColumns[f * n + r] = static_cast<uint8_t>(bin);
         }
 }
 
@@ -261,9 +262,9 @@ void CBoostedTreesTrainer::_Histogram(const uint32_t* rows, size_t count, SGradi
     const size_t nf = m_nFeatures;
     for (size_t k = 0; k < count; ++k) {
         const SGradient gr = m_vGradients[rows[k]];
-        const uint32_t* bins = &m_vBins[static_cast<size_t>(rows[k]) * nf];
+        const uint8_t* bins = &m_vBins[static_cast<size_t>(rows[k]) * nf];
         for (size_t f = 0; f < nf; ++f) {
-            SGradient& cell = hist[bins[f]];
+            SGradient& cell = hist[m_vOffset[f] + bins[f]];
             cell.lfG += gr.lfG;
             cell.lfH += gr.lfH;
         }
@@ -299,7 +300,8 @@ CBoostedTreesTrainer::SSplit CBoostedTreesTrainer::_BestSplit(const SGradient* h
     return best;
 }
 
-std::vector<CBoostedTrees::SNode> CBoostedTreesTrainer::_GrowTree(std::vector<uint32_t>& rows) {
+std::vector<CBoostedTrees::SNode> CBoostedTreesTrainer::_GrowTree(std::vector<uint32_t>& rows,
+                                                                   std::vector<double>& scores) {
     const double eta = m_params.lfLearningRate, lambda = m_params.lfLambda;
     std::vector<CBoostedTrees::SNode> nodes(1);
     std::vector<SGrowing> level(1), next;
@@ -315,30 +317,37 @@ std::vector<CBoostedTrees::SNode> CBoostedTreesTrainer::_GrowTree(std::vector<ui
             const SSplit split = depth < m_params.nMaxDepth ? _BestSplit(node.vHist.data(), node.lfG, node.lfH) : SSplit{};
             if (split.nFeature < 0) {
                 const double denominator = node.lfH + lambda;
-                nodes[node.nNode].lfValue = denominator > 0.0 ? -node.lfG / denominator * eta : 0.0;
+                const double value = denominator > 0.0 ? -node.lfG / denominator * eta : 0.0;
+                nodes[node.nNode].lfValue = value;
+                for (size_t k = node.nBegin; k < node.nEnd; ++k) scores[rows[k]] += value;
                 continue;
             }
             // Stable partition: each side keeps row order, so sums stay in
             // the same order every time.
-            const uint32_t offset = m_vOffset[split.nFeature];
-            const uint32_t missing = offset + static_cast<uint32_t>(m_vCuts[split.nFeature].size() + 1);
-            const uint32_t below = offset + static_cast<uint32_t>(split.nBin);
+            const uint8_t* column = &m_vColumns[static_cast<size_t>(split.nFeature) * m_nRows];
+            const uint32_t missing = static_cast<uint32_t>(m_vCuts[split.nFeature].size() + 1);
+            const uint32_t below = static_cast<uint32_t>(split.nBin);
             SGrowing left, other;
-            size_t out = node.nBegin;
-            right.clear();
+            size_t out = node.nBegin, nRight = 0;
+            right.resize(node.nEnd - node.nBegin);
+            // Without branches: which way a row goes is a coin toss to the
+            // processor. Adding 0 leaves a sum as it is.
             for (size_t k = node.nBegin; k < node.nEnd; ++k) {
                 const uint32_t r = rows[k];
-                const uint32_t slot = m_vBins[static_cast<size_t>(r) * m_nFeatures + split.nFeature];
+                const uint32_t slot = column[r];
                 const bool goLeft = slot == missing ? split.bDefaultLeft : slot < below;
-                SGrowing& side = goLeft ? left : other;
-                side.lfG += m_vGradients[r].lfG;
-                side.lfH += m_vGradients[r].lfH;
-                if (goLeft)
-                    rows[out++] = r;
-                else
-                    right.push_back(r);
+                const SGradient gr = m_vGradients[r];
+                left.lfG += goLeft ? gr.lfG : 0.0;
+                left.lfH += goLeft ? gr.lfH : 0.0;
+                other.lfG += goLeft ? 0.0 : gr.lfG;
+                other.lfH += goLeft ? 0.0 : gr.lfH;
+                rows[out] = r;
+                right[nRight] = r;
+                out += goLeft;
+                nRight += !goLeft;
             }
-            std::copy(right.begin(), right.end(), rows.begin() + static_cast<std::ptrdiff_t>(out));
+            std::copy(right.begin(), right.begin() + static_cast<std::ptrdiff_t>(nRight),
+                      rows.begin() + static_cast<std::ptrdiff_t>(out));
             left.nBegin = node.nBegin, left.nEnd = out;
             other.nBegin = out, other.nEnd = node.nEnd;
             CBoostedTrees::SNode& parent = nodes[node.nNode];
@@ -412,14 +421,21 @@ bool CBoostedTreesTrainer::Fit(const SData& train, const SData* pValid, const st
     if (pValid) m_vValidLoss.push_back(Loss(p.eObjective, *pValid, validScores));
     CSplitMix random(p.nSeed);
     std::vector<uint32_t> rows;
+    std::vector<char> sampled(n);
     for (int round = 0; round < p.nRounds; ++round) {
         _Gradients(train, scores);
         rows.clear();
-        for (uint32_t r = 0; r < n; ++r)
-            if (p.lfSubsample >= 1.0 || random.Uniform() < p.lfSubsample) rows.push_back(r);
-        const std::vector<CBoostedTrees::SNode> tree = _GrowTree(rows);
+        for (uint32_t r = 0; r < n; ++r) {
+            sampled[r] = p.lfSubsample >= 1.0 || random.Uniform() < p.lfSubsample;
+            if (sampled[r]) rows.push_back(r);
+        }
+        // The rows the tree grew on get their leaf's value as it is made
+        // (bins below a cut are exactly values below its threshold), the
+        // others by a walk down the tree.
+        const std::vector<CBoostedTrees::SNode> tree = _GrowTree(rows, scores);
         if (!fitted.AddTree(tree, error)) return false;
-        for (size_t r = 0; r < n; ++r) scores[r] += TreeValue(tree, &train.vRows[r * nf]);
+        for (size_t r = 0; r < n; ++r)
+            if (!sampled[r]) scores[r] += TreeValue(tree, &train.vRows[r * nf]);
         m_vTrainLoss.push_back(Loss(p.eObjective, train, scores));
         if (!pValid) continue;
         for (size_t r = 0; r < validScores.size(); ++r) validScores[r] += TreeValue(tree, &pValid->vRows[r * nf]);

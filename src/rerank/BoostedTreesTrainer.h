@@ -107,16 +107,23 @@ private:
     void _Gradients(const SData& data, const std::vector<double>& scores);
     void _Histogram(const uint32_t* rows, size_t count, SGradient* hist) const;
     SSplit _BestSplit(const SGradient* hist, double g, double h) const;
-    std::vector<CBoostedTrees::SNode> _GrowTree(std::vector<uint32_t>& rows);
+    // Grows a tree on rows (reordered, leaf by leaf) and adds each leaf's
+    // value to the scores of its rows.
+    std::vector<CBoostedTrees::SNode> _GrowTree(std::vector<uint32_t>& rows, std::vector<double>& scores);
 
     SParams m_params;
     size_t m_nFeatures = 0;
+    size_t m_nRows = 0;  // training rows
     // Per feature: its cuts (bin b holds cut[b-1] <= x < cut[b]) and where
     // its histogram starts; its last bin is for missing values.
     std::vector<std::vector<double>> m_vCuts;
     std::vector<uint32_t> m_vOffset;
     uint32_t m_nHistSize = 0;
-    std::vector<uint32_t> m_vBins;  // per training row and feature, the histogram slot
+    // Each training row's bin per feature (missing: the feature's last),
+    // row by row for the histograms and feature by feature for the
+    // partitions, which read one feature of rows in ascending order.
+    std::vector<uint8_t> m_vBins;
+    std::vector<uint8_t> m_vColumns;
     std::vector<SGradient> m_vGradients;
     std::vector<double> m_vTrainLoss;
     std::vector<double> m_vValidLoss;

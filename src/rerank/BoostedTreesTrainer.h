@@ -49,7 +49,7 @@ public:
         EObjective eObjective = EObjective::SquaredError;
         int nRounds = 100;
         double lfLearningRate = 0.1;
-        int nMaxDepth = 6;
+        int nMaxDepth = 6;  // 0..16
         double lfLambda = 1.0;  // L2 penalty on leaf values
         double lfMinChildWeight = 1.0;
         double lfMinSplitGain = 0.0;

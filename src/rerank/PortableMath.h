@@ -6,7 +6,9 @@
 // contraction), so a model fitted here is the same file everywhere.
 // Accuracy: within a few units in the last place over the whole range.
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace portable {
@@ -37,8 +39,11 @@ inline double Exp(double x) {
     p = p * r + 0.5;
     p = p * r + 1.0;
     p = p * r + 1.0;
-    // Two steps keep 2^k representable near the ends of the range.
+    // Scaling by 2^k is exact while the result is a normal number: there
+    // the power of two is made from its bits; near the ends of the range
+    // two steps keep it representable.
     const int e = static_cast<int>(k);
+    if (e > -1000 && e < 1000) return p * std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
     return std::ldexp(std::ldexp(p, e / 2), e - e / 2);
 }
 

@@ -11,6 +11,7 @@
 
 #include "../TestUtil.h"
 #include "rerank/BoostedTreesTrainer.h"
+#include "rerank/PortableMath.h"
 
 namespace {
 
@@ -152,6 +153,26 @@ TEST(BoostedTrees, SeveralModelsInOneText) {
     pos += 12, ++line;
     EXPECT_FALSE(b.ParseFrom(text, pos, line, error));
     EXPECT_EQ(error.rfind("line 38: ", 0), 0u) << error;
+}
+
+TEST(PortableMath, ExpAndLogWithinTwoUnitsInTheLastPlace) {
+    auto ulps = [](double a, double b) {
+        return std::fabs(a - b) / (std::nextafter(std::fabs(b), kInf) - std::fabs(b));
+    };
+    for (const double x : {-745.0, -700.5, -20.25, -1.0, -0.34657, -1e-10, 0.0, 1e-300, 0.5, 0.6931471805599453, 1.0,
+                           3.75, 50.0, 700.0, 709.7}) {
+        EXPECT_LE(ulps(portable::Exp(x), std::exp(x)), 2.0) << x;
+        if (x > 0.0) {
+            EXPECT_LE(ulps(portable::Log(x), std::log(x)), 2.0) << x;
+        }
+    }
+    EXPECT_EQ(portable::Exp(710.0), kInf);
+    EXPECT_EQ(portable::Exp(-746.0), 0.0);
+    EXPECT_EQ(portable::Log(1.0), 0.0);
+    EXPECT_EQ(portable::Log(0.0), -kInf);
+    EXPECT_TRUE(std::isnan(portable::Log(-1.0)));
+    EXPECT_EQ(portable::Sigmoid(-800.0), 0.0);
+    EXPECT_EQ(portable::Sigmoid(800.0), 1.0);
 }
 
 // Rows of 4 uniform features (the last missing in a tenth of them); the

@@ -156,7 +156,7 @@ void CBoostedTreesTrainer::_Gradients(const SData& d, const std::vector<double>&
         default: break;
     }
     std::vector<size_t> order;
-    std::vector<double> e;
+    std::vector<double> e, gain, discount;
     for (size_t k = 0; k < d.vGroups.size(); ++k) {
         const size_t b = d.vGroups[k], m = GroupEnd(d, k) - b;
         const double* sg = &s[b];
@@ -181,24 +181,23 @@ void CBoostedTreesTrainer::_Gradients(const SData& d, const std::vector<double>&
         // Pairwise: every pair with different labels, the better row first;
         // the 2 bounds each pair's Hessian as above.
         const bool ndcg = m_params.eObjective == EObjective::RankNdcg;
-        std::vector<size_t> rank;
         double ideal = 0.0;
         if (ndcg) {
+            // Each row's 2^label and the discount of its place by score,
+            // once per group rather than per pair.
+            gain.resize(m);
+            discount.resize(m);
+            for (size_t i = 0; i < m; ++i) gain[i] = portable::Exp(yg[i] * kLn2);
             RankOrder(sg, m, order);
-            rank.resize(m);
-            for (size_t i = 0; i < m; ++i) rank[order[i]] = i;
+            for (size_t i = 0; i < m; ++i) discount[order[i]] = Discount(i);
             RankOrder(yg, m, order);
-            for (size_t i = 0; i < m; ++i) ideal += (portable::Exp(yg[order[i]] * kLn2) - 1.0) * Discount(i);
+            for (size_t i = 0; i < m; ++i) ideal += (gain[order[i]] - 1.0) * Discount(i);
             if (!(ideal > 0.0)) continue;
         }
         for (size_t i = 0; i < m; ++i)
             for (size_t j = 0; j < m; ++j) {
                 if (!(yg[i] > yg[j])) continue;
-                double w = 1.0;
-                if (ndcg)
-                    w = std::fabs((portable::Exp(yg[i] * kLn2) - portable::Exp(yg[j] * kLn2)) *
-                                  (Discount(rank[i]) - Discount(rank[j]))) /
-                        ideal;
+                const double w = ndcg ? std::fabs((gain[i] - gain[j]) * (discount[i] - discount[j])) / ideal : 1.0;
                 const double rho = portable::Sigmoid(sg[j] - sg[i]);
                 const double h = 2.0 * w * rho * (1.0 - rho);
                 gg[i].lfG -= w * rho;

@@ -98,6 +98,7 @@ void CBoostedTrees::Reset(const std::vector<std::string>& names, EObjective obje
 
 bool CBoostedTrees::AddTree(const std::vector<SNode>& nodes, std::string& error) {
     if (nodes.empty()) return error = "a tree without nodes", false;
+    if (m_vNames.size() > kMaxFeatures) return error = "more than " + std::to_string(kMaxFeatures) + " features", false;
     if (nodes.size() > static_cast<size_t>(INT32_MAX) - m_vNodes.size()) return error = "too many nodes", false;
     std::vector<int> parents(nodes.size(), 0);
     for (size_t i = 0; i < nodes.size(); ++i)
@@ -150,7 +151,8 @@ void CBoostedTrees::Truncate(size_t n) {
 }
 
 double CBoostedTrees::Score(const double* row) const {
-    const size_t nFeatures = m_vNames.size();
+    // AddTree takes no tree over more features, so the copy always fits.
+    const size_t nFeatures = m_vRoots.empty() ? 0 : m_vNames.size();
     double slots[2 * kMaxFeatures];
     constexpr double kLow = -std::numeric_limits<double>::infinity();
     constexpr double kHigh = std::numeric_limits<double>::max();
@@ -351,6 +353,10 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
         if (w.size() != 3 || w[0] != "tree" || !ReadCount(w[1], index) || index != t || !ReadCount(w[2], size) ||
             size == 0 || size > INT32_MAX)
             return fail("expected \"tree " + std::to_string(t) + " NODES\", found \"" + current + "\"");
+        // Every node takes a line of at least 8 characters: a damaged count
+        // must not make us reserve memory for nodes the text cannot hold.
+        if (static_cast<size_t>(size) > (text.size() - at) / 8 + 1)
+            return fail("tree " + std::to_string(t) + " has more nodes than the text has lines");
         nodes.assign(static_cast<size_t>(size), SNode{});
         parents.assign(static_cast<size_t>(size), 0);
         for (long long i = 0; i < size; ++i) {

@@ -104,6 +104,7 @@ TEST(BoostedTrees, DamagedFilesAreRefusedWithTheirLine) {
         {"base_score 0.125", "base_score nan", "line 7: expected \"base_score VALUE\""},
         {"trees 2", "trees 3", "line 19: expected \"tree 2 NODES\""},
         {"tree 1 3", "tree 2 3", "line 15: expected \"tree 1 NODES\""},
+        {"tree 1 3", "tree 1 2000000000", "line 15: tree 1 has more nodes than the text has lines"},
         {"1 split 1 -1 2 3 left", "2 split 1 -1 2 3 left", "line 11: expected \"1 leaf VALUE\""},
         {"1 split 1 -1 2 3 left", "1 split 2 -1 2 3 left", "line 11: expected \"1 leaf VALUE\""},
         {"1 split 1 -1 2 3 left", "1 split 1 -1 0 3 left", "line 11: tree 0, node 1: child 0 must come after it"},

@@ -45,6 +45,21 @@ std::vector<std::string> Words(const std::string& line) {
     return w;
 }
 
+// "ID leaf VALUE" or "ID split FEATURE THRESHOLD LEFT RIGHT left|right",
+// with ID the node's place in its tree.
+bool ReadNode(const std::vector<std::string>& w, long long i, long long nFeatures, CBoostedTrees::SNode& n) {
+    long long id = -1;
+    if (w.size() < 2 || !ReadCount(w[0], id) || id != i) return false;
+    if (w[1] == "leaf") return w.size() == 3 && ReadNumber(w[2], n.lfValue);
+    long long f = -1, l = -1, r = -1;
+    if (w[1] != "split" || w.size() != 7 || !ReadCount(w[2], f) || f >= nFeatures || !ReadNumber(w[3], n.lfThreshold) ||
+        !ReadCount(w[4], l) || l > INT32_MAX || !ReadCount(w[5], r) || r > INT32_MAX || (w[6] != "left" && w[6] != "right"))
+        return false;
+    n.nFeature = static_cast<int>(f), n.nLeft = static_cast<int>(l), n.nRight = static_cast<int>(r);
+    n.bDefaultLeft = w[6] == "left";
+    return true;
+}
+
 // Checks node i of a tree whose nodes before i passed: its feature, numbers
 // and children; parents counts the splits pointing at each node so far.
 // Children after their parent and one parent each make the nodes a tree
@@ -361,25 +376,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
         parents.assign(static_cast<size_t>(size), 0);
         for (long long i = 0; i < size; ++i) {
             if (!next()) return fail("node " + std::to_string(i) + " of tree " + std::to_string(t) + " is missing");
-            w = Words(current);
-            long long id = -1;
-            SNode& n = nodes[i];
-            bool ok = w.size() >= 2 && ReadCount(w[0], id) && id == i;
-            if (ok && w[1] == "leaf") {
-                ok = w.size() == 3 && ReadNumber(w[2], n.lfValue);
-            } else if (ok && w[1] == "split") {
-                long long f = -1, l = -1, r = -1;
-                ok = w.size() == 7 && ReadCount(w[2], f) && f < nFeatures && ReadNumber(w[3], n.lfThreshold) &&
-                     ReadCount(w[4], l) && l <= INT32_MAX && ReadCount(w[5], r) && r <= INT32_MAX &&
-                     (w[6] == "left" || w[6] == "right");
-                if (ok) {
-                    n.nFeature = static_cast<int>(f), n.nLeft = static_cast<int>(l), n.nRight = static_cast<int>(r);
-                    n.bDefaultLeft = w[6] == "left";
-                }
-            } else {
-                ok = false;
-            }
-            if (!ok)
+            if (!ReadNode(Words(current), i, nFeatures, nodes[i]))
                 return fail("expected \"" + std::to_string(i) + " leaf VALUE\" or \"" + std::to_string(i) +
                             " split FEATURE THRESHOLD LEFT RIGHT left|right\", found \"" + current + "\"");
             std::string why;

@@ -6,7 +6,7 @@
 // values -G / (H + lambda), times the learning rate. A split must leave at
 // least lfMinChildWeight of hessian on each side and gain more than
 // lfMinSplitGain; missing values (NaN) go to whichever side gains more, and
-// that side is the split's default.
+// that side is the split's default (left when the node has none).
 //
 // Objectives (labels):
 //   SquaredError   any finite value; loss: mean squared error
@@ -21,7 +21,9 @@
 //                  changes the group's NDCG at the current scores
 //                  (gain 2^label - 1); loss as RankPairwise
 // Ranking rows come in groups (one spectrum's candidates): vGroups holds
-// each group's first row.
+// each group's first row. The rankers' hessians are the diagonal bounds
+// 2 p (1 - p) (softmax) and 2 r (1 - r) per pair, so a leaf's Newton step
+// never overshoots; the pairwise ones cost the square of the group size.
 //
 // Deterministic: the same data and parameters give the same model bit for
 // bit on every machine (one thread, sums in row order, its own random

@@ -10,6 +10,7 @@ enum EMatchDetail : unsigned {
     kMatchSites = 1,   // vSites
     kMatchSums = 2,    // matched intensity, error weights and peak count
     kMatchTotal = 4,   // lfTotalTerm
+    kMatchIons = 8,    // vIonPeaks
 };
 
 struct CPeptideMatch {
@@ -27,6 +28,12 @@ struct CPeptideMatch {
     // What the peptide would score if every peak were matched exactly (peak
     // and enzyme terms): the scale of a confidence comparable between spectra.
     double lfTotalTerm = 0.0;
+    // The peak each ion of the scored types matched, by ion type t (their
+    // order in the list scored) and cleavage k: vIonPeaks[t * (len - 1) + k]
+    // is the index of the peak in the spectrum, -1 when the ion matched none.
+    // A prefix ion of cleavage k holds residues 0..k, a suffix ion residues
+    // k+1..len-1.
+    std::vector<int> vIonPeaks;
 
     static constexpr unsigned char kPrefixIon = 1;
     static constexpr unsigned char kSuffixIon = 2;

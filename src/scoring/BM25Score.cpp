@@ -61,7 +61,13 @@ double CBM25Score::Score(const CResult& peptide, const std::vector<CIonType>& io
 
 void CBM25Score::Match(const CResult& peptide, const std::vector<CIonType>& ions, const CSpectrum& spec,
                        unsigned detail, CPeptideMatch& out) {
+    const size_t sites = peptide.strPeptide.size() > 0 ? peptide.strPeptide.size() - 1 : 0;
+    if (detail & kMatchIons) {
+        out.vIonPeaks.assign(ions.size() * sites, -1);
+        m_pIonPeaks = &out.vIonPeaks;
+    }
     _ComputeMZandMatch(peptide, ions, spec);
+    m_pIonPeaks = nullptr;
     out.lfScore = _BM25(peptide, spec, detail, &out);
     if (detail & kMatchSites) {
         // A term is positive exactly when an ion matched (a chosen peak has
@@ -127,9 +133,9 @@ inline __attribute__((always_inline)) int CBM25Score::_Match(const double mz, co
     return best;
 }
 
-inline __attribute__((always_inline)) bool CBM25Score::_find_and_match(const double mz, const size_t len,
-                                                                      const CSpecView& v, const unsigned int site,
-                                                                      const bool prefix) {
+inline __attribute__((always_inline)) int CBM25Score::_find_and_match(const double mz, const size_t len,
+                                                                     const CSpecView& v, const unsigned int site,
+                                                                     const bool prefix) {
     int j;
     double e = 0.0, f = 0.0;
     CMatchMemo* slot = nullptr;
@@ -164,29 +170,29 @@ inline __attribute__((always_inline)) bool CBM25Score::_find_and_match(const dou
         }
         if (slot != nullptr) *slot = CMatchMemo{bits, m_nMemoGen, j, e, f};
     }
-    if (j == NO_PEAK) return false;
+    if (j == NO_PEAK) return NO_PEAK;
     const CPeak& peak = v.pPeaks[j];
     if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.nPeaks, kUnmatched);
     m_vPeakError[j] = std::min(m_vPeakError[j], f);
-    if (site == MARKER) return true;
+    if (site == MARKER) return j;
 
     const double term = e * _Saturation(peak.lfIntensity);
     if (prefix) {
-        if (site >= m_vBScore.size()) return true;
+        if (site >= m_vBScore.size()) return j;
         m_vBScore[site] += term;
     } else {
         const long long idx = static_cast<long long>(len) - 2 - static_cast<long long>(site);
-        if (idx < 0 || static_cast<size_t>(idx) >= m_vYScore.size()) return true;
+        if (idx < 0 || static_cast<size_t>(idx) >= m_vYScore.size()) return j;
         m_vYScore[static_cast<size_t>(idx)] += term;
     }
-    return true;
+    return j;
 }
 
 int CBM25Score::_Match(const double& mz, const CSpectrum& spec) { return _Match(double{mz}, _View(spec)); }
 
 bool CBM25Score::_find_and_match(const double& mz, const CResult& peptide, const CSpectrum& spec,
                                  const unsigned int& site, const bool& prefix) {
-    return _find_and_match(double{mz}, peptide.strPeptide.size(), _View(spec), unsigned{site}, bool{prefix});
+    return _find_and_match(double{mz}, peptide.strPeptide.size(), _View(spec), unsigned{site}, bool{prefix}) != NO_PEAK;
 }
 
 void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CIonType>& ions,
@@ -236,7 +242,8 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
     m_lfLengthRatio = lenD * lenD / (peptides * peptides);
 
     if (len > 1) {
-        for (const CIonType& ion : ions) {
+        for (size_t t = 0; t < ions.size(); ++t) {
+            const CIonType& ion = ions[t];
             const int z = ion.nNumber;
             // A charge of 0 or less names no ion that can be matched.
             if (z > spec.m_nCharge || z <= 0) continue;
@@ -245,7 +252,11 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
                 const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
                 const double mz = (mass + z * kProton + ion.lfValue) / z;
                 const unsigned int site = static_cast<unsigned int>(l - 1);
-                const bool matched = _find_and_match(mz, len, view, site, ion.bFlag1);
+                const int peak = _find_and_match(mz, len, view, site, ion.bFlag1);
+                const bool matched = peak != NO_PEAK;
+                // Which peak each ion matched, by the cleavage it comes from.
+                if (m_pIonPeaks != nullptr && matched)
+                    (*m_pIonPeaks)[t * (len - 1) + (ion.bFlag1 ? l - 1 : len - 1 - l)] = peak;
                 if (matched) {
                     if (isB && z == 1) _find_and_match(mz - kCO, len, view, MARKER, true);
                     _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
@@ -267,7 +278,7 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
             for (long long e = s + 1; e <= L - 1; ++e) {
                 if (e == L - 1 && s < L - 2) continue;
                 const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
-                if (_find_and_match(mz, len, view, MARKER, true))
+                if (_find_and_match(mz, len, view, MARKER, true) != NO_PEAK)
                     _find_and_match(mz - kCarbon - kOxygen, len, view, MARKER, true);
             }
         }

@@ -76,7 +76,8 @@ private:
     // inlined into the scoring loops (a call's register traffic cost as much
     // as the match itself); the public forms above call them.
     static int _Match(double mz, const CSpecView& v);
-    bool _find_and_match(double mz, size_t len, const CSpecView& v, unsigned int site, bool prefix);
+    // The peak matched (NO_PEAK: none).
+    int _find_and_match(double mz, size_t len, const CSpecView& v, unsigned int site, bool prefix);
     // Saturating term of a relative intensity under the current length ratio.
     double _Saturation(double intensity) const;
 
@@ -88,4 +89,6 @@ private:
     std::vector<CMatchMemo> m_vMemo[2];
     const CSpectrum* m_pMemoSpec[2] = {nullptr, nullptr};
     uint32_t m_nMemoGen = 0;
+    // While Match asks for the ions' peaks: where they go.
+    std::vector<int>* m_pIonPeaks = nullptr;
 };

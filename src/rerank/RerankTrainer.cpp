@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "driver/denovo.h"
+#include "output/ResultReader.h"
 #include "rerank/Features.h"
 
 namespace {
@@ -134,44 +135,31 @@ bool CRerankTrainer::Collect(const std::string& paramFile, const std::string& tr
 }
 
 bool CRerankTrainer::AddResults(const std::string& resultFile, const CEvaluate& truth) {
-    std::ifstream in(resultFile, std::ios::binary);
-    if (!in) return false;
     std::map<std::string, size_t> byTitle;
     for (size_t i = 0; i < truth.m_vEntries.size(); ++i) byTitle.emplace(truth.m_vEntries[i].strTitle, i);
     std::vector<char> seen(truth.m_vEntries.size(), 0);
-    const CEvalEntry* current = nullptr;
-    SList list;
-    auto close = [&]() {
-        if (current != nullptr && list.nCount > 0) m_vLists.push_back(list);
-        current = nullptr;
-    };
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        if (line[0] == 'S') {
-            close();
-            const std::vector<std::string> f = Split(line, '\t');
-            const auto it = f.size() > 1 ? byTitle.find(f[1]) : byTitle.end();
-            if (it == byTitle.end() || seen[it->second]) continue;
-            seen[it->second] = 1;
-            current = &truth.m_vEntries[it->second];
-            list = SList{m_vRows.size() / kN, 0, -1};
-        } else if (line[0] == 'P' && current != nullptr) {
-            const std::vector<std::string> f = Split(line, '\t');
-            std::string features;
-            for (const std::string& field : f)
-                if (!field.empty() && field[0] == 'F') features = field.substr(1);
-            const std::vector<std::string> values = Split(features, ',');
-            if (f.size() < 2 || values.size() != kN) continue;
+    CResultReader reader;
+    std::string error;
+    const bool ok = reader.ReadEach(resultFile, [&](CResultRecord& record) {
+        const auto it = byTitle.find(record.strTitle);
+        if (it == byTitle.end() || seen[it->second]) return true;
+        seen[it->second] = 1;
+        const CEvalEntry& known = truth.m_vEntries[it->second];
+        SList list{m_vRows.size() / kN, 0, -1};
+        for (const CResultPeptide& p : record.vPeptides) {
+            const std::vector<std::string> values = Split(p.strFeatures, ',');
+            if (values.size() != kN) continue;
             for (const std::string& v : values) m_vRows.push_back(std::strtod(v.c_str(), nullptr));
             CEvalPeptide pep;
-            if (list.nPositive < 0 && CEvaluate::ParsePeptide(f[1], pep) && CEvaluate::ExactMatch(pep, current->truth))
+            if (list.nPositive < 0 && CEvaluate::ParsePeptide(p.strPeptide, pep) && CEvaluate::ExactMatch(pep, known.truth))
                 list.nPositive = static_cast<long long>(list.nCount);
             ++list.nCount;
         }
-    }
-    close();
-    return true;
+        if (list.nCount > 0) m_vLists.push_back(list);
+        return true;
+    }, error);
+    if (!ok) std::cerr << "[error]\t" << error << std::endl;
+    return ok;
 }
 
 CRerankModel CRerankTrainer::Fit() const {

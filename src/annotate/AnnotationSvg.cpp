@@ -71,12 +71,14 @@ double Header(CSvg& svg, const CAnnotation& a) {
     svg.Text(kLeft, 50, "spectrum " + a.strTitle + "; " + a.strActivation + " (" + names + " ions), tolerance " +
                             CSvg::Num(a.lfTolerance, 4) + (a.bPpm ? " ppm" : " Da"), "start", 13);
     const double share = a.nIons ? double(a.nMatchedIons) / a.nIons : 0.0;
-    double ppm = a.PrecursorErrorPpm();
+    double ppm = a.PrecursorErrorPpm(), da = a.lfPrecursorMH - a.lfPeptideMH;
     if (std::fabs(ppm) < 0.05) ppm = 0.0;  // not "-0.0"
+    if (std::fabs(da) < 5e-5) da = 0.0;
     svg.Text(kLeft, 70, std::to_string(a.nMatchedIons) + " of " + std::to_string(a.nIons) + " " + names +
                             " ions matched (" + Percent(share) + "), " + Percent(a.lfExplained) +
                             " of the intensity explained; peptide [M+H]+ " + Fixed(a.lfPeptideMH, 4) +
-                            ", precursor error " + Fixed(ppm, 1) + " ppm", "start", 13);
+                            ", precursor error " + Fixed(da, 4) + " Da (" +
+                            Fixed(ppm, 1) + " ppm)", "start", 13);
     return 82;
 }
 

@@ -162,6 +162,7 @@ bool CEvaluate::ReadTruth(const std::string& path) {
 
 bool CEvaluate::ReadResults(const std::string& path, std::string& error) {
     std::unordered_map<std::string, size_t> byTitle;
+    byTitle.reserve(m_vEntries.size());
     for (size_t i = 0; i < m_vEntries.size(); ++i) byTitle.emplace(m_vEntries[i].strTitle, i);
     CResultReader reader;
     m_nRecords = 0;
@@ -175,6 +176,7 @@ bool CEvaluate::ReadResults(const std::string& path, std::string& error) {
         // A title seen twice: the first record with a peptide counts.
         if (e.bHasResult || record.vPeptides.empty()) return true;
         for (size_t k = 0; k < record.vPeptides.size() && k < static_cast<size_t>(kTopListed); ++k) {
+            if (e.nTruthRank != 0) break;  // the further ranks cannot change anything
             const CResultPeptide& p = record.vPeptides[k];
             CEvalPeptide parsed;
             const bool ok = ParsePeptide(p.strPeptide, parsed);
@@ -188,7 +190,7 @@ bool CEvaluate::ReadResults(const std::string& path, std::string& error) {
                 // spectra: it orders the curve.
                 e.lfScore = p.bConfidence ? p.lfConfidence : p.lfScore;
             }
-            if (ok && e.nTruthRank == 0 && ExactMatch(parsed, e.truth)) e.nTruthRank = static_cast<int>(k) + 1;
+            if (ok && ExactMatch(parsed, e.truth)) e.nTruthRank = static_cast<int>(k) + 1;
         }
         return true;
     }, error);

@@ -1,5 +1,6 @@
 #include "output/ResultReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -44,10 +45,34 @@ void Split(const std::string& line, std::vector<std::string>& fields, bool trail
     fields.resize(n);
 }
 
+// Result files hold millions of short decimals ("35.2718", "0.5"): those
+// are converted directly, the rest by strtod. A mantissa below 2^53 divided
+// by an exact power of ten is one correctly rounded division, so the value
+// is the same bits strtod gives.
 bool Number(const std::string& text, double& value) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     if (text.empty()) return false;
+    size_t i = text[0] == '-' ? 1 : 0;
+    long long mantissa = 0;
+    int digits = 0, decimals = 0;
+    bool point = false, simple = i < text.size();
+    for (; i < text.size() && simple; ++i) {
+        const char ch = text[i];
+        if (ch >= '0' && ch <= '9') {
+            mantissa = mantissa * 10 + (ch - '0');
+            decimals += point;
+            simple = ++digits <= 15;
+        } else {
+            simple = ch == '.' && !point;
+            point = true;
+        }
+    }
+    if (simple && digits > 0) {
+        value = static_cast<double>(mantissa) / kPow10[decimals];
+        if (text[0] == '-') value = -value;
+        return true;
+    }
     char* end = nullptr;
-    errno = 0;
     value = std::strtod(text.c_str(), &end);
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
@@ -71,12 +96,15 @@ bool Rank(const std::string& text, int& rank) {
 
 bool CommaNumbers(const std::string& text, std::vector<double>& out) {
     out.clear();
+    out.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), ',')) + 1);
     size_t start = 0;
+    std::string item;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
         if (comma == std::string::npos) comma = text.size();
         double v = 0.0;
-        if (!Number(text.substr(start, comma - start), v)) return false;
+        item.assign(text, start, comma - start);
+        if (!Number(item, v)) return false;
         out.push_back(v);
         start = comma + 1;
     }
@@ -119,7 +147,12 @@ bool CResultReader::_Flush() {
     if (!m_bInRecord) return true;
     m_bInRecord = false;
     const bool more = (*m_pEach)(m_record);
-    m_record = CResultRecord();
+    // Cleared rather than replaced: the next record reuses the list's room
+    // (unless the caller took the record away).
+    m_record.strTitle.clear();
+    m_record.nRecord = -1;
+    m_record.strAnswer.clear();
+    m_record.vPeptides.clear();
     return more;
 }
 

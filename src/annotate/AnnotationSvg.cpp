@@ -61,7 +61,8 @@ bool Better(const CFragmentIon& a, const CFragmentIon& b) {
 std::string Percent(double share) { return Fixed(100.0 * share, share < 0.1 ? 1 : 0) + "%"; }
 
 double Header(CSvg& svg, const CAnnotation& a) {
-    std::string head = a.strPeptide + ", " + std::to_string(a.nCharge) + "+, precursor m/z " + Fixed(a.lfPrecursorMz, 4);
+    const std::string head =
+        a.strPeptide + ", " + std::to_string(a.nCharge) + "+, precursor m/z " + Fixed(a.lfPrecursorMz, 4);
     svg.Text(kLeft, 28, head, "start", 19, "font-weight=\"bold\"");
     std::string series;
     for (const CFragmentIon& ion : a.vIons)

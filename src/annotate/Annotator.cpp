@@ -71,7 +71,8 @@ double CAnnotator::_TerminalDelta(double written, char first, bool nTerm) const 
         if (std::fabs(written - m) <= kSameDelta) return m;
     if (nTerm)
         for (const CVarMod& mod : m_cond.m_vVarMods)
-            if (mod.bNTerm && mod.cResidue == first && std::fabs(written - mod.lfDelta) <= kSameDelta) return mod.lfDelta;
+            if (mod.bNTerm && mod.cResidue == first && std::fabs(written - mod.lfDelta) <= kSameDelta)
+                return mod.lfDelta;
     return written;
 }
 
@@ -208,8 +209,9 @@ bool CAnnotator::Annotate(const CSpectrum& spectrum, const std::string& peptide,
     for (const CIonType& type : types) {
         const int z = type.nNumber;
         if (z <= 0 || z > std::max(1, spectrum.m_nCharge)) continue;
-        const char series = type.strName.empty() ? (type.bFlag1 ? 'b' : 'y')
-                                                 : static_cast<char>(std::tolower(static_cast<unsigned char>(type.strName[0])));
+        const char series = type.strName.empty()
+                                ? (type.bFlag1 ? 'b' : 'y')
+                                : static_cast<char>(std::tolower(static_cast<unsigned char>(type.strName[0])));
         for (size_t l = 1; l < len; ++l) {
             CFragmentIon ion;
             ion.cSeries = series;

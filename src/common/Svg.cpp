@@ -103,7 +103,8 @@ std::vector<double> CSvg::Ticks(double lo, double hi, int target) {
     }
     // Counting in whole steps keeps the values free of accumulated drift.
     // (+ 0.0 turns a -0 into 0, which prints without its sign.)
-    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1.0) ticks.push_back(k * step + 0.0);
+    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1.0)
+        ticks.push_back(k * step + 0.0);
     return ticks;
 }
 

@@ -78,7 +78,9 @@ int EvaluateCommand(int argc, char** argv) {
     std::vector<std::string> files;
     app.add_option("files", files, "RESULTS... TRUTH (the last file is the truth unless --truth is given)");
     // One value per -r and --label, so "-r A TRUTH" leaves TRUTH positional.
-    app.add_option("-r,--results", o.vResults, "a results file (repeatable)")->allow_extra_args(false)->type_name("FILE");
+    app.add_option("-r,--results", o.vResults, "a results file (repeatable)")
+        ->allow_extra_args(false)
+        ->type_name("FILE");
     app.add_option("-t,--truth", o.strTruth, "the truth file: title<TAB>peptide lines")->type_name("FILE");
     app.add_option("--label", o.vLabels, "name of the results file of the same position (repeatable)")
         ->allow_extra_args(false)->type_name("NAME");

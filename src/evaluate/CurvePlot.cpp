@@ -51,7 +51,8 @@ void Axes(CSvg& svg) {
     // Half coverage: where "precision at 50% coverage" is read.
     svg.Line(kLeft + 0.5 * kPlotW, kTop, kLeft + 0.5 * kPlotW, bottom, "#999999", 1, "stroke-dasharray=\"3 3\"");
     svg.Rect(kLeft, kTop, kPlotW, kPlotH, "none", "#000000");
-    svg.Text(kLeft + kPlotW / 2, bottom + 38, "coverage (share of the known spectra, results taken best confidence first)",
+    svg.Text(kLeft + kPlotW / 2, bottom + 38,
+             "coverage (share of the known spectra, results taken best confidence first)",
              "middle", 12);
     svg.Text(22, kTop + kPlotH / 2, "precision (exact peptide)", "middle", 12,
              "transform=\"rotate(-90 22 " + CSvg::Num(kTop + kPlotH / 2) + ")\"");

@@ -149,7 +149,8 @@ int RunEvaluate(const CEvaluateOptions& options) {
         }
         const CEvalFigures f = run.Compute();
         if (!ReportFound(run, f, labels[i], options.vResults[i], options.strTruth, several)) status = 1;
-        if (several) std::cout << (runs.empty() ? "" : "\n") << "results\t" << labels[i] << "\t" << options.vResults[i] << "\n";
+        if (several)
+            std::cout << (runs.empty() ? "" : "\n") << "results\t" << labels[i] << "\t" << options.vResults[i] << "\n";
         PrintFigures(f, std::cout);
         runs.push_back(std::move(run));
         runLabels.push_back(labels[i]);
@@ -167,7 +168,8 @@ int RunEvaluate(const CEvaluateOptions& options) {
             status = 1;
         }
     }
-    if (!options.strPerSpectrum.empty() && !runs.empty() && !WritePerSpectrum(options.strPerSpectrum, runs, runLabels)) {
+    if (!options.strPerSpectrum.empty() && !runs.empty() &&
+        !WritePerSpectrum(options.strPerSpectrum, runs, runLabels)) {
         console::Error() << "cannot write " << options.strPerSpectrum;
         status = 1;
     }

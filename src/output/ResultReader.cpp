@@ -50,7 +50,8 @@ void Split(const std::string& line, std::vector<std::string>& fields, bool trail
 // by an exact power of ten is one correctly rounded division, so the value
 // is the same bits strtod gives.
 bool Number(const std::string& text, double& value) {
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     if (text.empty()) return false;
     size_t i = text[0] == '-' ? 1 : 0;
     long long mantissa = 0;

@@ -151,7 +151,8 @@ bool CRerankTrainer::AddResults(const std::string& resultFile, const CEvaluate& 
             if (values.size() != kN) continue;
             for (const std::string& v : values) m_vRows.push_back(std::strtod(v.c_str(), nullptr));
             CEvalPeptide pep;
-            if (list.nPositive < 0 && CEvaluate::ParsePeptide(p.strPeptide, pep) && CEvaluate::ExactMatch(pep, known.truth))
+            if (list.nPositive < 0 && CEvaluate::ParsePeptide(p.strPeptide, pep) &&
+                CEvaluate::ExactMatch(pep, known.truth))
                 list.nPositive = static_cast<long long>(list.nCount);
             ++list.nCount;
         }

@@ -110,7 +110,8 @@ TEST(Annotate, Command_PeptideFromResults_AndRefusals) {
     WriteFile(dir / "r.txt", "S1\thcd_example.001\t\nP1\tLVNELTEFKA\t9\t\nP2\tLVNELTEFAK\t8\t\n\n");
     const std::string mgf = kExamples + "hcd_example.mgf";
     const testutil::RunResult r = RunVemra(
-        {"annotate", mgf, "--title", "hcd_example.001", "--results", "r.txt", "--rank", "2", "-o", "a.svg"}, dir.path());
+        {"annotate", mgf, "--title", "hcd_example.001", "--results", "r.txt", "--rank", "2", "-o", "a.svg"},
+        dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string svg = ReadFile(dir / "a.svg");
     EXPECT_NE(svg.find("LVNELTEFAK, 2+, precursor m/z 582.3186"), std::string::npos);
@@ -118,7 +119,8 @@ TEST(Annotate, Command_PeptideFromResults_AndRefusals) {
     // Every matched peak has a tooltip naming its ion and m/z; the most
     // intense ones are labelled.
     size_t peaks = 0;
-    for (size_t at = svg.find("class=\"peak\""); at != std::string::npos; at = svg.find("class=\"peak\"", at + 1)) ++peaks;
+    for (size_t at = svg.find("class=\"peak\""); at != std::string::npos; at = svg.find("class=\"peak\"", at + 1))
+        ++peaks;
     EXPECT_EQ(peaks, 17u);
     EXPECT_NE(svg.find("b2 213.1597 (-3.3 ppm)"), std::string::npos);
     EXPECT_NE(svg.find(">y4</text>"), std::string::npos);

@@ -147,7 +147,8 @@ TEST(Evaluate, Command_TwoRunsPerSpectrumAndNoMatchingTitles) {
     SequenceExample(dir);
     // A second "run" whose rank 1 is wrong for one spectrum (and carries no
     // confidence, so its score orders the curve).
-    WriteFile(dir / "other.txt", "S1\thcd_example.001\t\nP1\tLVNELTEFKA\t12\t\n\nS2\thcd_example.002\t\nP1\tYLYELAR\t9\t\n\n");
+    WriteFile(dir / "other.txt",
+              "S1\thcd_example.001\t\nP1\tLVNELTEFKA\t12\t\n\nS2\thcd_example.002\t\nP1\tYLYELAR\t9\t\n\n");
     const testutil::RunResult two = RunVemra({"evaluate", "vemra+/hcd_example.txt", "other.txt", "truth.tsv", "--label",
                                               "engine", "--plot", "c.svg", "--per-spectrum", "p.tsv"}, dir.path());
     ASSERT_EQ(two.status, 0) << two.err;

@@ -97,8 +97,8 @@ TEST(ResultReader, NativeFields_EdgeCases) {
         {"S1\tt\t\nP1\tPEK\t3\t0.5\t1,1,1\tF4,5\t\n\n", 1, 0, "4,5"},        // both
         {"S1\tt\t\nP1\tPEK\t3\t0.5\t\n\n", 0, 1, ""},                        // a confidence without residue confidences
         {"S1\tt\r\nP1\tnPEKc\t3\t\r\n\r\n", 1, 0, ""},                       // CR LF line ends, terminal marks
-        {"P1\tPEK\t3\t\nS1\tt\t\n\n", 0, 1, ""},                             // a candidate before any record: line 1 ...
-        {"\xEF\xBB\xBFS1\tt\t\nS2\tu\t\nP0\tPEK\t3\t\n", 0, 1, ""},          // ... byte-order mark; rank 0 is none
+        {"P1\tPEK\t3\t\nS1\tt\t\n\n", 0, 1, ""},                             // a candidate outside a record
+        {"\xEF\xBB\xBFS1\tt\t\nS2\tu\t\nP0\tPEK\t3\t\n", 0, 1, ""},          // a byte-order mark; rank 0 is none
     };
     for (const Case& c : cases) {
         CResultReader reader;

@@ -16,7 +16,6 @@
 
 #include "conditions/OptionTool.h"
 #include "input/ReaderFactory.h"
-#include "rerank/RerankModel.h"
 
 namespace {
 
@@ -172,7 +171,7 @@ CIonType ParseIonType(const std::string& line) {
     ion.strLine = line;
     std::istringstream in(line);
     std::string name;
-    int charge = 0, flag1 = 0, flag2 = 0;
+    int charge = 0, flag1 = 0, flag2 = 0;  // the second flag is read past, not used
     double offset = 0.0;
     if (!(in >> name)) return ion;
     ion.strName = name;
@@ -181,7 +180,6 @@ CIonType ParseIonType(const std::string& line) {
     if (!(in >> flag1)) return ion;
     ion.bFlag1 = flag1 != 0;
     if (!(in >> flag2)) return ion;
-    ion.bFlag2 = flag2 != 0;
     if (!(in >> offset)) return ion;
     ion.lfValue = offset;
     return ion;
@@ -374,14 +372,6 @@ void SetThreads(CCondition& c, int requested, const CSectionReader& meta) {
     } else {
         c.m_nThreadNum = static_cast<unsigned int>(requested);
     }
-    c.m_vThreads.clear();
-    for (unsigned int t = 0; t < c.m_nThreadNum; ++t) {
-        CThread thread;
-        thread.m_pCondition = &c;
-        thread.m_nIndex = static_cast<int>(t);
-        c.m_vThreads.push_back(thread);
-    }
-    c.m_vProgress = std::vector<std::atomic<int>>(c.m_nThreadNum);
 }
 
 // Points out every key line that did not supply a value: unknown keys (with
@@ -502,25 +492,19 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
     if (paired || etd) fill(c.m_vETDIonTypes, kDefaultETDIons, "ETDIONTYPE", "c and z ions at charges 1 and 2");
 }
 
-// A model the run was asked to rank with must be usable: a missing or
-// damaged file is an error, never a run without it.
-void LoadRerankModel(CCondition& c, const CSectionReader& meta, const std::string& paramFile) {
+// Where the model the run was asked to rank with is found (LoadModels
+// reads it): a relative path is relative to the parameter file's folder.
+void LocateRerankModel(CCondition& c, const CSectionReader& meta, const std::string& paramFile) {
     c.m_pRerankModel.reset();
+    c.m_strRerankModelPath.clear();
+    c.m_nRerankModelLine = 0;
     if (c.m_strRerankModel.empty()) return;
-    int line = 0;
-    meta.Text("rerank_model", "", &line);
+    meta.Text("rerank_model", "", &c.m_nRerankModelLine);
     std::string path = c.m_strRerankModel;
-    // A relative path is relative to the parameter file's folder.
     const size_t slash = paramFile.find_last_of('/');
-    if (path != CRerankModel::kBuiltinHcd && path[0] != '/' && slash != std::string::npos)
+    if (path.rfind("builtin:", 0) != 0 && path[0] != '/' && slash != std::string::npos)
         path = paramFile.substr(0, slash + 1) + path;
-    auto model = std::make_shared<CRerankModel>();
-    std::string error;
-    if (!model->Load(path, error)) {
-        meta.Error(line, "rerank_model=" + c.m_strRerankModel + ": " + error);
-        return;
-    }
-    c.m_pRerankModel = std::move(model);
+    c.m_strRerankModelPath = path;
 }
 
 }  // namespace
@@ -596,6 +580,7 @@ void CCondition::_ParseVarMods() {
 
 bool CCondition::Read(const std::string& paramFile) {
     const COptionTool tool(paramFile);
+    m_strParamFile = paramFile;
     std::set<int> used;
     m_nParamErrors = 0;
     const CSectionReader meta(tool, "meta", used, m_nParamErrors);
@@ -658,7 +643,7 @@ bool CCondition::Read(const std::string& paramFile) {
 
     CheckLines(tool, used);
     CheckValues(*this, meta, file);
-    LoadRerankModel(*this, meta, paramFile);
+    LocateRerankModel(*this, meta, paramFile);
 
     m_vFiles.clear();
     if (nPaths == 1 && m_bFolder) {
@@ -668,7 +653,6 @@ bool CCondition::Read(const std::string& paramFile) {
         if (dir == nullptr) {
             std::cerr << "[error]\tcannot open the spectrum folder " << folder << ": " << std::strerror(errno)
                       << std::endl;
-            m_bRunFailed = true;
             return false;
         }
         std::vector<std::string> names;

@@ -1,10 +1,11 @@
 #pragma once
 // The run's parameter record and every table derived from it: tolerances,
 // ion types, residue masses and modified residues, the residue-gap edge
-// table and the known answers. One per run; read-only once Read has returned
-// (apart from the driver's bookkeeping members), shared by every worker.
+// table, the known answers and the learned models. One per run; read-only
+// once it has been read (and its models loaded), shared by every worker. The
+// run's changing state (output folder, spectra in hand, failures) belongs to
+// the driver, not here.
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,7 +13,7 @@
 
 #include "input/Spectrum.h"
 
-class CCondition;
+// Loaded by the re-ranking stage (LoadModels), held here as a derived table.
 class CRerankModel;
 
 // One declared fragment ion type used by scoring:
@@ -22,7 +23,6 @@ struct CIonType {
     std::string strName;    // only "starts with 'b'" is consulted
     int nNumber = 0;        // ion charge
     bool bFlag1 = false;    // true: N-terminal (prefix) ion
-    bool bFlag2 = false;    // kept, not consulted
     std::string strLine;    // the whole line as read
 };
 
@@ -60,13 +60,6 @@ struct TRUESQ {
     std::string strTitle, strText1, strSequence, strText2, strVerdict;
 };
 
-// One worker's record: the worker's index (it names the worker's slot in
-// m_vProgress and its graph's thread id).
-struct CThread {
-    CCondition* m_pCondition = nullptr;
-    int m_nIndex = 0;
-};
-
 class CCondition {
 public:
     CCondition();
@@ -77,7 +70,8 @@ public:
     // open its folder. Throws std::runtime_error naming the file when it
     // cannot be read. Problems are reported on stderr with the file and line:
     // notes and warnings (the run goes on), errors (counted in
-    // m_nParamErrors; the run must not start).
+    // m_nParamErrors; the run must not start). The models the file names are
+    // loaded afterwards by LoadModels (rerank/).
     bool Read(const std::string& paramFile);
 
     // The built-in monoisotopic residue mass of a capital letter (Da); 0 for
@@ -109,16 +103,14 @@ public:
     // Loads the known answers from m_strAnsPath.
     void GetCorrectSQ();
 
+    std::string m_strParamFile;      // the parameter file as named
     std::string m_strOutPath;        // "out_path", always ending in '/' (empty: "./")
     std::string m_strAnsPath;        // "ans_path"; empty: no answer file
-    std::vector<CThread> m_vThreads; // one record per worker
-    unsigned int m_nThreadNum = 0;   // 1 .. max(8, cores)
+    unsigned int m_nThreadNum = 0;   // "thread": 1 .. max(8, cores)
     int m_nBatchSize = 10000;        // "batch_size": spectra read and sequenced at a time
     int m_nParamErrors = 0;          // errors found in the parameter file
     std::vector<std::string> m_vSpecPaths;
     std::string m_strSpecType;       // "DTA", "MGF" or "MS2" (as listed in kReaderTypes)
-    std::vector<std::vector<CSpectrum>> m_vSpectra;  // one list per spectrum path
-    std::vector<std::atomic<int>> m_vProgress;       // per worker: index in hand
 
     std::vector<AminoAcid> m_vAminoAcids;
     double m_lfAAMass[26];                 // residue mass by capital letter; 0: not a residue
@@ -138,7 +130,6 @@ public:
     std::vector<CIonType> m_vHCDIonTypes;
     std::vector<CIonType> m_vETDIonTypes;
     std::string m_strActivation;     // "activation_type": "HCD", "ETD" or "CID"
-    int m_nActivationMode = 0;       // 1 HCD, 2 ETD, 3 paired; per dataset
     std::string m_strPairing;        // "pairing": "precursor" or "order"
     std::string m_strOutputFormat;   // "output_format": native, mztab and/or tsv, comma-separated
     bool m_bNative = true, m_bMzTab = false, m_bTsv = false;  // the formats asked for
@@ -153,7 +144,6 @@ public:
     std::vector<CEdge> m_vEdges;
     std::vector<int> m_vEdgeIndex;
     std::map<std::string, TRUESQ> m_mapAnswers;
-    std::string m_strOutDir;         // output folder, or dataset prefix while a dataset runs
     bool m_bFolder = false;
     std::vector<std::string> m_vFiles;  // datasets, in order
     std::vector<double> m_vNTermMass;
@@ -188,10 +178,9 @@ public:
     // "rerank_model": a re-ranking model file (relative to the parameter
     // file's folder) or "builtin:hcd"; empty: the score ranks.
     std::string m_strRerankModel;
-    std::shared_ptr<const CRerankModel> m_pRerankModel;  // loaded by Read; null: none
-    // Set by vemra train, not by a key: every candidate line also carries
-    // the candidate's re-ranking features.
-    bool m_bRerankFeatures = false;
+    std::string m_strRerankModelPath;   // the file to load (the folder prefixed), or the built-in name
+    int m_nRerankModelLine = 0;         // its line in the parameter file
+    std::shared_ptr<const CRerankModel> m_pRerankModel;  // loaded by LoadModels; null: none
     std::string m_strNodeSelect;        // "node_select": weight (design) or support
     bool m_bSupportedNodesFirst = false; // node_select=support: the node cap keeps supported nodes first
     bool m_bTrace = false;              // "trace": with answers, where each known peptide was lost
@@ -201,7 +190,4 @@ public:
         return u < 128 && m_nVarModByCode[u] >= 0 ? &m_vVarMods[static_cast<size_t>(m_nVarModByCode[u])] : nullptr;
     }
 
-    // Set by anyone who could not read an input or write an output; the run
-    // finishes all its other work and then exits with a failure status.
-    std::atomic<bool> m_bRunFailed{false};
 };

@@ -1,11 +1,12 @@
 #pragma once
 // Sequences batches of work units (a spectrum, or an HCD + ETD pair) on
-// the run's worker threads. The workers and their buffers (preprocessor,
-// graph, spectrum copies) live as long as the sequencer, so a dataset of
-// many batches costs per spectrum what one batch does. Units are handed out
-// in small chunks as workers free up, so a batch sorted by difficulty still
-// keeps every worker busy; each unit's record is kept in its own slot, so
-// the records come out in unit order whatever the thread count.
+// the run's worker threads. The workers and their buffers live as long as
+// the sequencer, so a dataset of many batches costs per spectrum what one
+// batch does. Units are handed out in small chunks as workers free up, so a
+// batch sorted by difficulty still keeps every worker busy; each unit's
+// texts are kept in its own slot, so they come out in unit order whatever
+// the thread count. Workers also format their units' output (the writers
+// are read-only and shared).
 
 #include <atomic>
 #include <condition_variable>
@@ -16,39 +17,37 @@
 #include <vector>
 
 #include "conditions/Condition.h"
-#include "input/Spectrum.h"
+#include "graph/CandidateGen.h"
+#include "records/WorkUnit.h"
 
+class CNativeWriter;
 class CMzTabWriter;
 class CTsvWriter;
 
-// One unit of work. The spectra are as read and normalised; they are not
-// changed (workers clean copies).
-struct CWorkUnit {
-    const CSpectrum* pFirst = nullptr;   // HCD side of a pair, or the lone spectrum
-    const CSpectrum* pSecond = nullptr;  // ETD side of a pair
-    long long nRecord = 0;               // 0-based; the record header shows S<nRecord + 1>
-    int nMode = 1;                       // 1 HCD, 2 ETD (pFirst is the ETD spectrum), 3 pair
-    int nFirstRun = 1;                   // 1-based number of the file pFirst comes from
-    int nSecondRun = 2;                  // and pSecond
+// What the workers make of each unit besides its status: the texts of the
+// dataset's files (null writer: that file is not written), trace rows, for
+// `vemra train` the features of its leading peptides, and for the benchmark
+// the time each stage took.
+struct CBatchOptions {
+    const CNativeWriter* pNative = nullptr;
+    const CMzTabWriter* pMzTab = nullptr;
+    const CTsvWriter* pTsv = nullptr;
+    bool bTrace = false;       // trace rows (trace=1 with answers)
+    bool bFeatures = false;    // feature rows and the native text of their peptides
+    bool bStageTimes = false;  // per-stage wall-clock time of every worker
 };
-
-// What became of a unit.
-enum class EUnitStatus : unsigned char { Sequenced, NoCandidate, NoPeaks, OutsideWindow, BadPrecursor, Stopped };
-// The status as the summary and the tables name it ("sequenced", "no_candidate", ...).
-const char* StatusName(EUnitStatus s);
 
 class CBatchSequencer {
 public:
-    explicit CBatchSequencer(const CCondition& c);
+    CBatchSequencer(const CCondition& c, const CBatchOptions& options);
     ~CBatchSequencer();
     CBatchSequencer(const CBatchSequencer&) = delete;
     CBatchSequencer& operator=(const CBatchSequencer&) = delete;
 
-    // Sequences every unit with the condition's thread count. vRecords[i]
-    // receives unit i's record text ("" when it has none), vStatus[i] its
-    // status. onProgress is called on the calling thread about four times a
-    // second with the number of units done. Workers stop taking units once
-    // *stop is non-zero; the units not done are Stopped.
+    // Sequences every unit with the condition's thread count. onProgress is
+    // called on the calling thread about four times a second with the number
+    // of units done. Workers stop taking units once *stop is non-zero; the
+    // units not done are Stopped.
     template <class F>
     void Run(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop, F onProgress) {
         _Start(units, stop);
@@ -56,33 +55,40 @@ public:
         onProgress(m_nDone.load());
     }
 
+    // With stage times: the workers' times so far, summed (thread-seconds);
+    // call between batches.
+    CStageTimes StageTimes() const;
+
     // Slots of the last batch; only the first units.size() are meaningful
-    // (the rest keep their storage for the next batch).
-    std::vector<std::string> m_vRecords;
+    // (the rest keep their storage for the next batch). Texts are "" where a
+    // unit has none (no record, or the file is not written).
+    std::vector<std::string> m_vRecords, m_vMzTabRows, m_vTsvRows;
     std::vector<EUnitStatus> m_vStatus;
-    // Table rows of each unit, when a writer is set (every unit has rows).
-    const CMzTabWriter* m_pMzTab = nullptr;
-    const CTsvWriter* m_pTsv = nullptr;
-    std::vector<std::string> m_vMzTabRows, m_vTsvRows;
-    // With trace=1 and answers: each unit's trace row ("" without a known
-    // peptide) and its stage (-1 without one).
+    // With trace rows: each unit's row ("" without a known peptide) and its
+    // stage (-1 without one).
     std::vector<std::string> m_vTraceRows;
     std::vector<signed char> m_vTraceStage;
+    // With feature rows: each unit's rows (CUnitResult layout) and the
+    // native text of the peptide of each row.
+    std::vector<std::vector<double>> m_vFeatures;
+    std::vector<std::vector<std::string>> m_vFeaturePeptides;
 
 private:
     void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);
-    bool _WaitSome();  // true once every worker has finished the batch
-    void _Serve(int index);  // a worker's life: one batch after another
+    bool _WaitSome();        // true once every worker has finished the batch
+    void _Serve();           // a worker's life: one batch after another
     class CWorker;
     void _Work(CWorker& w);  // takes chunks of the current batch until none is left
+    void _Output(size_t i, const CUnitResult& r);  // unit i's texts, into its slots
 
     const CCondition& m_cond;
+    const CBatchOptions m_options;
     const std::vector<CWorkUnit>* m_pUnits = nullptr;
     const std::atomic<int>* m_pStop = nullptr;
     std::atomic<size_t> m_nNext{0};
     std::atomic<size_t> m_nDone{0};
     size_t m_nChunk = 1;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;  // a new batch, or the end
     std::condition_variable m_idle;  // a worker finished the batch
     unsigned m_nBatch = 0;           // batches started; guarded by m_mutex
@@ -90,5 +96,6 @@ private:
     bool m_bNoMoreWorkers = false;   // a thread could not start: the pool stays as it is
     int m_nRunning = 0;              // workers still on the batch; guarded by m_mutex
     std::vector<std::thread> m_vWorkers;
+    std::vector<CWorker*> m_vWorkerBuffers;  // each worker's, for the stage times; guarded by m_mutex
     std::unique_ptr<CWorker> m_pInline;  // the buffers of the calling thread, when no worker could start
 };

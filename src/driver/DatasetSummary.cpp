@@ -5,13 +5,13 @@
 
 namespace {
 
-struct Reason {
+struct CReason {
     const char* szKey;   // JSON and run-log name
     const char* szText;  // console wording
     long long CDatasetSummary::*pCount;
 };
 
-const Reason kReasons[] = {
+const CReason kReasons[] = {
     {"outside_mass_window", "outside the precursor mass window", &CDatasetSummary::nOutsideWindow},
     {"impossible_precursor", "with an impossible charge or precursor", &CDatasetSummary::nBadPrecursor},
     {"no_peaks_after_cleaning", "without peaks after cleaning", &CDatasetSummary::nNoPeaks},
@@ -41,7 +41,7 @@ std::string JsonString(const std::string& s) {
 void CDatasetSummary::Add(const CDatasetSummary& o) {
     nRead += o.nRead;
     nSequenced += o.nSequenced;
-    for (const Reason& r : kReasons) this->*r.pCount += o.*r.pCount;
+    for (const CReason& r : kReasons) this->*r.pCount += o.*r.pCount;
     lfSeconds += o.lfSeconds;
     nPairs += o.nPairs;
     nLoneHcd += o.nLoneHcd;
@@ -72,7 +72,7 @@ std::string CDatasetSummary::Text() const {
     if (NotSequenced() > 0) {
         out << "; not sequenced:";
         const char* sep = " ";
-        for (const Reason& r : kReasons) {
+        for (const CReason& r : kReasons) {
             if (this->*r.pCount == 0) continue;
             out << sep << this->*r.pCount << " " << r.szText;
             sep = ", ";
@@ -89,7 +89,7 @@ std::string CDatasetSummary::Text() const {
 std::string CDatasetSummary::LogLine() const {
     std::ostringstream out;
     out << "dataset=" << strDataset << "\tread=" << nRead << "\tsequenced=" << nSequenced;
-    for (const Reason& r : kReasons) out << "\t" << r.szKey << "=" << this->*r.pCount;
+    for (const CReason& r : kReasons) out << "\t" << r.szKey << "=" << this->*r.pCount;
     if (!strPairing.empty())
         out << "\tpairs=" << nPairs << "\tlone_hcd=" << nLoneHcd << "\tlone_etd=" << nLoneEtd << "\trejected_pairs=" << nRejected;
     return out.str();
@@ -101,7 +101,7 @@ std::string CDatasetSummary::Json() const {
         << ",\n  \"mode\": " << JsonString(strMode) << ",\n  \"spectra_read\": " << nRead
         << ",\n  \"sequenced\": " << nSequenced << ",\n  \"not_sequenced\": {";
     const char* sep = "\n";
-    for (const Reason& r : kReasons) {
+    for (const CReason& r : kReasons) {
         out << sep << "    " << JsonString(r.szKey) << ": " << this->*r.pCount;
         sep = ",\n";
     }

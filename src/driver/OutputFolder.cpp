@@ -12,6 +12,8 @@
 #include <iostream>
 #include <system_error>
 
+#include "common/Console.h"
+
 namespace {
 
 std::string Upper(std::string s) {
@@ -30,7 +32,7 @@ bool COutputFolder::Open(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-        std::cerr << "[error]\tcannot create the output folder " << folder << ": " << ec.message() << std::endl;
+        console::Error() << "cannot create the output folder " << folder << ": " << ec.message();
         return false;
     }
     // Two runs writing one folder would interleave their records; the lock
@@ -38,12 +40,12 @@ bool COutputFolder::Open(const std::string& folder) {
     const std::string lockPath = folder + ".vemra.lock";
     m_nLockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_nLockFd < 0) {
-        std::cerr << "[error]\tcannot create the lock file " << lockPath << ": " << std::strerror(errno) << std::endl;
+        console::Error() << "cannot create the lock file " << lockPath << ": " << std::strerror(errno);
         return false;
     }
     if (flock(m_nLockFd, LOCK_EX | LOCK_NB) != 0) {
-        std::cerr << "[error]\tanother vemra run is writing into " << folder
-                  << "; wait for it to end or give this run another output name" << std::endl;
+        console::Error() << "another vemra run is writing into " << folder
+                         << "; wait for it to end or give this run another output name";
         close(m_nLockFd);
         m_nLockFd = -1;
         return false;
@@ -56,8 +58,8 @@ std::string COutputFolder::UniqueBase(const std::string& base, const std::string
     for (int k = 2; m_setUsed.count(Upper(name)) || Upper(name) == "TIME"; ++k) name = base + "_" + std::to_string(k);
     m_setUsed.insert(Upper(name));
     if (name != base)
-        std::cout << "[info]\tthe results of " << source << " are named " << name << " (the name " << base
-                  << " is taken in this run)" << std::endl;
+        console::Info() << "the results of " << source << " are named " << name << " (the name " << base
+                        << " is taken in this run)";
     return name;
 }
 
@@ -80,8 +82,8 @@ std::string COutputFolder::TempName(const std::string& target) {
 
 bool COutputFolder::Commit(const std::string& temp, const std::string& target) {
     if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        std::cerr << "[error]\tcannot rename " << temp << " to " << target << ": " << std::strerror(errno)
-                  << "; the results are kept under the first name" << std::endl;
+        console::Error() << "cannot rename " << temp << " to " << target << ": " << std::strerror(errno)
+                         << "; the results are kept under the first name";
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "common/Console.h"
 #include "driver/OutputFolder.h"
 
 bool CResultFile::Open(const std::string& target) {
@@ -13,7 +14,7 @@ bool CResultFile::Open(const std::string& target) {
     m_strTemp = COutputFolder::TempName(target);
     m_out.open(m_strTemp, std::ios::binary | std::ios::trunc);
     if (!m_out) {
-        std::cerr << "[error]\tcannot create the result file " << m_strTemp << ": " << std::strerror(errno) << std::endl;
+        console::Error() << "cannot create the result file " << m_strTemp << ": " << std::strerror(errno);
         return false;
     }
     return true;
@@ -22,12 +23,12 @@ bool CResultFile::Open(const std::string& target) {
 bool CResultFile::Commit() {
     m_out.close();
     if (!m_out) {
-        std::cerr << "[error]\twriting the result file " << m_strTemp << " failed" << std::endl;
+        console::Error() << "writing the result file " << m_strTemp << " failed";
         return false;
     }
     std::error_code ec;
     if (std::filesystem::exists(m_strTarget, ec))
-        std::cout << "[info]\tthe earlier results " << m_strTarget << " are replaced\n";
+        console::Info() << "the earlier results " << m_strTarget << " are replaced";
     return COutputFolder::Commit(m_strTemp, m_strTarget);
 }
 

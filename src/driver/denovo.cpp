@@ -6,31 +6,28 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 
+#include "common/Console.h"
 #include "driver/BatchSequencer.h"
 #include "driver/ResultFile.h"
-#include "output/MzTabWriter.h"
-#include "output/TsvWriter.h"
 #include "input/ReaderFactory.h"
-#include "pairing/Pairing.h"
+#include "output/MzTabWriter.h"
+#include "output/NativeWriter.h"
+#include "output/TsvWriter.h"
+#include "preprocess/Normalise.h"
+#include "rerank/RerankModel.h"
 
-std::mutex mutex;
-std::condition_variable cond;
 std::ostringstream runLog;
 
 namespace {
-
-constexpr unsigned int kNoDataset = static_cast<unsigned int>(-1);
 
 const char* const kBanner[7] = {
     "       ####################################",
@@ -101,39 +98,22 @@ void Count(CDatasetSummary& s, EUnitStatus status, long long spectra) {
     }
 }
 
+const char* ModeName(EMode m) { return m == EMode::Paired ? "HCD+ETD" : m == EMode::ETD ? "ETD" : "HCD"; }
+
+// The files of one dataset: the native records and the tables asked for,
+// and the trace of known peptides.
+struct CDatasetFiles {
+    CResultFile native, mztab, tsv, trace;
+};
+
 }  // namespace
 
 void RequestStop(int signal) { g_nStopSignal.store(signal); }
 
-// Drops peaks whose intensity is not positive (their logarithm is undefined),
-// then sets relative intensity, log intensity, key m/z, order and label.
-void NormaliseSpectrum(CSpectrum& s, const char* label) {
-    auto& peaks = s.m_vPeaks;
-    peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
-                               [](const CPeak& p) { return !(p.lfIntensity > 0.0) || !std::isfinite(p.lfIntensity); }),
-                peaks.end());
-    double max = 0.0;
-    for (const CPeak& p : peaks) max = std::max(max, p.lfIntensity);
-    for (size_t i = 0; i < peaks.size(); ++i) {
-        CPeak& p = peaks[i];
-        p.nOrder = static_cast<int>(i);
-        s.m_strActivation = label;
-        p.lfKeyMz = p.lfMz;
-        p.nCharge = 0;
-        p.lfLogIntensity = std::log(p.lfIntensity);
-        p.lfIntensity = p.lfIntensity / max;
-    }
-}
-
-void CleanTitle(std::string& title) {
-    for (char& ch : title)
-        if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
-}
-
 bool WriteRunLog(const std::string& text) {
     const int fd = open("denovo.log", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        std::cerr << "[warning]\tcannot write the run log denovo.log: " << std::strerror(errno) << std::endl;
+        console::Warning() << "cannot write the run log denovo.log: " << std::strerror(errno);
         return false;
     }
     // Held while the file is read and rewritten, so a concurrent run waits
@@ -162,85 +142,112 @@ bool WriteRunLog(const std::string& text) {
     }
     ok = ok && ftruncate(fd, static_cast<off_t>(out.size())) == 0;
     close(fd);
-    if (!ok) std::cerr << "[warning]\tcannot write the run log denovo.log" << std::endl;
+    if (!ok) console::Warning() << "cannot write the run log denovo.log";
     return ok;
 }
 
 bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::string& outputName) {
-    c.Read(paramFile);
+    const bool folderReadable = c.Read(paramFile);
+    LoadModels(c);
     if (c.m_nParamErrors > 0) {
-        std::cerr << "[error]\t" << paramFile << ": " << c.m_nParamErrors << " error" << (c.m_nParamErrors > 1 ? "s" : "")
-                  << " in the parameter file; nothing was run" << std::endl;
+        console::Error() << paramFile << ": " << c.m_nParamErrors << " error" << (c.m_nParamErrors > 1 ? "s" : "")
+                         << " in the parameter file; nothing was run";
         return false;
     }
     if (c.m_vSpecPaths.empty()) {
-        std::cerr << "[error]\t" << paramFile
-                  << ": no spectrum file is configured; under [file] set spec_path=1 and spec_path1=FILE "
-                     "(run vemra --print-params for a complete parameter file)"
-                  << std::endl;
+        console::Error() << paramFile
+                         << ": no spectrum file is configured; under [file] set spec_path=1 and spec_path1=FILE "
+                            "(run vemra --print-params for a complete parameter file)";
         return false;
     }
     if (c.m_bFolder && c.m_vFiles.empty()) {
-        if (!c.m_bRunFailed.load())
-            std::cerr << "[error]\tthe folder " << c.m_vSpecPaths[0] << " holds no " << c.m_strSpecType
-                      << " file to sequence" << std::endl;
+        if (folderReadable)
+            console::Error() << "the folder " << c.m_vSpecPaths[0] << " holds no " << c.m_strSpecType
+                             << " file to sequence";
         return false;
     }
-    if (m_fnAdjust) m_fnAdjust(c);
-    c.m_strOutDir = c.m_strOutPath + outputName + "/";
-    return m_folder.Open(c.m_strOutDir);
+    m_run.strOutDir = c.m_strOutPath + outputName + "/";
+    return m_folder.Open(m_run.strOutDir);
 }
 
-std::string CDeNovo::_DatasetPrefix(CCondition& c, const std::string& outputName, unsigned int datasetNumber) {
+std::string CDeNovo::_DatasetPrefix(const std::string& outputName) {
     // Base name: the file (or DTA folder) name without its folders and
     // without the part from its last '.'.
-    const std::string& path0 = c.m_vSpecPaths[0];
+    const std::string& path0 = m_run.vPaths[0];
     const size_t slash = path0.find_last_of('/');
     std::string base = slash == std::string::npos ? path0 : path0.substr(slash + 1);
     // A compressed file is named after what it holds: x.mzML.gz gives x.
     if (base.size() > 3 && base.compare(base.size() - 3, 3, ".gz") == 0) base.erase(base.size() - 3);
     if (size_t dot = base.find_last_of('.'); dot != std::string::npos) base.erase(dot);
     if (base.empty())
-        std::cerr << "[warning]\tthe spectrum path " << path0 << " ends in '/', so the dataset's results are named \""
-                  << outputName << "/.txt\"" << std::endl;
+        console::Warning() << "the spectrum path " << path0 << " ends in '/', so the dataset's results are named \""
+                           << outputName << "/.txt\"";
     else
         base = m_folder.UniqueBase(base, path0);
-    const std::string prefix = c.m_strOutPath + outputName + "/" + base;
-    if (datasetNumber != kNoDataset) std::cout << "output: " << prefix << "\n";
+    const std::string prefix = m_run.strOutDir + base;
+    if (m_run.nDatasetNumber != 0) console::Info() << "output: " << prefix;
     return prefix;
 }
 
-std::unique_ptr<CInput> CDeNovo::_OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count) {
-    const std::string& path = c.m_vSpecPaths[j];
+std::unique_ptr<CInput> CDeNovo::_OpenSpectra(const CCondition& c, size_t j, unsigned int& count) {
+    const std::string& path = m_run.vPaths[j];
     count = 0;
-    if (datasetNumber != kNoDataset) std::cout << "[info]\t" << "DATASET " << datasetNumber << "\n";
-    std::cout << "[info]\tFILE" << j + 1 << " " << path << ":\t" << std::flush;
+    if (m_run.nDatasetNumber != 0) console::Info() << "DATASET " << m_run.nDatasetNumber;
     std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
     if (!reader) {
-        std::cout << "\n";
-        std::cerr << "[error]\tspectrum type " << c.m_strSpecType << " has no reader" << std::endl;
-        c.m_bRunFailed.store(true);
+        console::Error() << "spectrum type " << c.m_strSpecType << " has no reader";
+        m_run.Fail();
         return nullptr;
     }
     if (!CanReadTwice(path, c.m_strSpecType == "DTA")) {
-        std::cout << "\n";
-        std::cerr << "[error]\t" << path
-                  << " is a pipe or a device; spectra are read in two passes, so save them to a file first"
-                  << std::endl;
-        c.m_bRunFailed.store(true);
+        console::Error() << path << " is a pipe or a device; spectra are read in two passes, so save them to a file first";
+        m_run.Fail();
         return nullptr;
     }
     count = reader->Count(path);
-    std::cout << count << " spectra." << "\n" << std::flush;
+    console::Info() << "FILE" << j + 1 << " " << path << ": " << count << " spectra.";
     if (reader->Failed() && count == 0) {
-        c.m_bRunFailed.store(true);
+        m_run.Fail();
         return nullptr;
     }
     return reader;
 }
 
-void CDeNovo::_CollectRecords(CCondition& c, unsigned int datasetNumber, std::vector<CPairRecord>& records,
-                              CInput* single, std::vector<CSpectrum>& head) {
+bool CDeNovo::_OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in) {
+    const bool paired = m_run.vPaths.size() >= 2;
+    const size_t batch = static_cast<size_t>(c.m_nBatchSize);
+    bool mixed = false;
+    if (!paired) {
+        in.eMode = c.m_strActivation == "ETD" ? EMode::ETD : EMode::HCD;
+        unsigned int count = 0;
+        in.pReader = _OpenSpectra(c, 0, count);
+        in.nTotal = count;
+        // A single file whose spectra record both HCD and ETD activations
+        // holds pairs.
+        if (in.pReader) {
+            // Room for the whole first read up front: growing the list by
+            // doubling would copy every spectrum read so far.
+            const size_t first = std::max<size_t>(batch, 1000);
+            in.vHead.reserve(std::min<size_t>(first, count));
+            in.pReader->Browse(in.vHead, static_cast<unsigned int>(first));
+            bool sides[2] = {false, false};
+            for (const CSpectrum& s : in.vHead)
+                if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
+            mixed = sides[0] && sides[1];
+        }
+    }
+    in.bPaired = paired || mixed;
+    if (!in.bPaired) return in.pReader != nullptr;
+    in.eMode = EMode::Paired;
+    _CollectRecords(c, in.vRecords, mixed ? in.pReader.get() : nullptr, in.vHead);
+    in.pReader.reset();
+    in.vHead.clear();
+    _PairUnits(c, summary, in);
+    return !in.vRecords.empty() || !m_run.Failed();
+}
+
+void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
+                              std::vector<CSpectrum>& head) {
     records.clear();
     std::vector<CSpectrum> chunk;
     auto collect = [&](CInput& reader, int list, bool fromHead) {
@@ -257,20 +264,19 @@ void CDeNovo::_CollectRecords(CCondition& c, unsigned int datasetNumber, std::ve
             }
         }
         reader.Close();
-        if (reader.Failed()) c.m_bRunFailed.store(true);
+        if (reader.Failed()) m_run.Fail();
     };
     if (single != nullptr) {
         collect(*single, 0, true);
         return;
     }
-    for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j) {
+    for (size_t j = 0; j < m_run.vPaths.size(); ++j) {
         unsigned int count = 0;
-        if (std::unique_ptr<CInput> reader = _OpenSpectra(c, j, datasetNumber, count)) collect(*reader, static_cast<int>(j), false);
+        if (std::unique_ptr<CInput> reader = _OpenSpectra(c, j, count)) collect(*reader, static_cast<int>(j), false);
     }
 }
 
-void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, const std::vector<CPairRecord>& records,
-                         std::vector<CPairUnit>& units) {
+void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in) {
     CPairingSettings settings;
     CPairing::ParseMode(c.m_strPairing, settings.eMode);
     settings.lfPrecursorTol = c.m_lfPepTol;
@@ -278,10 +284,10 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, const std::vec
     settings.nScanWindow = c.m_nPairScanWindow;
     settings.lfRtWindow = c.m_lfPairRtWindow;
     CPairing pairing(settings);
-    CPairingResult result = pairing.Pair(records);
-    for (const std::string& note : result.vNotes) std::cout << "[info]\t" << note << "\n";
+    CPairingResult result = pairing.Pair(in.vRecords);
+    for (const std::string& note : result.vNotes) console::Info() << note;
     summary.strPairing = c.m_strPairing;
-    summary.nRead = static_cast<long long>(records.size());
+    summary.nRead = static_cast<long long>(in.vRecords.size());
     summary.nPairs = result.nPairs;
     summary.nLoneHcd = result.nLoneHcd;
     summary.nLoneEtd = result.nLoneEtd;
@@ -289,16 +295,31 @@ void CDeNovo::_PairUnits(CCondition& c, CDatasetSummary& summary, const std::vec
     // Files swapped or from different runs pair few of their spectra.
     const long long hcd = result.nPairs + result.nLoneHcd, etd = result.nPairs + result.nLoneEtd;
     if (std::min(hcd, etd) > 0 && 2 * static_cast<long long>(result.nPairs) < std::min(hcd, etd) && result.nRejected == 0)
-        std::cerr << "[warning]\tonly " << result.nPairs << " of " << std::min(hcd, etd)
-                  << " possible pairs agree in charge and precursor; are the HCD and ETD spectra of the same run?"
-                  << std::endl;
+        console::Warning() << "only " << result.nPairs << " of " << std::min(hcd, etd)
+                           << " possible pairs agree in charge and precursor; are the HCD and ETD spectra of the same run?";
     if (result.nRejected > 0)
-        std::cerr << "[warning]\t" << result.nRejected << " of the positional pairs disagree in charge or precursor; "
-                  << "their spectra are sequenced alone (are the two files of the same run, HCD first?)" << std::endl;
-    units.swap(result.vUnits);
+        console::Warning() << result.nRejected << " of the positional pairs disagree in charge or precursor; "
+                           << "their spectra are sequenced alone (are the two files of the same run, HCD first?)";
+    in.vUnits.swap(result.vUnits);
+    if (m_nShards > 1) {
+        // This run's share of the units; the shares of all runs make up the
+        // whole dataset, record numbers included.
+        const auto [lo, hi] = ShardRange(in.vUnits.size());
+        in.nFirstUnit = static_cast<long long>(lo);
+        in.vUnits.erase(in.vUnits.begin() + static_cast<std::ptrdiff_t>(hi), in.vUnits.end());
+        in.vUnits.erase(in.vUnits.begin(), in.vUnits.begin() + static_cast<std::ptrdiff_t>(lo));
+        summary.nRead = summary.nPairs = summary.nLoneHcd = summary.nLoneEtd = 0;
+        for (const CPairUnit& u : in.vUnits) {
+            const bool h = u.nHcd >= 0, e = u.nEtd >= 0;
+            summary.nRead += (h ? 1 : 0) + (e ? 1 : 0);
+            (h && e ? summary.nPairs : h ? summary.nLoneHcd : summary.nLoneEtd) += 1;
+        }
+        if (m_nShard != 1) summary.nRejected = 0;
+    }
+    in.nTotal = static_cast<long long>(in.vUnits.size());
 }
 
-void CDeNovo::_FetchSpectra(CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
                             std::vector<CSpectrum>& out) {
     out.assign(want.size(), CSpectrum());
     std::vector<CSpectrum> chunk;
@@ -310,7 +331,7 @@ void CDeNovo::_FetchSpectra(CCondition& c, const std::vector<CPairRecord>& recor
                    records[static_cast<size_t>(want[k])].nIndex == index;
         };
         std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
-        reader->Count(c.m_vSpecPaths[static_cast<size_t>(list)]);
+        reader->Count(m_run.vPaths[static_cast<size_t>(list)]);
         unsigned int index = 0;
         for (;;) {
             chunk.clear();
@@ -330,9 +351,8 @@ void CDeNovo::_FetchSpectra(CCondition& c, const std::vector<CPairRecord>& recor
         // A file that lost spectra since it was counted: what is missing is
         // sequenced as an empty spectrum (an impossible precursor).
         while (k < want.size() && records[static_cast<size_t>(want[k])].nList == list) {
-            std::cerr << "[error]\t" << c.m_vSpecPaths[static_cast<size_t>(list)] << " changed while it was sequenced"
-                      << std::endl;
-            c.m_bRunFailed.store(true);
+            console::Error() << m_run.vPaths[static_cast<size_t>(list)] << " changed while it was sequenced";
+            m_run.Fail();
             ++k;
         }
     }
@@ -343,224 +363,218 @@ std::pair<size_t, size_t> CDeNovo::ShardRange(size_t n) const {
     return {n * (k - 1) / shards, n * k / shards};
 }
 
-bool CDeNovo::_RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
-                          CDatasetSummary& summary) {
-    const auto start = Clock::now();
-    const bool paired = c.m_vSpecPaths.size() >= 2;
-    summary = CDatasetSummary();
-    for (size_t j = 0; j < c.m_vSpecPaths.size(); ++j)
-        summary.strDataset += (j ? " + " : "") + c.m_vSpecPaths[j];
-
-    // A single file is read and sequenced a batch at a time. Paired spectra
-    // are paired over the whole files: a first pass keeps light records
-    // only, and each batch of work units reads its spectra again.
-    c.m_strOutDir = _DatasetPrefix(c, outputName, datasetNumber);
-    std::unique_ptr<CInput> reader;
-    long long total = 0;
+template <class F>
+void CDeNovo::_SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSummary& summary, F sequence) {
     const size_t batch = static_cast<size_t>(c.m_nBatchSize);
-    std::vector<CSpectrum> head;
-    bool mixed = false;
-    if (!paired) {
-        c.m_nActivationMode = c.m_strActivation == "ETD" ? 2 : 1;
-        unsigned int count = 0;
-        reader = _OpenSpectra(c, 0, datasetNumber, count);
-        total = count;
-        // A single file whose spectra record both HCD and ETD activations
-        // holds pairs.
-        if (reader) {
-            // Room for the whole first read up front: growing the list by
-            // doubling would copy every spectrum read so far.
-            const size_t first = std::max<size_t>(batch, 1000);
-            head.reserve(std::min<size_t>(first, count));
-            reader->Browse(head, static_cast<unsigned int>(first));
-            bool sides[2] = {false, false};
-            for (const CSpectrum& s : head)
-                if (const int side = CPairing::ActivationSide(s.m_strActivationRead); side >= 0) sides[side] = true;
-            mixed = sides[0] && sides[1];
+    std::vector<CSpectrum> list;
+    std::vector<CWorkUnit> units;
+    const int fileSide = in.eMode == EMode::ETD ? 1 : 0;
+    long long index = 0;
+    const auto [lo, hi] = ShardRange(static_cast<size_t>(in.nTotal));
+    in.nTotal = static_cast<long long>(hi - lo);
+    bool first = true;
+    while (g_nStopSignal.load() == 0 && index < static_cast<long long>(hi)) {
+        const auto t0 = Clock::now();
+        if (first) {
+            list.swap(in.vHead);
+            first = false;
+        } else {
+            list.clear();
+            in.pReader->Browse(list, static_cast<unsigned int>(batch));
         }
-    }
-    std::vector<CPairRecord> records;
-    std::vector<CPairUnit> pairUnits;
-    long long firstUnit = 0;  // record number of this run's first unit
-    bool readable = reader != nullptr;
-    if (paired || mixed) {
-        c.m_nActivationMode = 3;
-        _CollectRecords(c, datasetNumber, records, mixed ? reader.get() : nullptr, head);
-        reader.reset();
-        readable = !records.empty() || !c.m_bRunFailed.load();
-        _PairUnits(c, summary, records, pairUnits);
-        if (m_nShards > 1) {
-            // This run's share of the units; the shares of all runs make up
-            // the whole dataset, record numbers included.
-            const auto [lo, hi] = ShardRange(pairUnits.size());
-            firstUnit = static_cast<long long>(lo);
-            pairUnits.erase(pairUnits.begin() + static_cast<std::ptrdiff_t>(hi), pairUnits.end());
-            pairUnits.erase(pairUnits.begin(), pairUnits.begin() + static_cast<std::ptrdiff_t>(lo));
-            summary.nRead = summary.nPairs = summary.nLoneHcd = summary.nLoneEtd = 0;
-            for (const CPairUnit& u : pairUnits) {
-                const bool h = u.nHcd >= 0, e = u.nEtd >= 0;
-                summary.nRead += (h ? 1 : 0) + (e ? 1 : 0);
-                (h && e ? summary.nPairs : h ? summary.nLoneHcd : summary.nLoneEtd) += 1;
+        if (list.empty()) break;
+        units.clear();
+        for (CSpectrum& s : list) {
+            if (index < static_cast<long long>(lo) || index >= static_cast<long long>(hi)) {
+                ++index;
+                continue;
             }
-            if (m_nShard != 1) summary.nRejected = 0;
+            // A spectrum that records its activation is sequenced in that mode.
+            const int side = SideOf(s, fileSide);
+            s.m_nIndex = static_cast<unsigned int>(index);
+            CleanTitle(s.m_strTitle);
+            NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
+            units.push_back({&s, nullptr, index++, side == 0 ? EMode::HCD : EMode::ETD, 1, 2});
         }
-        total = static_cast<long long>(pairUnits.size());
+        if (m_pStageTimes) m_pStageTimes->lfReading += SecondsSince(t0);
+        summary.nRead += static_cast<long long>(units.size());
+        sequence(units);
     }
-    summary.strMode = c.m_nActivationMode == 3 ? "HCD+ETD" : c.m_nActivationMode == 2 ? "ETD" : "HCD";
-    const std::string prefix = c.m_strOutDir;
+    in.pReader->Close();
+    if (in.pReader->Failed()) m_run.Fail();
+}
+
+template <class F>
+void CDeNovo::_SequencePaired(const CCondition& c, CDatasetInput& in, F sequence) {
+    const size_t batch = static_cast<size_t>(c.m_nBatchSize);
+    const std::vector<CPairRecord>& records = in.vRecords;
+    auto byFile = [&records](int a, const CPairRecord& key) {
+        const CPairRecord& x = records[static_cast<size_t>(a)];
+        return x.nList != key.nList ? x.nList < key.nList : x.nIndex < key.nIndex;
+    };
+    std::vector<int> want;
+    std::vector<CSpectrum> store;
+    std::vector<CWorkUnit> units;
+    for (size_t first = 0; first < in.vUnits.size() && g_nStopSignal.load() == 0; first += batch) {
+        const size_t last = std::min(in.vUnits.size(), first + batch);
+        const auto t0 = Clock::now();
+        // The batch's spectra, read in file order.
+        want.clear();
+        for (size_t i = first; i < last; ++i)
+            for (const int rec : {in.vUnits[i].nHcd, in.vUnits[i].nEtd})
+                if (rec >= 0) want.push_back(rec);
+        std::sort(want.begin(), want.end(), [&](int a, int b) { return byFile(a, records[static_cast<size_t>(b)]); });
+        _FetchSpectra(c, records, want, store);
+        auto spectrum = [&](int rec) -> const CSpectrum* {
+            if (rec < 0) return nullptr;
+            const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);
+            return &store[static_cast<size_t>(at - want.begin())];
+        };
+        // Spectra of the second file are the second run; a single file is one run.
+        auto run = [&](int rec) { return rec >= 0 && records[static_cast<size_t>(rec)].nList == 1 ? 2 : 1; };
+        units.clear();
+        for (size_t i = first; i < last; ++i) {
+            const CPairUnit& pu = in.vUnits[i];
+            const CSpectrum* h = spectrum(pu.nHcd);
+            const CSpectrum* e = spectrum(pu.nEtd);
+            const long long n = in.nFirstUnit + static_cast<long long>(i);
+            if (h != nullptr && e != nullptr)
+                units.push_back({h, e, n, EMode::Paired, run(pu.nHcd), run(pu.nEtd)});
+            else if (h != nullptr)
+                units.push_back({h, nullptr, n, EMode::HCD, run(pu.nHcd), 2});
+            else
+                units.push_back({e, nullptr, n, EMode::ETD, run(pu.nEtd), 2});
+        }
+        if (m_pStageTimes) m_pStageTimes->lfReading += SecondsSince(t0);
+        sequence(units);
+    }
+}
+
+bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CDatasetSummary& summary) {
+    const auto start = Clock::now();
+    summary = CDatasetSummary();
+    for (size_t j = 0; j < m_run.vPaths.size(); ++j) summary.strDataset += (j ? " + " : "") + m_run.vPaths[j];
+    m_run.strPrefix = _DatasetPrefix(outputName);
+    const std::string& prefix = m_run.strPrefix;
+    CDatasetInput in;
+    const auto opening = Clock::now();
+    const bool readable = _OpenDataset(c, summary, in);
+    if (m_pStageTimes) m_pStageTimes->lfReading += SecondsSince(opening);
+    summary.strMode = ModeName(in.eMode);
     if (!readable) {
         // Nothing new to write: an earlier result file stays as it was.
-        std::cerr << "[error]\tno spectrum of " << summary.strDataset << " could be read; no result file was written"
-                  << std::endl;
+        console::Error() << "no spectrum of " << summary.strDataset << " could be read; no result file was written";
         return true;
     }
 
-    const std::string base = prefix.substr(prefix.find_last_of('/') + 1);
-    m_folder.RemoveLeftovers(base);
-    // The dataset's files: the native records, and the tables when asked for.
-    CResultFile native, mztab, tsv, trace;
-    std::vector<std::string> runs = c.m_vSpecPaths;
-    const bool byScan = c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML";
-    const CMzTabWriter mztabWriter(c, runs, byScan);
-    const CTsvWriter tsvWriter(c, runs);
-    if ((c.m_bNative && !native.Open(prefix + ".txt")) || (c.m_bMzTab && !mztab.Open(prefix + ".mztab")) ||
-        (c.m_bTsv && !tsv.Open(prefix + ".tsv"))) {
-        c.m_bRunFailed.store(true);
+    m_folder.RemoveLeftovers(prefix.substr(prefix.find_last_of('/') + 1));
+    CDatasetFiles files;
+    const CNativeWriter nativeWriter(c);
+    const CMzTabWriter mztabWriter(c, m_run.vPaths, c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML");
+    const CTsvWriter tsvWriter(c, m_run.vPaths);
+    if ((c.m_bNative && !files.native.Open(prefix + ".txt")) || (c.m_bMzTab && !files.mztab.Open(prefix + ".mztab")) ||
+        (c.m_bTsv && !files.tsv.Open(prefix + ".tsv"))) {
+        m_run.Fail();
         return true;
     }
     // The trace of known peptides, beside the results.
-    if (c.m_bTrace && !c.m_mapAnswers.empty()) {
-        if (!trace.Open(prefix + ".trace.tsv")) {
-            c.m_bRunFailed.store(true);
+    const bool trace = c.m_bTrace && !c.m_mapAnswers.empty();
+    if (trace) {
+        if (!files.trace.Open(prefix + ".trace.tsv")) {
+            m_run.Fail();
             return true;
         }
-        trace.Write("title\tstage\tdetail\n");
+        files.trace.Write("title\tstage\tdetail\n");
         summary.bTrace = true;
     }
-    if (mztab.IsOpen()) mztab.Write(mztabWriter.Header("Vemra+ de novo sequencing of " + summary.strDataset));
-    if (tsv.IsOpen()) tsv.Write(tsvWriter.Header());
+    if (files.mztab.IsOpen()) files.mztab.Write(mztabWriter.Header("Vemra+ de novo sequencing of " + summary.strDataset));
+    if (files.tsv.IsOpen()) files.tsv.Write(tsvWriter.Header());
 
-    CBatchSequencer sequencer(c);
-    std::vector<CWorkUnit> units;
-    sequencer.m_pMzTab = mztab.IsOpen() ? &mztabWriter : nullptr;
-    sequencer.m_pTsv = tsv.IsOpen() ? &tsvWriter : nullptr;
-    std::vector<CWorkUnit> part;
+    CBatchOptions options;
+    options.pNative = files.native.IsOpen() ? &nativeWriter : nullptr;
+    options.pMzTab = files.mztab.IsOpen() ? &mztabWriter : nullptr;
+    options.pTsv = files.tsv.IsOpen() ? &tsvWriter : nullptr;
+    options.bTrace = trace;
+    options.bStageTimes = m_pStageTimes != nullptr;
+    CBatchSequencer sequencer(c, options);
     long long done = 0;
-    auto progress = [&](size_t inBatch) {
-        PrintProgress(done + static_cast<long long>(inBatch), total, SecondsSince(start));
-    };
-    bool stopped = false;
     auto sequence = [&](const std::vector<CWorkUnit>& work) {
-        sequencer.Run(work, &g_nStopSignal, progress);
+        sequencer.Run(work, &g_nStopSignal, [&](size_t inBatch) {
+            PrintProgress(done + static_cast<long long>(inBatch), in.nTotal, SecondsSince(start));
+        });
+        const auto t0 = Clock::now();
         for (size_t i = 0; i < work.size(); ++i) {
-            if (native.IsOpen()) native.Write(sequencer.m_vRecords[i]);
-            if (mztab.IsOpen()) mztab.Write(sequencer.m_vMzTabRows[i]);
-            if (tsv.IsOpen()) tsv.Write(sequencer.m_vTsvRows[i]);
-            if (trace.IsOpen()) {
-                trace.Write(sequencer.m_vTraceRows[i]);
+            if (files.native.IsOpen()) files.native.Write(sequencer.m_vRecords[i]);
+            if (files.mztab.IsOpen()) files.mztab.Write(sequencer.m_vMzTabRows[i]);
+            if (files.tsv.IsOpen()) files.tsv.Write(sequencer.m_vTsvRows[i]);
+            if (trace) {
+                files.trace.Write(sequencer.m_vTraceRows[i]);
                 if (sequencer.m_vTraceStage[i] >= 0) ++summary.vTrace[sequencer.m_vTraceStage[i]];
             }
-            Count(summary, sequencer.m_vStatus[i], work[i].nMode == 3 ? 2 : 1);
+            Count(summary, sequencer.m_vStatus[i], work[i].eMode == EMode::Paired ? 2 : 1);
         }
         done += static_cast<long long>(work.size());
-        stopped = g_nStopSignal.load() != 0;
+        if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
     };
+    if (in.bPaired)
+        _SequencePaired(c, in, sequence);
+    else
+        _SequenceSingle(c, in, summary, sequence);
+    if (m_pStageTimes) m_pStageTimes->Add(sequencer.StageTimes());
 
-    if (paired || mixed) {
-        std::vector<int> want;
-        std::vector<CSpectrum> store;
-        for (size_t first = 0; first < pairUnits.size() && !stopped; first += batch) {
-            const size_t last = std::min(pairUnits.size(), first + batch);
-            // The batch's spectra, read in file order.
-            want.clear();
-            for (size_t i = first; i < last; ++i)
-                for (const int rec : {pairUnits[i].nHcd, pairUnits[i].nEtd})
-                    if (rec >= 0) want.push_back(rec);
-            std::sort(want.begin(), want.end(),
-                      [&records](int a, int b) { return records[static_cast<size_t>(a)].nList != records[static_cast<size_t>(b)].nList
-                                                            ? records[static_cast<size_t>(a)].nList < records[static_cast<size_t>(b)].nList
-                                                            : records[static_cast<size_t>(a)].nIndex < records[static_cast<size_t>(b)].nIndex; });
-            _FetchSpectra(c, records, want, store);
-            auto byFile = [&records](int a, const CPairRecord& key) {
-                const CPairRecord& x = records[static_cast<size_t>(a)];
-                return x.nList != key.nList ? x.nList < key.nList : x.nIndex < key.nIndex;
-            };
-            auto spectrum = [&](int rec) -> const CSpectrum* {
-                if (rec < 0) return nullptr;
-                const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);
-                return &store[static_cast<size_t>(at - want.begin())];
-            };
-            // Spectra of the second file are the second run; a single file is one run.
-            auto run = [&](int rec) { return rec >= 0 && records[static_cast<size_t>(rec)].nList == 1 ? 2 : 1; };
-            units.clear();
-            for (size_t i = first; i < last; ++i) {
-                const CPairUnit& pu = pairUnits[i];
-                const CSpectrum* h = spectrum(pu.nHcd);
-                const CSpectrum* e = spectrum(pu.nEtd);
-                const long long n = firstUnit + static_cast<long long>(i);
-                if (h != nullptr && e != nullptr)
-                    units.push_back({h, e, n, 3, run(pu.nHcd), run(pu.nEtd)});
-                else if (h != nullptr)
-                    units.push_back({h, nullptr, n, 1, run(pu.nHcd), 2});
-                else
-                    units.push_back({e, nullptr, n, 2, run(pu.nEtd), 2});
-            }
-            sequence(units);
-        }
-    } else {
-        c.m_vSpectra.assign(1, std::vector<CSpectrum>());
-        std::vector<CSpectrum>& list = c.m_vSpectra[0];
-        const int fileSide = c.m_nActivationMode == 2 ? 1 : 0;
-        long long index = 0;
-        const auto [lo, hi] = ShardRange(static_cast<size_t>(total));
-        total = static_cast<long long>(hi - lo);
-        bool first = true;
-        while (!stopped && index < static_cast<long long>(hi)) {
-            if (first) {
-                list.swap(head);
-                first = false;
-            } else {
-                list.clear();
-                reader->Browse(list, static_cast<unsigned int>(batch));
-            }
-            if (list.empty()) break;
-            units.clear();
-            for (CSpectrum& s : list) {
-                if (index < static_cast<long long>(lo) || index >= static_cast<long long>(hi)) {
-                    ++index;
-                    continue;
-                }
-                // A spectrum that records its activation is sequenced in that mode.
-                const int side = SideOf(s, fileSide);
-                s.m_nIndex = static_cast<unsigned int>(index);
-                CleanTitle(s.m_strTitle);
-                NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD");
-                units.push_back({&s, nullptr, index++, side == 0 ? 1 : 2, 1, 2});
-            }
-            summary.nRead += static_cast<long long>(units.size());
-            sequence(units);
-        }
-        reader->Close();
-        if (reader->Failed()) c.m_bRunFailed.store(true);
-    }
-    c.m_vSpectra.clear();
-    if (!stopped) stopped = g_nStopSignal.load() != 0;
-    if (stopped) {
-        for (CResultFile* f : {&native, &mztab, &tsv, &trace})
+    if (g_nStopSignal.load() != 0) {
+        for (CResultFile* f : {&files.native, &files.mztab, &files.tsv, &files.trace})
             if (f->IsOpen()) f->Discard();
         return false;
     }
-    if (trace.IsOpen() && !trace.Commit()) c.m_bRunFailed.store(true);
-    for (CResultFile* f : {&native, &mztab, &tsv}) {
+    if (files.trace.IsOpen() && !files.trace.Commit()) m_run.Fail();
+    for (CResultFile* f : {&files.native, &files.mztab, &files.tsv}) {
         if (!f->IsOpen()) continue;
         if (f->Commit()) {
             if (summary.strResultFile.empty()) summary.strResultFile = f->Target();
         } else {
-            c.m_bRunFailed.store(true);
+            m_run.Fail();
         }
     }
     summary.lfSeconds = SecondsSince(start);
     return true;
+}
+
+void CDeNovo::_ReportDataset(const CDatasetSummary& summary) {
+    console::Info() << summary.Text();
+    if (summary.bTrace) console::Info() << summary.TraceText();
+    if (!summary.strResultFile.empty()) {
+        const std::string jsonPath = m_run.strPrefix + ".summary.json";
+        std::ofstream json(jsonPath, std::ios::trunc);
+        json << summary.Json();
+        json.close();
+        if (!json) {
+            console::Error() << "cannot write " << jsonPath;
+            m_run.Fail();
+        }
+        console::Info() << "results: " << summary.strResultFile << " (summary: " << jsonPath << ")";
+    }
+    runLog << summary.LogLine() << "\n";
+}
+
+void CDeNovo::_ReportTime(double seconds, const CDatasetSummary& total, size_t datasets) {
+    std::cout << "\r\n" << "time: " << std::fixed << std::setprecision(2) << seconds << " seconds" << "\n";
+    std::cout.unsetf(std::ios::floatfield);
+    std::cout << std::setprecision(6) << std::flush;
+    if (datasets > 1) console::Info() << "run: " << total.Text();
+    if (total.nRead > 0 && seconds > 0)
+        console::Info() << static_cast<long long>(std::llround(static_cast<double>(total.nRead) / seconds))
+                        << " spectra per second";
+    std::ofstream timeFile(m_run.strOutDir + "time.txt", std::ios::trunc);
+    if (timeFile) {
+        timeFile << "time : " << seconds << "seconds" << "\n";
+        timeFile.close();
+    }
+    if (!timeFile) {
+        console::Error() << "cannot write " << m_run.strOutDir << "time.txt";
+        m_run.Fail();
+    }
+    runLog << "time=" << seconds << "\n";
 }
 
 int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputName) {
@@ -571,73 +585,38 @@ int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputNa
     const auto start = Clock::now();
     CCondition c;
     if (!_ReadData(c, paramFile, outputName)) return 1;
-
     if (!c.m_strAnsPath.empty()) {
         if (!std::ifstream(c.m_strAnsPath)) {
-            std::cerr << "[error]\tcannot open the answer file " << c.m_strAnsPath << std::endl;
-            c.m_bRunFailed.store(true);
+            console::Error() << "cannot open the answer file " << c.m_strAnsPath;
+            m_run.Fail();
         }
         c.GetCorrectSQ();
     }
 
-    CDatasetSummary total;
+    CDatasetSummary& total = m_total;
+    total = CDatasetSummary();
     total.strDataset = paramFile;
     bool interrupted = false;
     for (size_t i = 0; i < c.m_vFiles.size() && !interrupted; ++i) {
-        unsigned int datasetNumber = kNoDataset;
-        if (c.m_bFolder) {
-            c.m_vSpecPaths.assign(1, c.m_vFiles[i]);
-            datasetNumber = static_cast<unsigned int>(i + 1);
-        }
+        // Folder mode: every file of the folder is a dataset of its own.
+        m_run.vPaths = c.m_bFolder ? std::vector<std::string>{c.m_vFiles[i]} : c.m_vSpecPaths;
+        m_run.nDatasetNumber = c.m_bFolder ? static_cast<unsigned int>(i + 1) : 0;
         CDatasetSummary summary;
-        interrupted = !_RunDataset(c, outputName, datasetNumber, summary);
-        if (isatty(STDOUT_FILENO)) std::cout << "\n";
+        interrupted = !_RunDataset(c, outputName, summary);
+        if (isatty(STDOUT_FILENO)) std::cout << "\n" << std::flush;
         if (interrupted) break;
-        std::cout << "[info]\t" << summary.Text() << "\n";
-        if (summary.bTrace) std::cout << "[info]\t" << summary.TraceText() << "\n";
-        if (!summary.strResultFile.empty()) {
-            const std::string jsonPath = c.m_strOutDir + ".summary.json";
-            std::ofstream json(jsonPath, std::ios::trunc);
-            json << summary.Json();
-            json.close();
-            if (!json) {
-                std::cerr << "[error]\tcannot write " << jsonPath << std::endl;
-                c.m_bRunFailed.store(true);
-            }
-            std::cout << "[info]\tresults: " << summary.strResultFile << " (summary: " << jsonPath << ")\n";
-        }
-        runLog << summary.LogLine() << "\n";
+        _ReportDataset(summary);
         total.Add(summary);
     }
 
     const double seconds = SecondsSince(start);
     if (interrupted) {
         const int sig = g_nStopSignal.load();
-        std::cerr << "\n[error]\tthe run was interrupted (signal " << sig
-                  << "); the results of the dataset in hand were removed" << std::endl;
+        std::cerr << "\n";
+        console::Error() << "the run was interrupted (signal " << sig << "); the results of the dataset in hand were removed";
         runLog << "interrupted after " << seconds << " seconds\n";
         return 128 + sig;
     }
-
-    std::cout << "\r\n" << "time: " << std::fixed << std::setprecision(2) << seconds << " seconds" << "\n";
-    std::cout.unsetf(std::ios::floatfield);
-    std::cout << std::setprecision(6);
-    if (c.m_vFiles.size() > 1) std::cout << "[info]\trun: " << total.Text() << "\n";
-    if (total.nRead > 0 && seconds > 0)
-        std::cout << "[info]\t" << static_cast<long long>(std::llround(static_cast<double>(total.nRead) / seconds))
-                  << " spectra per second\n";
-    std::cout << std::flush;
-
-    c.m_strOutDir = c.m_strOutPath + outputName + "/";
-    std::ofstream timeFile(c.m_strOutDir + "time.txt", std::ios::trunc);
-    if (timeFile) {
-        timeFile << "time : " << seconds << "seconds" << "\n";
-        timeFile.close();
-    }
-    if (!timeFile) {
-        std::cerr << "[error]\tcannot write " << c.m_strOutDir << "time.txt" << std::endl;
-        c.m_bRunFailed.store(true);
-    }
-    runLog << "time=" << seconds << "\n";
-    return c.m_bRunFailed.load() ? 1 : 0;
+    _ReportTime(seconds, total, c.m_vFiles.size());
+    return m_run.Failed() ? 1 : 0;
 }

@@ -3,10 +3,8 @@
 // worker threads, result files written whole, per-dataset summaries, timing
 // and the run log.
 
-#include <condition_variable>
-#include <functional>
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -15,12 +13,14 @@
 #include "conditions/Condition.h"
 #include "driver/DatasetSummary.h"
 #include "driver/OutputFolder.h"
+#include "graph/CandidateGen.h"
 #include "input/Input.h"
 #include "pairing/Pairing.h"
+#include "records/WorkUnit.h"
 
-// Guards the driver's wait for the workers of a batch.
-extern std::mutex mutex;
-extern std::condition_variable cond;
+class CBatchSequencer;
+class CResultFile;
+
 // The run's log text; main puts it at the top of "denovo.log".
 extern std::ostringstream runLog;
 
@@ -29,19 +29,38 @@ extern std::ostringstream runLog;
 // entries. A log that cannot be written is a warning: false, after it.
 bool WriteRunLog(const std::string& text);
 
-// Drops peaks whose intensity is not a positive number (their logarithm is
-// undefined), then sets each peak's relative intensity, log intensity, key
-// m/z, order and the spectrum's activation label.
-void NormaliseSpectrum(CSpectrum& s, const char* label);
-
-// Replaces the characters that would break a result file's layout (tab, CR,
-// LF) in a title by spaces.
-void CleanTitle(std::string& title);
-
 // Asks a running search to stop: the workers finish the spectrum in hand,
 // partial results are removed and DenovoRun returns 128 + signal. Safe to
 // call from a signal handler.
 void RequestStop(int signal);
+
+// What a run learns and decides while it runs; the parameters stay in the
+// CCondition, which the driver never changes once it is read.
+struct CRunState {
+    std::string strOutDir;               // OUT_PATH/OUTPUT_NAME/
+    std::vector<std::string> vPaths;     // the spectrum files of the dataset in hand
+    unsigned int nDatasetNumber = 0;     // folder mode: 1-based number of the dataset; 0: none
+    std::string strPrefix;               // the dataset's result prefix (folder + unique base name)
+    // Set by anyone who could not read an input or write an output; the run
+    // finishes all its other work and then exits with a failure status.
+    std::atomic<bool> bFailed{false};
+    void Fail() { bFailed.store(true); }
+    bool Failed() const { return bFailed.load(); }
+};
+
+// A dataset once opened: a single file read a batch at a time, or paired
+// spectra (two files, or one recording both activations) as pairing units
+// over light records, their spectra fetched again per batch.
+struct CDatasetInput {
+    EMode eMode = EMode::HCD;           // of a single file's spectra without a recorded activation
+    bool bPaired = false;
+    std::unique_ptr<CInput> pReader;     // single file
+    std::vector<CSpectrum> vHead;        // its first spectra, read to look for both activations
+    long long nTotal = 0;                // spectra (single) or units (paired) of this share
+    std::vector<CPairRecord> vRecords;   // paired: every spectrum's light record
+    std::vector<CPairUnit> vUnits;       // paired: this share's units in output order
+    long long nFirstUnit = 0;            // record number of the share's first unit
+};
 
 class CDeNovo {
 public:
@@ -53,7 +72,8 @@ public:
     // when the parameter file cannot be read.
     int DenovoRun(const std::string& paramFile, const std::string& outputName);
 
-    // Reads the parameters; false when they forbid a run (errors reported).
+    // Reads the parameters and their models; false when they forbid a run
+    // (errors reported).
     bool _ReadData(CCondition& cond, const std::string& paramFile, const std::string& outputName);
     // This run sequences share m_nShard of m_nShards (from 1) of every
     // dataset's work: a contiguous range of its spectra (pairs) in output
@@ -61,36 +81,49 @@ public:
     // result files joined in order are the whole run's result file.
     int m_nShard = 1;
     int m_nShards = 1;
-    // Called with the parameters once they are read and found sound, before
-    // anything runs: lets a caller (vemra train) adjust the run.
-    std::function<void(CCondition&)> m_fnAdjust;
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
+    // Set by the benchmark: the time of every stage is added here.
+    CStageTimes* m_pStageTimes = nullptr;
+    // What became of the spectra of the last run, all datasets together.
+    const CDatasetSummary& Total() const { return m_total; }
 
 private:
-    // Result prefix of the dataset (output folder + unique base name); prints
-    // the "output: " line in folder mode.
-    std::string _DatasetPrefix(CCondition& c, const std::string& outputName, unsigned int datasetNumber);
-    // Opens the j-th spectrum path of the dataset, prints its FILE line and
-    // counts its spectra. Null (run marked failed) when it cannot be read.
-    std::unique_ptr<CInput> _OpenSpectra(CCondition& c, size_t j, unsigned int datasetNumber, unsigned int& count);
+    // Result prefix of the dataset (output folder + unique base name).
+    std::string _DatasetPrefix(const std::string& outputName);
+    // Opens the j-th spectrum path of the dataset, says so and counts its
+    // spectra. Null (run marked failed) when it cannot be read.
+    std::unique_ptr<CInput> _OpenSpectra(const CCondition& c, size_t j, unsigned int& count);
+    // Opens the dataset: a single file (read its first spectra), or pairs
+    // formed over light records. False when nothing could be read.
+    bool _OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in);
     // First pass over a paired dataset: the light record of every spectrum
     // (titles cleaned, peaks dropped), from the dataset's files, or from the
     // single open file `single` whose first spectra are in head.
-    void _CollectRecords(CCondition& c, unsigned int datasetNumber, std::vector<CPairRecord>& records, CInput* single,
+    void _CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
                          std::vector<CSpectrum>& head);
     // Pairs the records into work units in output order; counts them in the
     // summary and warns when few spectra pair.
-    void _PairUnits(CCondition& c, CDatasetSummary& summary, const std::vector<CPairRecord>& records,
-                    std::vector<CPairUnit>& units);
+    void _PairUnits(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in);
     // Reads the spectra of the records `want` (positions in records, sorted
     // by file and position) again from their files, normalised, into out
     // (parallel to want).
-    void _FetchSpectra(CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+    void _FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
                        std::vector<CSpectrum>& out);
-    // Sequences one dataset into its result file; false when interrupted.
-    bool _RunDataset(CCondition& c, const std::string& outputName, unsigned int datasetNumber,
-                     CDatasetSummary& summary);
+    // Sequences one dataset into its result files; false when interrupted.
+    bool _RunDataset(const CCondition& c, const std::string& outputName, CDatasetSummary& summary);
+    // Sequences the batches of a dataset, handing each to `sequence`; false
+    // when interrupted.
+    template <class F>
+    void _SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSummary& summary, F sequence);
+    template <class F>
+    void _SequencePaired(const CCondition& c, CDatasetInput& in, F sequence);
+    // Writes the dataset's summary file and its console and log lines.
+    void _ReportDataset(const CDatasetSummary& summary);
+    // The run's time line and time.txt.
+    void _ReportTime(double seconds, const CDatasetSummary& total, size_t datasets);
 
     COutputFolder m_folder;
+    CRunState m_run;
+    CDatasetSummary m_total;
 };

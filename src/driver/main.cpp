@@ -8,10 +8,11 @@
 #include <CLI/CLI.hpp>
 
 #include "annotate/AnnotateCommand.h"
+#include "common/Console.h"
 #include "driver/ParamTemplate.h"
+#include "driver/Train.h"
 #include "driver/denovo.h"
 #include "evaluate/EvaluateCommand.h"
-#include "rerank/RerankTrainer.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ int main(int argc, char** argv) {
         denovo.m_nShards = shards;
         status = denovo.DenovoRun(argv[1], argc == 3 ? argv[2] : "vemra+");
     } catch (const std::runtime_error& e) {
-        std::cerr << "[error]\t" << e.what() << std::endl;
+        console::Error() << e.what();
         return 1;
     }
     // An unwritable run log is a warning: the results were written.

@@ -11,7 +11,8 @@
 namespace {
 
 using namespace ionmass;
-constexpr double kIsotopeSpacing = 1.0033499999999993;
+using mass::kIsotopeSpacing;
+constexpr long long kNoChain = std::numeric_limits<long long>::min();
 // Most variable modifications tried on one answer.
 constexpr int kMaxMods = 3;
 
@@ -198,12 +199,16 @@ bool CAnswerTrace::_LabelSpells(const CNCGraph& g, unsigned int a, unsigned int 
 
 void CAnswerTrace::AfterPaths(const CNCGraph& g, bool shifted) {
     if (m_bDone || shifted != m_bFitsShifted) return;
+    ETraceStage stage;
+    std::string detail;
+    if (!_NodeStage(g, stage, detail)) _GraphStage(g, stage, detail);
+    if (stage > m_eStage || m_strDetail == "no graph") _Set(stage, detail);
+}
+
+bool CAnswerTrace::_NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail) const {
     const CCondition& c = *m_pCondition;
     const size_t L = m_strCodes.size();
     const double tol = g.m_lfTolerance;
-    ETraceStage stage;
-    std::string detail;
-
     // The enzyme's terminal residue gives a node without any peak.
     std::vector<char> pseudo(L + 1, 0);
     for (const char site : c.m_strEnzymeSites) {
@@ -236,123 +241,136 @@ void CAnswerTrace::AfterPaths(const CNCGraph& g, bool shifted) {
             if (!p[k]) s += " " + std::to_string(k);
         return s;
     };
-    if (!_Chain(raw)) {
-        stage = ETraceStage::NodeNoPeak;
-        detail = missing(raw);
-    } else if (!_Chain(clean)) {
-        stage = ETraceStage::NodeCleaned;
-        detail = missing(clean);
-    } else if (!_Chain(formed)) {
-        stage = ETraceStage::NodeMerged;
-        detail = missing(formed);
-    } else if (!_Chain(kept)) {
-        stage = ETraceStage::NodeLimit;
-        detail = missing(kept);
-    } else {
-        // Graph nodes of each prefix, then the heaviest chain of edges that
-        // spell the answer.
-        const unsigned int n = static_cast<unsigned int>(g.m_vNodes.size());
-        std::vector<std::vector<unsigned int>> at(L + 1);
-        at[0].push_back(0);
-        at[L].push_back(n - 1);
-        for (size_t k = 1; k < L; ++k)
-            for (unsigned int i = 1; i + 1 < n; ++i)
-                if (std::fabs(g.m_vNodes[i].lfMass - m_vPrefix[k]) <= tol) at[k].push_back(i);
-        constexpr long long kNone = std::numeric_limits<long long>::min();
-        std::vector<std::vector<long long>> best(L + 1);
-        for (size_t k = 0; k <= L; ++k) best[k].assign(at[k].size(), kNone);
-        best[0][0] = 0;
-        size_t furthest = 0;
-        for (size_t k = 1; k <= L; ++k) {
-            for (size_t j = 0; j < at[k].size(); ++j) {
-                for (size_t gap = 1; gap <= 2 && gap <= k; ++gap) {
-                    const size_t from = k - gap;
-                    for (size_t i = 0; i < at[from].size(); ++i) {
-                        if (best[from][i] == kNone) continue;
-                        unsigned int pos = 0;
-                        if (!_LabelSpells(g, at[from][i], at[k][j], from, gap, nullptr)) continue;
-                        g.FindEdge(at[from][i], at[k][j], &pos);
-                        const long long w = best[from][i] + g.m_vEdgeWeights[at[from][i]][pos];
-                        if (w > best[k][j]) best[k][j] = w;
-                    }
+    const std::pair<const std::vector<char>*, ETraceStage> steps[] = {{&raw, ETraceStage::NodeNoPeak},
+                                                                      {&clean, ETraceStage::NodeCleaned},
+                                                                      {&formed, ETraceStage::NodeMerged},
+                                                                      {&kept, ETraceStage::NodeLimit}};
+    for (const auto& [present, s] : steps) {
+        if (_Chain(*present)) continue;
+        stage = s;
+        detail = missing(*present);
+        return true;
+    }
+    return false;
+}
+
+void CAnswerTrace::_GraphStage(const CNCGraph& g, ETraceStage& stage, std::string& detail) {
+    // Graph nodes of each prefix, then the heaviest chain of edges that
+    // spell the answer.
+    const size_t L = m_strCodes.size();
+    const double tol = g.m_lfTolerance;
+    const unsigned int n = static_cast<unsigned int>(g.m_vNodes.size());
+    std::vector<std::vector<unsigned int>> at(L + 1);
+    at[0].push_back(0);
+    at[L].push_back(n - 1);
+    for (size_t k = 1; k < L; ++k)
+        for (unsigned int i = 1; i + 1 < n; ++i)
+            if (std::fabs(g.m_vNodes[i].lfMass - m_vPrefix[k]) <= tol) at[k].push_back(i);
+    std::vector<std::vector<long long>> best(L + 1);
+    for (size_t k = 0; k <= L; ++k) best[k].assign(at[k].size(), kNoChain);
+    best[0][0] = 0;
+    size_t furthest = 0;
+    for (size_t k = 1; k <= L; ++k) {
+        for (size_t j = 0; j < at[k].size(); ++j) {
+            for (size_t gap = 1; gap <= 2 && gap <= k; ++gap) {
+                const size_t from = k - gap;
+                for (size_t i = 0; i < at[from].size(); ++i) {
+                    if (best[from][i] == kNoChain) continue;
+                    unsigned int pos = 0;
+                    if (!_LabelSpells(g, at[from][i], at[k][j], from, gap, nullptr)) continue;
+                    g.FindEdge(at[from][i], at[k][j], &pos);
+                    const long long w = best[from][i] + g.m_vEdgeWeights[at[from][i]][pos];
+                    if (w > best[k][j]) best[k][j] = w;
                 }
-                if (best[k][j] != kNone) furthest = k;
             }
+            if (best[k][j] != kNoChain) furthest = k;
         }
-        if (best[L][0] == kNone) {
-            stage = ETraceStage::EdgeMissing;
-            // The first step beyond the furthest prefix reached: how far its
-            // gap is off the answer's residues.
-            detail = "reached prefix " + std::to_string(furthest);
-            double bestOff = 1e9, allowed = 0.0;
-            for (size_t gap = 1; gap <= 2 && furthest + gap <= L; ++gap) {
-                const double want = m_vPrefix[furthest + gap] - m_vPrefix[furthest];
-                for (size_t i = 0; i < at[furthest].size(); ++i) {
-                    if (best[furthest][i] == kNone) continue;
-                    const CNode& a = g.m_vNodes[at[furthest][i]];
-                    for (const unsigned int j : at[furthest + gap]) {
-                        const CNode& b = g.m_vNodes[j];
-                        const double off = b.lfMass - a.lfMass - want;
-                        if (std::fabs(off) < std::fabs(bestOff)) {
-                            bestOff = off;
-                            allowed = std::min(0.5, (a.lfTolerance + b.lfTolerance) * 0.5);
-                        }
-                    }
+    }
+    if (best[L][0] == kNoChain) {
+        stage = ETraceStage::EdgeMissing;
+        detail = _EdgeDetail(g, at, best, furthest);
+    } else {
+        _PathStage(g, best[L][0], stage, detail);
+    }
+}
+
+std::string CAnswerTrace::_EdgeDetail(const CNCGraph& g, const std::vector<std::vector<unsigned int>>& at,
+                                      const std::vector<std::vector<long long>>& best, size_t furthest) const {
+    // The first step beyond the furthest prefix reached: how far its gap is
+    // off the answer's residues.
+    const size_t L = m_strCodes.size();
+    std::string detail = "reached prefix " + std::to_string(furthest);
+    double bestOff = 1e9, allowed = 0.0;
+    for (size_t gap = 1; gap <= 2 && furthest + gap <= L; ++gap) {
+        const double want = m_vPrefix[furthest + gap] - m_vPrefix[furthest];
+        for (size_t i = 0; i < at[furthest].size(); ++i) {
+            if (best[furthest][i] == kNoChain) continue;
+            const CNode& a = g.m_vNodes[at[furthest][i]];
+            for (const unsigned int j : at[furthest + gap]) {
+                const CNode& b = g.m_vNodes[j];
+                const double off = b.lfMass - a.lfMass - want;
+                if (std::fabs(off) < std::fabs(bestOff)) {
+                    bestOff = off;
+                    allowed = std::min(0.5, (a.lfTolerance + b.lfTolerance) * 0.5);
                 }
-            }
-            if (bestOff < 1e8) detail += Format("; next gap off by %+.4f Da (allowed %.4f)", bestOff, allowed);
-        } else {
-            // Is one of the searched paths the answer's?
-            int found = -1;
-            bool drifted = false;
-            for (size_t p = 0; p < g.m_vPaths.size() && found < 0; ++p) {
-                const std::vector<unsigned int>& path = g.m_vPaths[p];
-                size_t k = 0;
-                double drift = 0.0;
-                bool ok = path.size() >= 2 && path.front() == 0;
-                bool drift_ok = true;
-                for (size_t u = 1; u < path.size() && ok; ++u) {
-                    const bool last = u + 1 == path.size();
-                    ok = false;
-                    for (size_t gap = 1; gap <= 2 && k + gap <= L; ++gap) {
-                        const size_t to = k + gap;
-                        if (last != (to == L)) continue;
-                        if (!last && std::fabs(g.m_vNodes[path[u]].lfMass - m_vPrefix[to]) > tol) continue;
-                        double dev = 0.0;
-                        if (!_LabelSpells(g, path[u - 1], path[u], k, gap, &dev)) continue;
-                        drift += dev;
-                        if (!(std::fabs(drift) <= tol)) drift_ok = false;
-                        k = to;
-                        ok = true;
-                        break;
-                    }
-                }
-                if (ok && k == L) {
-                    found = static_cast<int>(p);
-                    drifted = !drift_ok;
-                }
-            }
-            if (found < 0) {
-                stage = ETraceStage::PathNotInK;
-                long long last = 0;
-                if (!g.m_vPaths.empty()) {
-                    const std::vector<unsigned int>& path = g.m_vPaths.back();
-                    for (size_t u = 1; u < path.size(); ++u) {
-                        unsigned int pos = 0;
-                        if (g.FindEdge(path[u - 1], path[u], &pos)) last += g.m_vEdgeWeights[path[u - 1]][pos];
-                    }
-                }
-                detail = "answer's path weight " + std::to_string(best[L][0]) + ", path " +
-                         std::to_string(g.m_vPaths.size()) + " weighs " + std::to_string(last);
-            } else {
-                stage = ETraceStage::CandidateCut;
-                m_bPathFound = true;
-                detail = "path " + std::to_string(found + 1) + (drifted ? ": residue masses drift beyond the tolerance"
-                                                                        : ": cut with the candidate list");
             }
         }
     }
-    if (stage > m_eStage || m_strDetail == "no graph") _Set(stage, detail);
+    if (bestOff < 1e8) detail += Format("; next gap off by %+.4f Da (allowed %.4f)", bestOff, allowed);
+    return detail;
+}
+
+void CAnswerTrace::_PathStage(const CNCGraph& g, long long answerWeight, ETraceStage& stage, std::string& detail) {
+    // Is one of the searched paths the answer's?
+    const size_t L = m_strCodes.size();
+    const double tol = g.m_lfTolerance;
+    int found = -1;
+    bool drifted = false;
+    for (size_t p = 0; p < g.m_vPaths.size() && found < 0; ++p) {
+        const std::vector<unsigned int>& path = g.m_vPaths[p];
+        size_t k = 0;
+        double drift = 0.0;
+        bool ok = path.size() >= 2 && path.front() == 0;
+        bool driftOk = true;
+        for (size_t u = 1; u < path.size() && ok; ++u) {
+            const bool last = u + 1 == path.size();
+            ok = false;
+            for (size_t gap = 1; gap <= 2 && k + gap <= L; ++gap) {
+                const size_t to = k + gap;
+                if (last != (to == L)) continue;
+                if (!last && std::fabs(g.m_vNodes[path[u]].lfMass - m_vPrefix[to]) > tol) continue;
+                double dev = 0.0;
+                if (!_LabelSpells(g, path[u - 1], path[u], k, gap, &dev)) continue;
+                drift += dev;
+                if (!(std::fabs(drift) <= tol)) driftOk = false;
+                k = to;
+                ok = true;
+                break;
+            }
+        }
+        if (ok && k == L) {
+            found = static_cast<int>(p);
+            drifted = !driftOk;
+        }
+    }
+    if (found < 0) {
+        stage = ETraceStage::PathNotInK;
+        long long last = 0;
+        if (!g.m_vPaths.empty()) {
+            const std::vector<unsigned int>& path = g.m_vPaths.back();
+            for (size_t u = 1; u < path.size(); ++u) {
+                unsigned int pos = 0;
+                if (g.FindEdge(path[u - 1], path[u], &pos)) last += g.m_vEdgeWeights[path[u - 1]][pos];
+            }
+        }
+        detail = "answer's path weight " + std::to_string(answerWeight) + ", path " +
+                 std::to_string(g.m_vPaths.size()) + " weighs " + std::to_string(last);
+    } else {
+        stage = ETraceStage::CandidateCut;
+        m_bPathFound = true;
+        detail = "path " + std::to_string(found + 1) +
+                 (drifted ? ": residue masses drift beyond the tolerance" : ": cut with the candidate list");
+    }
 }
 
 void CAnswerTrace::AfterReport(const std::vector<CResult>& ranked) {

@@ -15,6 +15,7 @@
 
 #include "graph/CandidateGen.h"
 #include "input/Spectrum.h"
+#include "records/Result.h"
 
 class CCondition;
 
@@ -47,7 +48,8 @@ public:
     // The spectrum is not sequenced: its precursor lies outside the window.
     void Outside(const std::string& answer, double precursorMH, const char* why);
 
-    // Hooks called by the graph.
+    // Hooks: the nodes before the cap, each graph after its path search,
+    // the ranked list.
     void NodesBeforeCap(const std::vector<CNode>& nodes) { m_vUncapped = nodes; }
     void AfterPaths(const CNCGraph& g, bool shifted);
     void AfterReport(const std::vector<CResult>& ranked);
@@ -65,6 +67,13 @@ private:
     // over the prefixes marked present.
     static bool _Chain(const std::vector<char>& present);
     bool _LabelSpells(const CNCGraph& g, unsigned int a, unsigned int b, size_t k, size_t gap, double* dev) const;
+    // The stages of a built graph: nodes (true when one lost the answer),
+    // then edges and paths.
+    bool _NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail) const;
+    void _GraphStage(const CNCGraph& g, ETraceStage& stage, std::string& detail);
+    std::string _EdgeDetail(const CNCGraph& g, const std::vector<std::vector<unsigned int>>& at,
+                            const std::vector<std::vector<long long>>& best, size_t furthest) const;
+    void _PathStage(const CNCGraph& g, long long answerWeight, ETraceStage& stage, std::string& detail);
     void _Set(ETraceStage s, const std::string& detail);
 
     const CCondition* m_pCondition;

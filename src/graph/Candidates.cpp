@@ -1,10 +1,11 @@
 // From paths to candidate texts: every admissible choice of one label per
 // edge along a path, kept when its residues add up to the precursor's
-// residue mass, in the bounded candidate queue m_qCandidates.
+// residue mass, in the bounded candidate list.
 
 #include <cmath>
 #include <limits>
 
+#include "common/Masses.h"
 #include "graph/CandidateGen.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 // the labels' own deviations were already bounded by the drift test.
 constexpr double kCompletionWindow = 0.01;
 // MH+ = residue mass + water + proton.
-constexpr double kWaterProton = 18.0105647 + 1.00727647012;
+constexpr double kWaterProton = mass::kWater + mass::kProton;
 
 // Residue mass of code c; false when the code is not in the residue table.
 bool ResidueMass(const CCondition& cond, char c, double& mass) {
@@ -61,11 +62,11 @@ bool TextMass(const CCondition& cond, const std::string& text, double& total) {
 
 }  // namespace
 
-void CNCGraph::GenerateCandidatePeptidevvPath() {
-    for (size_t i = 0; i < m_vPaths.size(); ++i) GeneratePeptideForOnePath(m_vPaths[i], static_cast<int>(i + 1));
+void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
+    for (const std::vector<unsigned int>& path : m_vPaths) GeneratePeptideForOnePath(path, candidates);
 }
 
-void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, const int& /*rank*/) {
+void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
     const size_t p = path.size();
 
     // Path weight: integer sum of the edge weights, from the start node on.
@@ -130,14 +131,12 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
         double mass = 0.0;
         if (!TextMass(*m_pCondition, text, mass)) continue;
         if (!(std::fabs(mass - m_lfResidueMass) <= window)) continue;
-        CResult r;
-        r.strPeptide = text;
-        r.lfScore = pathWeight;
+        CCandidate r;
+        r.strText = text;
+        r.lfPathWeight = pathWeight;
         r.nDoubleSteps = GetPeptideLength(text) - edges;
         r.bShifted = m_bShiftedGraph;
-        m_qCandidates.push(std::move(r));
-        if (static_cast<long long>(m_qCandidates.size()) > static_cast<long long>(m_pCondition->m_nReportTemp))
-            m_qCandidates.pop();
+        candidates.Push(std::move(r));
     }
 }
 

@@ -7,11 +7,6 @@
 
 #include "graph/CandidateGen.h"
 
-std::string CNCGraph::SwapString(const std::string& s) {
-    if (s.size() != 2) return std::string();
-    return std::string{s[1], s[0]};
-}
-
 const CGraphEdge* CNCGraph::FindEdge(unsigned int a, unsigned int b, unsigned int* pos) const {
     if (a >= m_vSuccessors.size()) return nullptr;
     const std::vector<unsigned int>& row = m_vSuccessors[a];
@@ -42,7 +37,7 @@ int TruncToWeight(double x) {
 
 }  // namespace
 
-void CNCGraph::_ConstructEdges(const CSpectrum&) {
+void CNCGraph::_ConstructEdges() {
     const std::size_t n = m_vNodes.size();
     // The graph object serves spectrum after spectrum: keep the inner
     // vectors' capacity, only empty them.
@@ -81,66 +76,12 @@ void CNCGraph::_ConstructEdges(const CSpectrum&) {
 
             double t = (a.lfTolerance + b.lfTolerance) * 0.5;
             if (t > 0.5) t = 0.5;
-            const double lo = gap - t;
-            const double hi = gap + t;
             unsigned int first = 0, last = 0;
-            cond.QueryEdges(lo, hi, table, cond.m_vEdgeIndex, first, last);
+            cond.QueryEdges(gap - t, gap + t, table, cond.m_vEdgeIndex, first, last);
             if (first >= last) continue;
-
-            // Labels in table order; a label met twice keeps its first deviation.
-            m_vCellScratch.clear();
-            for (unsigned int x = first; x < last; ++x) {
-                const CEdge& e = table[x];
-                if (e.cModSite == 2 && i != 0) continue;       // N-terminal modification: first step only
-                if (e.cModSite == 1 && j != n - 1) continue;   // C-terminal modification: last step only
-                bool present = false;
-                for (const SCellLabel& c : m_vCellScratch) {
-                    if (c.pFirst->strLabel == e.strLabel) { present = true; break; }
-                }
-                if (!present) m_vCellScratch.push_back({&e, nullptr, gap - e.lfMass});
-            }
-            if (m_vCellScratch.empty()) continue;
-
-            // Fold mirror pairs (AG and GA) into one label whose residue order
-            // is open. Walking in byte order makes the left half the smaller
-            // order and the deviation the one of the later label.
-            std::sort(m_vCellScratch.begin(), m_vCellScratch.end(),
-                      [](const SCellLabel& x, const SCellLabel& y) {
-                          return x.pFirst->strLabel < y.pFirst->strLabel;
-                      });
-            m_vFoldScratch.clear();
-            for (const SCellLabel& c : m_vCellScratch) {
-                const std::string& label = c.pFirst->strLabel;
-                bool folded = false;
-                if (label.size() == 2) {
-                    for (SCellLabel& f : m_vFoldScratch) {
-                        if (f.pSecond == nullptr && IsMirror(f.pFirst->strLabel, label)) {
-                            f.pSecond = c.pFirst;
-                            f.lfDeviation = c.lfDeviation;
-                            folded = true;
-                            break;
-                        }
-                    }
-                }
-                if (!folded) m_vFoldScratch.push_back(c);
-            }
-
             const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
-            for (const SCellLabel& f : m_vFoldScratch) {
-                m_vLabels.emplace_back();
-                CEdgeLabel& out = m_vLabels.back();
-                if (f.pSecond == nullptr) {
-                    out.strLabel = f.pFirst->strLabel;
-                } else {
-                    out.strLabel.push_back('[');
-                    out.strLabel += f.pFirst->strLabel;
-                    out.strLabel.push_back('/');
-                    out.strLabel += f.pSecond->strLabel;
-                    out.strLabel.push_back(']');
-                }
-                out.lfDeviation = f.lfDeviation;
-            }
-            std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+            _LabelCell(i, j, gap, first, last);
+            if (m_vLabels.size() == nFirstLabel) continue;
 
             // Weight: an accurate mass match, a well-supported target node and
             // a source node sharing an ion series with it all raise it.
@@ -161,4 +102,65 @@ void CNCGraph::_ConstructEdges(const CSpectrum&) {
                 {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel});
         }
     }
+}
+
+void CNCGraph::_LabelCell(size_t i, size_t j, double gap, unsigned int first, unsigned int last) {
+    const std::vector<CEdge>& table = m_pCondition->m_vEdges;
+    const size_t n = m_vNodes.size();
+    // Labels in table order; a label met twice keeps its first deviation.
+    m_vCellScratch.clear();
+    for (unsigned int x = first; x < last; ++x) {
+        const CEdge& e = table[x];
+        if (e.cModSite == 2 && i != 0) continue;      // N-terminal modification: first step only
+        if (e.cModSite == 1 && j != n - 1) continue;  // C-terminal modification: last step only
+        bool present = false;
+        for (const CCellLabel& c : m_vCellScratch) {
+            if (c.pFirst->strLabel == e.strLabel) {
+                present = true;
+                break;
+            }
+        }
+        if (!present) m_vCellScratch.push_back({&e, nullptr, gap - e.lfMass});
+    }
+    if (m_vCellScratch.empty()) return;
+
+    // Fold mirror pairs (AG and GA) into one label whose residue order is
+    // open. Walking in byte order makes the left half the smaller order and
+    // the deviation the one of the later label.
+    std::sort(m_vCellScratch.begin(), m_vCellScratch.end(), [](const CCellLabel& x, const CCellLabel& y) {
+        return x.pFirst->strLabel < y.pFirst->strLabel;
+    });
+    m_vFoldScratch.clear();
+    for (const CCellLabel& c : m_vCellScratch) {
+        const std::string& label = c.pFirst->strLabel;
+        bool folded = false;
+        if (label.size() == 2) {
+            for (CCellLabel& f : m_vFoldScratch) {
+                if (f.pSecond == nullptr && IsMirror(f.pFirst->strLabel, label)) {
+                    f.pSecond = c.pFirst;
+                    f.lfDeviation = c.lfDeviation;
+                    folded = true;
+                    break;
+                }
+            }
+        }
+        if (!folded) m_vFoldScratch.push_back(c);
+    }
+
+    const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
+    for (const CCellLabel& f : m_vFoldScratch) {
+        m_vLabels.emplace_back();
+        CEdgeLabel& out = m_vLabels.back();
+        if (f.pSecond == nullptr) {
+            out.strLabel = f.pFirst->strLabel;
+        } else {
+            out.strLabel.push_back('[');
+            out.strLabel += f.pFirst->strLabel;
+            out.strLabel.push_back('/');
+            out.strLabel += f.pSecond->strLabel;
+            out.strLabel.push_back(']');
+        }
+        out.lfDeviation = f.lfDeviation;
+    }
+    std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
 }

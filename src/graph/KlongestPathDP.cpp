@@ -4,13 +4,6 @@
 #include <cstddef>
 #include <limits>
 
-void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
-                                     const std::vector<std::vector<unsigned int>>& successors,
-                                     const std::vector<std::vector<int>>& weights,
-                                     std::vector<std::vector<unsigned int>>& out) {
-    InvDP(n, k, successors, weights, out);
-}
-
 void CKlongestPathDP::insert(std::vector<AdjLinkDP>& pool, int& used, int head, int node, int weight) {
     if (static_cast<std::size_t>(used) >= pool.size()) pool.resize(static_cast<std::size_t>(used) + 1);
     AdjLinkDP& link = pool[static_cast<std::size_t>(used)];
@@ -21,9 +14,10 @@ void CKlongestPathDP::insert(std::vector<AdjLinkDP>& pool, int& used, int head, 
     ++used;
 }
 
-void CKlongestPathDP::InvDP(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
-                            const std::vector<std::vector<int>>& weights,
-                            std::vector<std::vector<unsigned int>>& out) {
+void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
+                                     const std::vector<std::vector<unsigned int>>& successors,
+                                     const std::vector<std::vector<int>>& weights,
+                                     std::vector<std::vector<unsigned int>>& out) {
     m_nNodes = 0;
     if (n <= 0) return;
     const auto nodes = static_cast<std::size_t>(n);
@@ -75,7 +69,7 @@ void CKlongestPathDP::InvDP(const int& n, const int& k, const std::vector<std::v
     for (int r = 1; r <= k; ++r) {
         if (!Query(n - 1, r)) break;
         out.emplace_back();
-        ShowPath(n - 1, r, 0, out.back());
+        ShowPath(n - 1, r, out.back());
     }
 }
 
@@ -136,7 +130,7 @@ std::optional<int> CKlongestPathDP::Query(int v, int r) {
     return m_vDist[vi][static_cast<std::size_t>(r) - 1];
 }
 
-void CKlongestPathDP::ShowPath(int v, int r, char, std::vector<unsigned int>& out) {
+void CKlongestPathDP::ShowPath(int v, int r, std::vector<unsigned int>& out) {
     const std::size_t start = out.size();
     // Follow the back pointers to node 0, then put the nodes in path order.
     while (v >= 0 && v < m_nNodes && r >= 1 &&

@@ -44,15 +44,13 @@ public:
     // order predecessors are offered in (highest index first).
     void DPKlongestPath(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
                         const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
-    void InvDP(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
-               const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
     // Weight of the r-th heaviest path from node 0 to v; nullopt when v has
     // fewer than r paths (or v, r out of range). Any int is a valid weight
-    // (-1 included). Answers for the graph of the last InvDP; settles ranks
+    // (-1 included). Answers for the graph of the last DPKlongestPath; settles ranks
     // lazily and caches them.
     std::optional<int> Query(int v, int r);
     // Appends the nodes of the r-th path to v, from node 0 to v.
-    void ShowPath(int v, int r, char unused, std::vector<unsigned int>& out);
+    void ShowPath(int v, int r, std::vector<unsigned int>& out);
     // Links a new entry (node, weight) right behind pool[head] and advances
     // used; a list thus runs in reverse order of insertion. Grows the pool
     // when it is full.

@@ -10,9 +10,8 @@
 
 namespace {
 using namespace ionmass;
+using mass::kIsotopeSpacing;
 constexpr double kGlycine = 57.02146;  // smallest residue: nearest a node may lie to either end
-
-bool IsCTermCode(int nType) { return nType == 2 || nType == 4 || nType == 5; }
 }  // namespace
 
 void CNCGraph::_RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks) {
@@ -32,40 +31,38 @@ void CNCGraph::_RankWeights(const CSpectrum& spec, std::vector<CPeak>& nodePeaks
     }
 }
 
-void CNCGraph::_ConstructNodesHCD(const CSpectrum& spec, std::vector<CPeak>& out) {
-    const double mh = spec.m_lfPrecursorMH;
+void CNCGraph::_ConstructNodesHCD(const CSpectrum& spec, const double mh, std::vector<CPeak>& out) {
     out.clear();
     out.reserve(2 * spec.m_vPeaks.size());
     for (const CPeak& p : spec.m_vPeaks) {
         CPeak b = p;
         b.lfMz = p.lfMz - kBOffset;
-        b.nType = 1;
+        b.nType = kNodeB;
         out.push_back(b);
         CPeak y = p;
         y.lfMz = mh - p.lfMz;
-        y.nType = 2;
+        y.nType = kNodeY;
         out.push_back(y);
     }
     std::sort(out.begin(), out.end(), CPeak::Mz_Less);
 }
 
-void CNCGraph::_ConstructNodesETD(const CSpectrum& spec, std::vector<CPeak>& out) {
-    const double mh = spec.m_lfPrecursorMH;
+void CNCGraph::_ConstructNodesETD(const CSpectrum& spec, const double mh, std::vector<CPeak>& out) {
     out.clear();
     out.reserve(4 * spec.m_vPeaks.size());
     for (const CPeak& p : spec.m_vPeaks) {
         CPeak q = p;
         q.lfMz = p.lfMz - kCOffset;
-        q.nType = 3;
+        q.nType = kNodeC;
         out.push_back(q);
         q.lfMz = mh - p.lfMz - kZOffset;
-        q.nType = 4;
+        q.nType = kNodeZ;
         out.push_back(q);
         q.lfMz = mh - p.lfMz - kZPlusOffset;
-        q.nType = 5;
+        q.nType = kNodeZPlus1;
         out.push_back(q);
         q.lfMz = p.lfMz - kCMinusOffset;
-        q.nType = 6;
+        q.nType = kNodeCMinus1;
         out.push_back(q);
     }
     std::sort(out.begin(), out.end(), CPeak::Mz_Less);
@@ -88,7 +85,7 @@ void CNCGraph::_Merge(const std::vector<CPeak>& nodePeaks, const double& precurs
         node.nPeakCount = 1;
         double S = p0.lfMz * p0.lfLogIntensity;
         double d;
-        if (IsCTermCode(p0.nType)) {
+        if (IsCTermNodePeak(p0.nType)) {
             node.lfCWeight = p0.lfLogIntensity;
             node.cSupport |= 1;
             // A complement mass carries the precursor's error as well as the fragment's.
@@ -102,7 +99,7 @@ void CNCGraph::_Merge(const std::vector<CPeak>& nodePeaks, const double& precurs
         std::size_t j = i + 1;
         for (; j < n; ++j) {
             const CPeak& pj = nodePeaks[j];
-            const bool cTerm = IsCTermCode(pj.nType);
+            const bool cTerm = IsCTermNodePeak(pj.nType);
             const double dj = cTerm ? (pepDev + c.CalcFragmentMassDeviation(P - pj.lfMz)) * 0.5
                                     : c.CalcFragmentMassDeviation(pj.lfMz);
             if (pj.lfMz - nodePeaks[j - 1].lfMz > (d + dj) * 0.5) break;
@@ -162,24 +159,20 @@ void CNCGraph::_MarkSupport() {
     }
 }
 
-void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
+void CNCGraph::_Merge_HCDETD(const CGraphInput& in, CAnswerTrace* trace) {
     const CCondition& c = *m_pCondition;
-    const double P = first.m_lfPrecursorMH;
+    // Each side's ions are read against its own spectrum's precursor (the two
+    // measurements of a pair differ within the tolerance).
+    const double shift = in.bShifted ? kIsotopeSpacing : 0.0;
+    const double P = in.lfPrecursorMH - shift;
 
     m_vHCDPeaks.clear();
     m_vETDPeaks.clear();
-    switch (_Mode()) {
-        case 3:
-            _ConstructNodesHCD(first, m_vHCDPeaks);
-            _ConstructNodesETD(second, m_vETDPeaks);
-            break;
-        case 1: _ConstructNodesHCD(first, m_vHCDPeaks); break;
-        case 2: _ConstructNodesETD(second, m_vETDPeaks); break;
-        default: break;
-    }
+    if (in.pHcd != nullptr) _ConstructNodesHCD(*in.pHcd, in.pHcd->m_lfPrecursorMH - shift, m_vHCDPeaks);
+    if (in.pEtd != nullptr) _ConstructNodesETD(*in.pEtd, in.pEtd->m_lfPrecursorMH - shift, m_vETDPeaks);
     if (c.m_bRankNodeWeights) {
-        if (!m_vHCDPeaks.empty()) _RankWeights(first, m_vHCDPeaks);
-        if (!m_vETDPeaks.empty()) _RankWeights(second, m_vETDPeaks);
+        if (!m_vHCDPeaks.empty()) _RankWeights(*in.pHcd, m_vHCDPeaks);
+        if (!m_vETDPeaks.empty()) _RankWeights(*in.pEtd, m_vETDPeaks);
     }
 
     m_vPool.clear();
@@ -206,10 +199,10 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
         pseudo.nCharge = 1;
         if (c.m_bEnzymeNTerm) {
             pseudo.lfMz = residue;
-            pseudo.nType = 1;
+            pseudo.nType = kNodeB;
         } else {
             pseudo.lfMz = P - kWater - kProton - residue;
-            pseudo.nType = 2;
+            pseudo.nType = kNodeY;
         }
         m_vPool.push_back(pseudo);
     }
@@ -217,7 +210,7 @@ void CNCGraph::_Merge_HCDETD(const CSpectrum& first, const CSpectrum& second) {
     std::sort(m_vPool.begin(), m_vPool.end(), CPeak::Mz_Less);
     _Merge(m_vPool, P);
 
-    if (m_pTrace) m_pTrace->NodesBeforeCap(m_vNodes);
+    if (trace) trace->NodesBeforeCap(m_vNodes);
     // Compared as unsigned: a negative setting means no cap.
     const unsigned int maxNode = static_cast<unsigned int>(c.m_nMaxNode);
     if (maxNode < m_vNodes.size()) {

@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/Masses.h"
+#include "output/PeptideText.h"
+
 namespace {
 
-constexpr double kSmallestShift = 0.1;
-constexpr double kModifiedResidue = 0.001;
-constexpr double kCarbamidomethyl = 57.021464;
+using namespace mass;
 
 std::string Number(const char* format, double v) {
     char buf[64];
@@ -119,19 +120,23 @@ std::string CMzTabWriter::_SpectraRef(const CSpectrum& s, int run) const {
     return r + "index=" + std::to_string(s.m_nIndex);
 }
 
-void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
+void CMzTabWriter::Rows(const CUnitResult& res, std::string& out) const {
+    const CWorkUnit& u = *res.pUnit;
     const CSpectrum& s = *u.pFirst;
     std::string ref = _SpectraRef(s, u.nFirstRun);
     if (u.pSecond != nullptr) ref += "|" + _SpectraRef(*u.pSecond, u.nSecondRun);
-    const size_t shown = u.pResults ? std::min(u.nShown, u.pResults->size()) : 0;
+    const size_t shown = std::min(res.vPeptides.size(), static_cast<size_t>(std::max(0, m_cond.m_nReportPep)));
     if (shown == 0) {
-        out += "COM\tno PSM for " + ref + " (" + Clean(s.m_strTitle) + "): " + u.szStatus + "\n";
+        out += "COM\tno PSM for " + ref + " (" + Clean(s.m_strTitle) + "): " + StatusName(res.eStatus) + "\n";
         return;
     }
     const std::string rt = s.m_lfRetentionTime >= 0 ? Number("%.3f", s.m_lfRetentionTime) : "null";
-    const std::string exp = Number("%.6f", MzOfMH(s.m_lfPrecursorMH, s.m_nCharge));
+    const std::string exp = Number("%.6f", mass::MzOfMH(s.m_lfPrecursorMH, s.m_nCharge));
+    std::string proforma;
     for (size_t k = 0; k < shown; ++k) {
-        const CResult& r = (*u.pResults)[k];
+        const CResult& r = res.vPeptides[k];
+        proforma.clear();
+        AppendPeptide(proforma, r, m_cond, EPeptideText::ProForma);
         const std::string seq = PlainSequence(r, m_cond);
         // Modifications: position (1-based residue, 0 N-terminus, length + 1
         // C-terminus) and name, comma-separated.
@@ -152,8 +157,8 @@ void CMzTabWriter::Rows(const COutputUnit& u, std::string& out) const {
         out += "PSM\t" + seq + "\t" + std::to_string(id) + "\tnull\tnull\tnull\tnull\t[MS, MS:1001456, analysis software, Vemra+]\t" +
                Number("%g", r.lfScore) + "\t" +
                (m_cond.m_pRerankModel ? Number("%g", r.lfConfidence) + "\t" : std::string()) + (mods.empty() ? "null" : mods) + "\t" + rt + "\t" +
-               std::to_string(s.m_nCharge) + "\t" + exp + "\t" + Number("%.6f", MzOfMH(ResultMH(r, m_cond), s.m_nCharge)) +
-               "\t" + ref + "\tnull\tnull\tnull\tnull\t" + std::to_string(k + 1) + "\t" + ProForma(r, m_cond) + "\t" +
+               std::to_string(s.m_nCharge) + "\t" + exp + "\t" + Number("%.6f", mass::MzOfMH(ResultMH(r, m_cond), s.m_nCharge)) +
+               "\t" + ref + "\tnull\tnull\tnull\tnull\t" + std::to_string(k + 1) + "\t" + proforma + "\t" +
                Clean(s.m_strTitle) + "\t" + (m_cond.m_bConfidence ? Number("%g", r.lfConfidence) : std::string("null")) + "\n";
     }
 }

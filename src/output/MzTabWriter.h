@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "output/OutputUnit.h"
+#include "conditions/Condition.h"
+#include "records/WorkUnit.h"
 
 class CMzTabWriter {
 public:
@@ -21,7 +22,7 @@ public:
     // MTD lines and the PSH line.
     std::string Header(const std::string& description) const;
     // Appends the unit's PSM rows (or its COM line).
-    void Rows(const COutputUnit& u, std::string& out) const;
+    void Rows(const CUnitResult& r, std::string& out) const;
 
 private:
     std::string _SpectraRef(const CSpectrum& s, int run) const;

@@ -188,10 +188,10 @@ bool CResultReader::_NativeLine(const std::string& line) {
         return true;
     }
     p.strPeptide = f[1];
-    // After the score: the confidence and the residue confidences (when the
-    // run wrote them), then the features (vemra train's runs).
+    // After the score: the confidence and the residue confidences, when the
+    // run wrote them.
     size_t k = 3;
-    if (k < f.size() && !StartsWith(f[k], "F")) {
+    if (k < f.size()) {
         p.bConfidence = true;
         if (!Number(f[k], p.lfConfidence) || k + 1 >= f.size() || !CommaNumbers(f[k + 1], p.vResidueConfidences)) {
             _Problem("a confidence is followed by the residue confidences, comma-separated numbers");
@@ -199,7 +199,6 @@ bool CResultReader::_NativeLine(const std::string& line) {
         }
         k += 2;
     }
-    if (k < f.size() && StartsWith(f[k], "F")) p.strFeatures = f[k++].substr(1);
     if (k < f.size()) {
         _Problem("unexpected fields after the score");
         return true;

@@ -7,8 +7,8 @@
 // only a first line that says nothing (a file that starts with a blank line)
 // falls back on the name's extension.
 //
-// Every reader of result files (evaluate, train, annotate, the tests) goes
-// through here, so the formats are parsed in one place.
+// Every reader of result files (evaluate, annotate, the tests) goes through
+// here, so the formats are parsed in one place.
 //
 // Malformed lines are skipped and reported as "NAME:LINE: what" (kept in
 // m_vProblems; the first kMaxReported also go to stderr as [warning] lines
@@ -37,7 +37,6 @@ struct CResultPeptide {
     bool bConfidence = false;       // the file gives a confidence for this line
     double lfConfidence = 0.0;      // 0..1
     std::vector<double> vResidueConfidences;  // one per residue (native file only); empty: not given
-    std::string strFeatures;        // native "F" field without its "F" (written for vemra train); empty: none
 };
 
 // One spectrum's record: a spectrum without a written candidate has one

@@ -1,6 +1,10 @@
 #include "output/TsvWriter.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "common/Masses.h"
+#include "output/PeptideText.h"
 
 namespace {
 
@@ -23,7 +27,8 @@ std::string CTsvWriter::Header() const {
            (m_cond.m_pRerankModel ? "confidence\t" : "") + "ppm_error\tstatus\tpaired_file\tpaired_index\n";
 }
 
-void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
+void CTsvWriter::Rows(const CUnitResult& r, std::string& out) const {
+    const CWorkUnit& u = *r.pUnit;
     const CSpectrum& s = *u.pFirst;
     std::string lead;
     Cell(lead, m_vRuns[static_cast<size_t>(u.nFirstRun - 1)]);
@@ -31,7 +36,7 @@ void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
     Cell(lead, s.m_strTitle);
     Cell(lead, s.m_nScan >= 0 ? std::to_string(s.m_nScan) : "");
     Cell(lead, s.m_lfRetentionTime >= 0 ? Number("%.3f", s.m_lfRetentionTime) : "");
-    Cell(lead, Number("%.6f", MzOfMH(s.m_lfPrecursorMH, s.m_nCharge)));
+    Cell(lead, Number("%.6f", mass::MzOfMH(s.m_lfPrecursorMH, s.m_nCharge)));
     Cell(lead, std::to_string(s.m_nCharge));
     std::string tail;
     if (u.pSecond != nullptr) {
@@ -42,25 +47,29 @@ void CTsvWriter::Rows(const COutputUnit& u, std::string& out) const {
     }
     tail += '\n';
 
-    const size_t shown = u.pResults ? std::min(u.nShown, u.pResults->size()) : 0;
+    const size_t shown = std::min(r.vPeptides.size(), static_cast<size_t>(std::max(0, m_cond.m_nReportPep)));
+    const char* status = StatusName(r.eStatus);
     if (shown == 0) {
         out += lead;
         out += m_cond.m_pRerankModel ? "\t\t\t\t\t\t" : "\t\t\t\t\t";
-        Cell(out, u.szStatus);
+        Cell(out, status);
         out += tail;
         return;
     }
+    std::string proforma;
     for (size_t k = 0; k < shown; ++k) {
-        const CResult& r = (*u.pResults)[k];
-        const double calc = ResultMH(r, m_cond);
+        const CResult& p = r.vPeptides[k];
+        const double calc = ResultMH(p, m_cond);
         out += lead;
         Cell(out, std::to_string(k + 1));
-        Cell(out, PlainSequence(r, m_cond));
-        Cell(out, ProForma(r, m_cond));
-        Cell(out, Number("%g", r.lfScore));
-        if (m_cond.m_pRerankModel) Cell(out, Number("%g", r.lfConfidence));
+        Cell(out, PlainSequence(p, m_cond));
+        proforma.clear();
+        AppendPeptide(proforma, p, m_cond, EPeptideText::ProForma);
+        Cell(out, proforma);
+        Cell(out, Number("%g", p.lfScore));
+        if (m_cond.m_pRerankModel) Cell(out, Number("%g", p.lfConfidence));
         Cell(out, Number("%.3f", (s.m_lfPrecursorMH - calc) / calc * 1e6));
-        Cell(out, u.szStatus);
+        Cell(out, status);
         out += tail;
     }
 }

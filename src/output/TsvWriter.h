@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "output/OutputUnit.h"
+#include "conditions/Condition.h"
+#include "records/WorkUnit.h"
 
 class CTsvWriter {
 public:
@@ -18,7 +19,7 @@ public:
 
     std::string Header() const;
     // Appends the unit's rows.
-    void Rows(const COutputUnit& u, std::string& out) const;
+    void Rows(const CUnitResult& r, std::string& out) const;
 
 private:
     const CCondition& m_cond;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/Masses.h"
+
 namespace {
-constexpr double kIsotopeSpacing = 1.0033499999999993;  // 13C - 12C, this exact value
-constexpr double kProton = 1.00727647012;
-constexpr double kWater = 18.0105647;
+using mass::kIsotopeSpacing;
+using mass::kProton;
+using mass::kWater;
 // Highest charge tried for an isotope cluster. Peptide precursors carry a few
 // charges; the bound only keeps an absurd charge from a damaged file (say
 // 2^31) from turning the per-peak charge loop into a hang.

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "graph/CandidateGen.h"
+#include "common/Masses.h"
 #include "rerank/RerankModel.h"
-#include "scoring/BM25Score.h"
 
 const char* const CFeatures::kNames[kCount] = {
     "score_gap",          "y_site_share",       "b_site_share",            "intensity_explained",
@@ -16,7 +15,7 @@ const char* const CFeatures::kNames[kCount] = {
 
 namespace {
 
-constexpr double kSmallestShift = 0.1;
+using mass::kSmallestShift;
 constexpr double kBinWidth = 0.01;      // Da
 // Calibration inputs: margins beyond this say nothing more.
 constexpr double kMarginCap = 10.0;
@@ -43,7 +42,7 @@ void CFeatures::Begin(const CSpectrum& spec) {
     for (const CPeak& p : spec.m_vPeaks) m_lfTotalIntensity += p.lfIntensity;
 }
 
-void CFeatures::Add(const CResult& r, const CBM25Score& scorer, const CCondition& c) {
+void CFeatures::Add(const CResult& r, const CPeptideMatch& match, const CCondition& c) {
     m_vRows.resize((m_nRows + 1) * kCount);
     if (m_vIndex.size() <= m_nRows) m_vIndex.resize(m_nRows + 1);
     m_vIndex[m_nRows] = static_cast<unsigned int>(m_nRows);
@@ -52,12 +51,12 @@ void CFeatures::Add(const CResult& r, const CBM25Score& scorer, const CCondition
     ++m_nRows;
     const std::string& pep = r.strPeptide;
     const size_t len = pep.size();
-    const size_t sites = std::min({len > 0 ? len - 1 : 0, scorer.m_vBScore.size(), scorer.m_vYScore.size()});
+    const size_t sites = std::min(len > 0 ? len - 1 : 0, match.vSites.size());
 
     int withY = 0, withB = 0, both = 0, without = 0, run = 0, longest = 0, prolineWithoutY = 0;
     for (size_t k = 0; k < sites; ++k) {
-        const bool y = scorer.m_vYScore[k] > 0.0;
-        const bool b = scorer.m_vBScore[k] > 0.0;
+        const bool y = (match.vSites[k] & CPeptideMatch::kSuffixIon) != 0;
+        const bool b = (match.vSites[k] & CPeptideMatch::kPrefixIon) != 0;
         withY += y;
         withB += b;
         if (!y && !b) ++without;
@@ -75,9 +74,8 @@ void CFeatures::Add(const CResult& r, const CBM25Score& scorer, const CCondition
     row[kLongestSupportedRun] = longest;
     row[kProlineSitesWithoutY] = prolineWithoutY;
 
-    // The scorer summed the matched peaks (m_bMatchSums).
-    if (m_lfTotalIntensity > 0.0) row[kIntensityExplained] = scorer.m_lfMatchedIntensity / m_lfTotalIntensity;
-    if (scorer.m_nMatchedPeaks > 0) row[kMatchErrorWeight] = scorer.m_lfMatchWeights / scorer.m_nMatchedPeaks;
+    if (m_lfTotalIntensity > 0.0) row[kIntensityExplained] = match.lfMatchedIntensity / m_lfTotalIntensity;
+    if (match.nMatchedPeaks > 0) row[kMatchErrorWeight] = match.lfMatchWeights / match.nMatchedPeaks;
     int mods = 0;
     for (const char code : pep) mods += c.VarMod(code) != nullptr;
     row[kModifications] = mods;
@@ -132,7 +130,7 @@ void CFeatures::Finish(const std::vector<CResult>& results) {
     while (slots < 4 * leadBins) slots *= 2;
     if (m_vLead.size() < slots) m_vLead.resize(slots);
     if (++m_nGeneration == 0) {
-        std::fill(m_vLead.begin(), m_vLead.end(), SLeadBin{});
+        std::fill(m_vLead.begin(), m_vLead.end(), CLeadBin{});
         m_nGeneration = 1;
     }
     m_nLeadMask = slots - 1;
@@ -141,7 +139,7 @@ void CFeatures::Finish(const std::vector<CResult>& results) {
         for (unsigned int k = m_vBinFirst[row]; k < m_vBinFirst[row] + m_vBinCount[row]; ++k) {
             size_t at = static_cast<size_t>(static_cast<uint64_t>(m_vBins[k]) * 0x9E3779B97F4A7C15ull >> 40) & m_nLeadMask;
             while (m_vLead[at].nGeneration == m_nGeneration && m_vLead[at].nBin != m_vBins[k]) at = (at + 1) & m_nLeadMask;
-            if (m_vLead[at].nGeneration != m_nGeneration) m_vLead[at] = SLeadBin{m_vBins[k], 0, m_nGeneration};
+            if (m_vLead[at].nGeneration != m_nGeneration) m_vLead[at] = CLeadBin{m_vBins[k], 0, m_nGeneration};
             ++m_vLead[at].nCount;
         }
     }

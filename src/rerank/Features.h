@@ -4,9 +4,8 @@
 // and every table live in buffers that keep their capacity from spectrum to
 // spectrum, so a candidate costs no allocation.
 //
-// Per candidate, read from the scorer's tables right after it scored the
-// candidate against the spectrum that gives the features (the HCD one of a
-// pair): the shares of cleavage sites with a suffix / prefix ion, the share
+// Per candidate, from what matching it against the spectrum that gives the
+// features (the HCD one of a pair) found: the shares of cleavage sites with a suffix / prefix ion, the share
 // of the spectrum's intensity matched by any of its ions (prefix, suffix,
 // neutral losses, a ions, internal fragments), the sites without either
 // ion, the longest run of sites with one, the mean match error weight (1 at
@@ -24,9 +23,9 @@
 
 #include "conditions/Condition.h"
 #include "input/Spectrum.h"
+#include "records/PeptideMatch.h"
+#include "records/Result.h"
 
-struct CResult;
-class CBM25Score;
 class CRerankModel;
 
 class CFeatures {
@@ -55,9 +54,9 @@ public:
 
     // Starts a spectrum's list.
     void Begin(const CSpectrum& spec);
-    // The row of the candidate the scorer has just scored against Begin's
-    // spectrum (with its m_bMatchSums set).
-    void Add(const CResult& r, const CBM25Score& scorer, const CCondition& c);
+    // The row of a candidate from its match against Begin's spectrum (with
+    // its sites and sums).
+    void Add(const CResult& r, const CPeptideMatch& match, const CCondition& c);
     // The candidates were reordered: candidate i is now the one that was
     // order[i]; the rows follow.
     void Permute(const std::vector<unsigned int>& order);
@@ -84,12 +83,12 @@ private:
     std::vector<int64_t> m_vBins;
     // How many leading candidates pass through a bin: a direct-mapped table
     // (bin, count), entries of older lists told apart by their generation.
-    struct SLeadBin {
+    struct CLeadBin {
         int64_t nBin = 0;
         unsigned int nCount = 0;
         unsigned int nGeneration = 0;
     };
-    std::vector<SLeadBin> m_vLead;
+    std::vector<CLeadBin> m_vLead;
     unsigned int m_nGeneration = 0;
     size_t m_nLeadMask = 0;
     unsigned int _LeadCount(int64_t bin) const;

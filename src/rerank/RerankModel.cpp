@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
+#include "common/Console.h"
+#include "conditions/Condition.h"
 #include "rerank/Features.h"
 
 // Text of models/hcd.model, compiled in (generated at configure time).
@@ -41,6 +44,10 @@ std::string Number(double v) {
 
 bool CRerankModel::Load(const std::string& path, std::string& error) {
     if (path == kBuiltinHcd) return Parse(kBuiltinHcdModelText, error);
+    if (path.rfind("builtin:", 0) == 0) {
+        error = "no built-in model is called " + path + " (there is " + kBuiltinHcd + ")";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open the model file " + path + ": " + std::strerror(errno);
@@ -132,4 +139,21 @@ double CRerankModel::Confidence(double probability, double margin, const double*
     double z = m_lfCalibration[0] + m_lfCalibration[1] * probability + m_lfCalibration[2] * margin;
     for (size_t k = 0; k < CFeatures::kCount; ++k) z += m_lfCalibration[3 + k] * row[k];
     return 1.0 / (1.0 + std::exp(-z));
+}
+
+bool LoadModels(CCondition& c) {
+    c.m_pRerankModel.reset();
+    if (c.m_strRerankModelPath.empty()) return true;
+    auto model = std::make_shared<CRerankModel>();
+    std::string error;
+    if (!model->Load(c.m_strRerankModelPath, error)) {
+        std::ostringstream where;
+        where << c.m_strParamFile;
+        if (c.m_nRerankModelLine > 0) where << ":" << c.m_nRerankModelLine;
+        console::Error() << where.str() << ": rerank_model=" << c.m_strRerankModel << ": " << error;
+        ++c.m_nParamErrors;
+        return false;
+    }
+    c.m_pRerankModel = std::move(model);
+    return true;
 }

@@ -50,3 +50,10 @@ public:
     std::vector<double> m_vWeights;                 // per feature
     double m_lfCalibration[kCalibration] = {};
 };
+
+class CCondition;
+// Loads the models the parameters name into the condition (its derived
+// tables). A model the run was asked for that cannot be used is an error
+// ("[error] FILE:LINE: rerank_model=...: why", counted in m_nParamErrors):
+// never a run without it. False on such an error.
+bool LoadModels(CCondition& c);

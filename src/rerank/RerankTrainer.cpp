@@ -12,8 +12,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "driver/denovo.h"
-#include "output/ResultReader.h"
 #include "rerank/Features.h"
 
 namespace {
@@ -74,94 +72,7 @@ std::vector<double> Newton(size_t n, Eval eval) {
     return w;
 }
 
-std::vector<std::string> Split(const std::string& line, char sep) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = line.find(sep, start);
-        out.push_back(line.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return out;
-        start = at + 1;
-    }
-}
-
 }  // namespace
-
-bool CRerankTrainer::Collect(const std::string& paramFile, const std::string& truthFile, std::string& error) {
-    CEvaluate truth;
-    if (!truth.ReadTruth(truthFile)) {
-        error = "cannot read the truth file " + truthFile;
-        return false;
-    }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    std::string pattern = (fs::temp_directory_path(ec) / "vemra-train-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        error = "cannot make a temporary folder";
-        return false;
-    }
-    const std::string folder = pattern;
-    CDeNovo run;
-    run.m_fnAdjust = [&folder](CCondition& c) {
-        c.m_strOutPath = folder + "/";
-        c.m_nReportPep = INT_MAX;  // every scored candidate is a training example
-        c.m_bNative = true;
-        c.m_bMzTab = c.m_bTsv = false;
-        c.m_bRerankFeatures = true;
-        c.m_pRerankModel.reset();  // features do not depend on it; the order is the score's
-    };
-    // The run's console lines are not this command's output.
-    std::ofstream quiet("/dev/null");
-    std::streambuf* console = std::cout.rdbuf(quiet.rdbuf());
-    int status = 1;
-    try {
-        status = run.DenovoRun(paramFile, "train");
-    } catch (const std::runtime_error& e) {
-        std::cerr << "[error]\t" << e.what() << std::endl;
-    }
-    std::cout.rdbuf(console);
-    std::vector<std::string> results;
-    for (const auto& entry : fs::directory_iterator(folder + "/train", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0 && name != "time.txt")
-            results.push_back(entry.path().string());
-    }
-    std::sort(results.begin(), results.end());
-    bool ok = status == 0;
-    for (const std::string& r : results) ok = AddResults(r, truth) && ok;
-    fs::remove_all(folder, ec);
-    if (!ok) error = "the run of " + paramFile + " failed (see above)";
-    return ok;
-}
-
-bool CRerankTrainer::AddResults(const std::string& resultFile, const CEvaluate& truth) {
-    std::map<std::string, size_t> byTitle;
-    for (size_t i = 0; i < truth.m_vEntries.size(); ++i) byTitle.emplace(truth.m_vEntries[i].strTitle, i);
-    std::vector<char> seen(truth.m_vEntries.size(), 0);
-    CResultReader reader;
-    std::string error;
-    const bool ok = reader.ReadEach(resultFile, [&](CResultRecord& record) {
-        const auto it = byTitle.find(record.strTitle);
-        if (it == byTitle.end() || seen[it->second]) return true;
-        seen[it->second] = 1;
-        const CEvalEntry& known = truth.m_vEntries[it->second];
-        SList list{m_vRows.size() / kN, 0, -1};
-        for (const CResultPeptide& p : record.vPeptides) {
-            const std::vector<std::string> values = Split(p.strFeatures, ',');
-            if (values.size() != kN) continue;
-            for (const std::string& v : values) m_vRows.push_back(std::strtod(v.c_str(), nullptr));
-            CEvalPeptide pep;
-            if (list.nPositive < 0 && CEvaluate::ParsePeptide(p.strPeptide, pep) &&
-                CEvaluate::ExactMatch(pep, known.truth))
-                list.nPositive = static_cast<long long>(list.nCount);
-            ++list.nCount;
-        }
-        if (list.nCount > 0) m_vLists.push_back(list);
-        return true;
-    }, error);
-    if (!ok) std::cerr << "[error]\t" << error << std::endl;
-    return ok;
-}
 
 CRerankModel CRerankTrainer::Fit() const {
     // Standardised features: the Newton steps see comparable scales.
@@ -179,7 +90,7 @@ CRerankModel CRerankTrainer::Fit() const {
     auto z = [&](size_t row, size_t k) { return (m_vRows[row * kN + k] - mean[k]) / sd[k]; };
 
     size_t positives = 0;
-    for (const SList& l : m_vLists) positives += l.nPositive >= 0;
+    for (const CLabelledList& l : m_vLists) positives += l.nPositive >= 0;
     std::vector<double> s, x(kN), ex(kN);
     // Ridge per feature, around a centre.
     std::vector<double> ridge(kN, kRidge), centre(kN, 0.0);
@@ -188,7 +99,7 @@ CRerankModel CRerankTrainer::Fit() const {
         if (g) g->assign(kN, 0.0);
         if (h) h->assign(kN * kN, 0.0);
         std::vector<double> exx(kN * kN);
-        for (const SList& l : m_vLists) {
+        for (const CLabelledList& l : m_vLists) {
             if (l.nPositive < 0) continue;
             s.resize(l.nCount);
             double top = -HUGE_VAL;
@@ -243,11 +154,17 @@ CRerankModel CRerankTrainer::Fit() const {
     model.m_vWeights.assign(kN, 0.0);
     for (size_t k = 0; k < kN; ++k) model.m_vWeights[k] = wz[k] / sd[k];
 
+    _FitCalibration(model);
+    return model;
+}
+
+void CRerankTrainer::_FitCalibration(CRerankModel& model) const {
+    std::vector<double> s;
     // Calibration inputs of each list's first candidate by the model, as
     // the engine computes them.
     constexpr size_t kD = CRerankModel::kCalibration;
     std::vector<double> inputs;  // kD terms, then the label, per list
-    for (const SList& l : m_vLists) {
+    for (const CLabelledList& l : m_vLists) {
         s.resize(l.nCount);
         size_t best = 0;
         for (size_t j = 0; j < l.nCount; ++j) {
@@ -299,64 +216,22 @@ CRerankModel CRerankTrainer::Fit() const {
     };
     const std::vector<double> cal = Newton(kD, logistic);
     for (size_t k = 0; k < kD; ++k) model.m_lfCalibration[k] = cal[k];
-    return model;
 }
 
-int RunTrain(int argc, char** argv) {
-    const char* usage = "usage: vemra train PARAM TRUTH [PARAM TRUTH ...] -o MODEL";
-    std::string output;
-    std::vector<std::string> args;
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "-o" && i + 1 < argc)
-            output = argv[++i];
-        else
-            args.push_back(a);
-    }
-    if (output.empty() || args.empty() || args.size() % 2 != 0) {
-        std::cerr << usage << std::endl;
-        return 2;
-    }
-    CRerankTrainer trainer;
-    std::string sets;
-    for (size_t k = 0; k < args.size(); k += 2) {
-        const size_t lists = trainer.m_vLists.size();
-        std::string error;
-        if (!trainer.Collect(args[k], args[k + 1], error)) {
-            std::cerr << "[error]\t" << error << std::endl;
-            return 1;
-        }
-        size_t found = 0, first = 0;
-        for (size_t i = lists; i < trainer.m_vLists.size(); ++i) {
-            found += trainer.m_vLists[i].nPositive >= 0;
-            first += trainer.m_vLists[i].nPositive == 0;
-        }
-        std::cout << "[info]\t" << args[k] << ": " << trainer.m_vLists.size() - lists
-                  << " spectra with a known peptide and candidates; the peptide among them: " << found
-                  << ", first by score: " << first << "\n";
-        // Named by the truth file's folder and name: the same sets give the
-        // same file wherever they are.
-        const std::filesystem::path truth(args[k + 1]);
-        sets += (sets.empty() ? "" : ", ") + (truth.parent_path().filename() / truth.filename()).string();
-    }
-    const CRerankModel model = trainer.Fit();
+void CRerankTrainer::AddList(const double* rows, size_t count, long long positive) {
+    if (count == 0) return;
+    m_vLists.push_back(CLabelledList{m_vRows.size() / kN, count, positive});
+    m_vRows.insert(m_vRows.end(), rows, rows + count * kN);
+}
+
+size_t CRerankTrainer::FirstByModel(const CRerankModel& model) const {
     size_t first = 0;
-    for (const CRerankTrainer::SList& l : trainer.m_vLists) {
+    for (const CLabelledList& l : m_vLists) {
         size_t best = 0;
         for (size_t j = 1; j < l.nCount; ++j)
-            if (model.Score(trainer.m_vRows.data() + (l.nFirst + j) * kN) >
-                model.Score(trainer.m_vRows.data() + (l.nFirst + best) * kN))
+            if (model.Score(m_vRows.data() + (l.nFirst + j) * kN) > model.Score(m_vRows.data() + (l.nFirst + best) * kN))
                 best = j;
         first += static_cast<long long>(best) == l.nPositive;
     }
-    std::cout << "[info]\tfitted on " << trainer.m_vLists.size() << " spectra: first by the model: " << first << "\n";
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out << model.Text("fitted by vemra train on " + sets);
-    out.close();
-    if (!out) {
-        std::cerr << "[error]\tcannot write " << output << std::endl;
-        return 1;
-    }
-    std::cout << "[info]\tmodel: " << output << "\n";
-    return 0;
+    return first;
 }

@@ -1,10 +1,7 @@
 #pragma once
-// `vemra train PARAM TRUTH [PARAM TRUTH ...] -o MODEL`: fits a re-ranking
-// model (CRerankModel) on labelled spectra. Each parameter file is run as
-// it stands (its re-ranking model, if any, left out), every scored
-// candidate written with its features into a temporary folder; the truth
-// file (title<TAB>peptide, as vemra evaluate reads it) labels them. Each
-// spectrum's first 20 candidates by score are the examples.
+// Fits a re-ranking model (CRerankModel) on labelled lists: per spectrum
+// the feature rows of its leading candidates by score and the position of
+// the known peptide among them (`vemra train` collects them).
 //
 // Fitting is deterministic: the same lists give the same model bit for bit.
 // Weights: listwise softmax (the probability of the known peptide among its
@@ -15,10 +12,9 @@
 // candidate's softmax share and margin, over every spectrum with a known
 // peptide and a candidate.
 
-#include <string>
+#include <cstddef>
 #include <vector>
 
-#include "evaluate/Evaluate.h"
 #include "rerank/RerankModel.h"
 
 class CRerankTrainer {
@@ -26,22 +22,24 @@ public:
     // One spectrum's candidates: rows [nFirst, nFirst + nCount) of m_vRows,
     // in the engine's order; nPositive: the known peptide's position, -1
     // when it is not among them.
-    struct SList {
+    struct CLabelledList {
         size_t nFirst = 0;
         size_t nCount = 0;
         long long nPositive = -1;
     };
 
-    // Runs the engine on the parameter file; false (and why) when it fails.
-    bool Collect(const std::string& paramFile, const std::string& truthFile, std::string& error);
-    // The lists of a result file written with features, for the spectra
-    // with a known peptide in truth.
-    bool AddResults(const std::string& resultFile, const CEvaluate& truth);
+    // One spectrum's list: count rows of CFeatures::kCount values, the known
+    // peptide at `positive` (-1: not among them). Empty lists are left out.
+    void AddList(const double* rows, size_t count, long long positive);
     CRerankModel Fit() const;
+    // Lists whose first candidate by the model is the known peptide.
+    size_t FirstByModel(const CRerankModel& model) const;
 
     std::vector<double> m_vRows;
-    std::vector<SList> m_vLists;
+    std::vector<CLabelledList> m_vLists;
+
+private:
+    // The logistic calibration of the fitted model's first candidates.
+    void _FitCalibration(CRerankModel& model) const;
 };
 
-// The subcommand; argv[1] is "train". Returns the exit status.
-int RunTrain(int argc, char** argv);

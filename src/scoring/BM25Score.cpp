@@ -4,18 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "graph/CandidateGen.h"
+#include "common/Masses.h"
 
 namespace {
 
-constexpr double kProton = 1.00727647012;
-constexpr double kAmmonia = 17.026549105;
-constexpr double kWater = 18.0105647;
-constexpr double kCO = 27.99491463;
-constexpr double kCarbon = 12;
-constexpr double kOxygen = 15.99491463;
+using namespace mass;
 constexpr double kAverageResidue = 110;
-constexpr double kSmallestShift = 0.1;
 constexpr double kPpmHigh = 20;
 constexpr double kPpmLow = 1;
 constexpr double kPi = 3.1415926;
@@ -60,18 +54,31 @@ double CBM25Score::_Saturation(double intensity) const {
     return intensity * kK1Plus1 / (intensity + kK1 * (kB * m_lfLengthRatio + kOneMinusB));
 }
 
-double CBM25Score::Score(CResult& candidate, const CSpectrum& spec) {
-    _ComputeMZandMatch(candidate, spec);
-    return _BM25(candidate, spec);
+double CBM25Score::Score(const CResult& peptide, const std::vector<CIonType>& ions, const CSpectrum& spec) {
+    _ComputeMZandMatch(peptide, ions, spec);
+    return _BM25(peptide, spec, kMatchScore, nullptr);
 }
 
-// The matching steps run a hundred times per candidate: they are inlined
-// into the scoring loops (a call's register traffic cost as much as the
-// match itself); _Match and _find_and_match are their callable forms.
+void CBM25Score::Match(const CResult& peptide, const std::vector<CIonType>& ions, const CSpectrum& spec,
+                       unsigned detail, CPeptideMatch& out) {
+    _ComputeMZandMatch(peptide, ions, spec);
+    out.lfScore = _BM25(peptide, spec, detail, &out);
+    if (detail & kMatchSites) {
+        // A term is positive exactly when an ion matched (a chosen peak has
+        // a positive intensity and every error weight is positive).
+        const size_t len = peptide.strPeptide.size();
+        const size_t sites = std::min({len > 0 ? len - 1 : 0, m_vBScore.size(), m_vYScore.size()});
+        out.vSites.assign(len > 0 ? len - 1 : 0, 0);
+        for (size_t k = 0; k < sites; ++k)
+            out.vSites[k] = static_cast<unsigned char>((m_vBScore[k] > 0.0 ? CPeptideMatch::kPrefixIon : 0) |
+                                                       (m_vYScore[k] > 0.0 ? CPeptideMatch::kSuffixIon : 0));
+    }
+}
+
 void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
     // A new generation invalidates every remembered match at once.
     if (++m_nMemoGen == 0) {
-        for (auto& memo : m_vMemo) std::fill(memo.begin(), memo.end(), MemoEntry{});
+        for (auto& memo : m_vMemo) std::fill(memo.begin(), memo.end(), CMatchMemo{});
         m_nMemoGen = 1;
     }
     m_pMemoSpec[0] = a;
@@ -80,31 +87,31 @@ void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
         if (m_pMemoSpec[k] != nullptr && m_vMemo[k].empty()) m_vMemo[k].resize(size_t{1} << kMemoBits);
 }
 
-CBM25Score::SpecView CBM25Score::_View(const CSpectrum& spec) {
-    SpecView v;
+CBM25Score::CSpecView CBM25Score::_View(const CSpectrum& spec) {
+    CSpecView v;
     for (int k = 0; k < 2; ++k)
-        if (m_pMemoSpec[k] == &spec) v.memo = m_vMemo[k].data();
-    v.peaks = spec.m_vPeaks.data();
-    v.n = spec.m_vPeaks.size();
-    v.hash = spec.m_vHashTable.data();
-    v.hashSize = static_cast<double>(spec.m_vHashTable.size());
-    v.ppm = m_pCondition->m_bFragTolPpm;
-    v.tol = m_pCondition->m_lfFragTol;
+        if (m_pMemoSpec[k] == &spec) v.pMemo = m_vMemo[k].data();
+    v.pPeaks = spec.m_vPeaks.data();
+    v.nPeaks = spec.m_vPeaks.size();
+    v.pHash = spec.m_vHashTable.data();
+    v.lfHashSize = static_cast<double>(spec.m_vHashTable.size());
+    v.bPpm = m_pCondition->m_bFragTolPpm;
+    v.lfTol = m_pCondition->m_lfFragTol;
     return v;
 }
 
-inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double mz, const SpecView& v) {
+inline __attribute__((always_inline)) int CBM25Score::_Match(const double mz, const CSpecView& v) {
     // The fragment tolerance at mz, as the conditions compute it.
-    const double t = v.ppm ? mz * v.tol * 1e-6 : v.tol;
+    const double t = v.bPpm ? mz * v.lfTol * 1e-6 : v.lfTol;
     const double lo = mz - t;
     const double hi = mz + t;
     // Bucket = lo truncated toward zero; a negative bucket (lo <= -1), one
     // past the table, or a NaN window means no peak.
-    if (!(lo > -1.0) || !(lo < v.hashSize)) return NO_PEAK;
+    if (!(lo > -1.0) || !(lo < v.lfHashSize)) return NO_PEAK;
     const size_t bucket = static_cast<size_t>(static_cast<long long>(lo));
-    const CPeak* peaks = v.peaks;
-    const size_t n = v.n;
-    size_t i = static_cast<size_t>(std::max(v.hash[bucket], 0));
+    const CPeak* peaks = v.pPeaks;
+    const size_t n = v.nPeaks;
+    size_t i = static_cast<size_t>(std::max(v.pHash[bucket], 0));
     while (i < n && peaks[i].lfMz < lo) ++i;
     if (i >= n || peaks[i].lfMz > hi) return NO_PEAK;
     int best = NO_PEAK;
@@ -120,29 +127,30 @@ inline __attribute__((always_inline)) int CBM25Score::_MatchInline(const double 
     return best;
 }
 
-inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const double mz, const CResult& candidate,
-                                                                          const SpecView& v, const unsigned int site,
-                                                                          const bool prefix) {
+inline __attribute__((always_inline)) bool CBM25Score::_find_and_match(const double mz, const size_t len,
+                                                                      const CSpecView& v, const unsigned int site,
+                                                                      const bool prefix) {
     int j;
     double e = 0.0, f = 0.0;
-    MemoEntry* slot = nullptr;
+    CMatchMemo* slot = nullptr;
     uint64_t bits = 0;
-    if (v.memo != nullptr) {
+    if (v.pMemo != nullptr) {
         std::memcpy(&bits, &mz, sizeof bits);
-        slot = &v.memo[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kMemoBits)];
+        slot = &v.pMemo[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kMemoBits)];
     }
-    if (slot != nullptr && slot->gen == m_nMemoGen && slot->key == bits) {
-        j = slot->j;
-        e = slot->e;
-        f = slot->f;
+    if (slot != nullptr && slot->nGeneration == m_nMemoGen && slot->nKey == bits) {
+        j = slot->nPeak;
+        e = slot->lfWeight;
+        f = slot->lfFactor;
     } else {
-        j = _MatchInline(mz, v);
+        j = _Match(mz, v);
         if (j != NO_PEAK) {
-            const double error = std::fabs(v.peaks[j].lfMz - mz);
+            const double error = std::fabs(v.pPeaks[j].lfMz - mz);
             double ppm = error / mz * 1000000;
             // Scaled to the tolerance: the error as the share of the
             // tolerance that 20 ppm is of a 20 ppm tolerance.
-            if (m_pCondition->m_bScaleToFragTol) ppm = v.ppm ? ppm * m_pCondition->m_lfPpmScale : error / v.tol * kPpmHigh;
+            if (m_pCondition->m_bScaleToFragTol)
+                ppm = v.bPpm ? ppm * m_pCondition->m_lfPpmScale : error / v.lfTol * kPpmHigh;
             if (ppm > kPpmHigh) {
                 e = kWeightHigh;
                 f = kFactorHigh;
@@ -154,11 +162,11 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
                 f = 1 / e;
             }
         }
-        if (slot != nullptr) *slot = MemoEntry{bits, m_nMemoGen, j, e, f};
+        if (slot != nullptr) *slot = CMatchMemo{bits, m_nMemoGen, j, e, f};
     }
     if (j == NO_PEAK) return false;
-    const CPeak& peak = v.peaks[j];
-    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.n, kUnmatched);
+    const CPeak& peak = v.pPeaks[j];
+    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.nPeaks, kUnmatched);
     m_vPeakError[j] = std::min(m_vPeakError[j], f);
     if (site == MARKER) return true;
 
@@ -167,36 +175,34 @@ inline __attribute__((always_inline)) bool CBM25Score::_FindAndMatchInline(const
         if (site >= m_vBScore.size()) return true;
         m_vBScore[site] += term;
     } else {
-        const long long len = static_cast<long long>(candidate.strPeptide.size());
-        const long long idx = len - 2 - static_cast<long long>(site);
+        const long long idx = static_cast<long long>(len) - 2 - static_cast<long long>(site);
         if (idx < 0 || static_cast<size_t>(idx) >= m_vYScore.size()) return true;
         m_vYScore[static_cast<size_t>(idx)] += term;
     }
     return true;
 }
 
-int CBM25Score::_Match(const double& mz, CResult& /*candidate*/, const CSpectrum& spec) {
-    return _MatchInline(mz, _View(spec));
+int CBM25Score::_Match(const double& mz, const CSpectrum& spec) { return _Match(double{mz}, _View(spec)); }
+
+bool CBM25Score::_find_and_match(const double& mz, const CResult& peptide, const CSpectrum& spec,
+                                 const unsigned int& site, const bool& prefix) {
+    return _find_and_match(double{mz}, peptide.strPeptide.size(), _View(spec), unsigned{site}, bool{prefix});
 }
 
-bool CBM25Score::_find_and_match(const double& mz, CResult& candidate, const CSpectrum& spec, const unsigned int& site,
-                                 const bool& prefix) {
-    return _FindAndMatchInline(mz, candidate, _View(spec), site, prefix);
-}
-
-void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
+void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CIonType>& ions,
+                                    const CSpectrum& spec) {
     const CCondition& cond = *m_pCondition;
-    const std::string& pep = candidate.strPeptide;
+    const std::string& pep = peptide.strPeptide;
     const size_t len = pep.size();
-    const SpecView view = _View(spec);
+    const CSpecView view = _View(spec);
 
     m_vResidue.resize(len);
     m_vPrefix.resize(len);
     m_vSuffix.resize(len);
     for (size_t k = 0; k < len; ++k) m_vResidue[k] = ResidueMass(cond, pep[k]);
     if (len > 0) {
-        if (std::fabs(candidate.lfNTermShift) > kSmallestShift) m_vResidue[0] += candidate.lfNTermShift;
-        if (std::fabs(candidate.lfCTermShift) > kSmallestShift) m_vResidue[len - 1] += candidate.lfCTermShift;
+        if (std::fabs(peptide.lfNTermShift) > kSmallestShift) m_vResidue[0] += peptide.lfNTermShift;
+        if (std::fabs(peptide.lfCTermShift) > kSmallestShift) m_vResidue[len - 1] += peptide.lfCTermShift;
     }
     double run = 0.0;
     for (size_t k = 0; k < len; ++k) {
@@ -210,13 +216,13 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
         m_vSuffix[k] = run;
     }
 
-    // The site tables cover the whole candidate whatever its length; the
+    // The site tables cover the whole peptide whatever its length; the
     // peak table covers the whole spectrum.
     const size_t sites = std::max(kMinSites, len);
     if (m_vBScore.size() < sites) m_vBScore.resize(sites);
     if (m_vYScore.size() < sites) m_vYScore.resize(sites);
     // Only sites 0 .. len-2 are ever written; clearing what the previous
-    // candidate may have written keeps the rest of the tables at 0.
+    // peptide may have written keeps the rest of the tables at 0.
     const size_t dirty = std::min(std::max(m_nDirtySites, len), m_vBScore.size());
     std::fill(m_vBScore.begin(), m_vBScore.begin() + static_cast<std::ptrdiff_t>(dirty), 0.0);
     std::fill(m_vYScore.begin(), m_vYScore.begin() + static_cast<std::ptrdiff_t>(dirty), 0.0);
@@ -229,8 +235,8 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
     const double peptides = spec.m_lfPrecursorMH / kAverageResidue;
     m_lfLengthRatio = lenD * lenD / (peptides * peptides);
 
-    if (candidate.pIonTypes != nullptr && len > 1) {
-        for (const CIonType& ion : *candidate.pIonTypes) {
+    if (len > 1) {
+        for (const CIonType& ion : ions) {
             const int z = ion.nNumber;
             // A charge of 0 or less names no ion that can be matched.
             if (z > spec.m_nCharge || z <= 0) continue;
@@ -239,15 +245,15 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
                 const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
                 const double mz = (mass + z * kProton + ion.lfValue) / z;
                 const unsigned int site = static_cast<unsigned int>(l - 1);
-                const bool matched = _FindAndMatchInline(mz, candidate, view, site, ion.bFlag1);
+                const bool matched = _find_and_match(mz, len, view, site, ion.bFlag1);
                 if (matched) {
-                    if (isB && z == 1) _FindAndMatchInline(mz - kCO, candidate, view, MARKER, true);
-                    _FindAndMatchInline(mz - kAmmonia / z, candidate, view, MARKER, true);
-                    _FindAndMatchInline(mz - kWater / z, candidate, view, MARKER, true);
+                    if (isB && z == 1) _find_and_match(mz - kCO, len, view, MARKER, true);
+                    _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
+                    _find_and_match(mz - kWater / z, len, view, MARKER, true);
                 }
                 // Glutamine after the site: its side chain cyclises, so the
                 // b ion also appears shifted by ammonia.
-                if (isB && pep[l] == 'Q') _FindAndMatchInline(mz + kAmmonia / z, candidate, view, MARKER, true);
+                if (isB && pep[l] == 'Q') _find_and_match(mz + kAmmonia / z, len, view, MARKER, true);
             }
         }
     }
@@ -261,51 +267,48 @@ void CBM25Score::_ComputeMZandMatch(CResult& candidate, const CSpectrum& spec) {
             for (long long e = s + 1; e <= L - 1; ++e) {
                 if (e == L - 1 && s < L - 2) continue;
                 const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
-                if (_FindAndMatchInline(mz, candidate, view, MARKER, true))
-                    _FindAndMatchInline(mz - kCarbon - kOxygen, candidate, view, MARKER, true);
+                if (_find_and_match(mz, len, view, MARKER, true))
+                    _find_and_match(mz - kCarbon - kOxygen, len, view, MARKER, true);
             }
         }
     }
 }
 
-void CBM25Score::MarkCoveredSites(size_t len, std::vector<unsigned char>& covered) const {
-    const size_t sites = std::min({len > 0 ? len - 1 : 0, covered.size(), m_vBScore.size(), m_vYScore.size()});
-    for (size_t k = 0; k < sites; ++k)
-        if (m_vBScore[k] > 0.0 || m_vYScore[k] > 0.0) covered[k] = 1;
-}
-
-double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
+double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned detail, CPeptideMatch* out) {
     const std::vector<CPeak>& peaks = spec.m_vPeaks;
     const size_t n = peaks.size();
 
     // Peak term and mean relative intensity. Without peaks both the peak
     // term and the enzyme term are 0 (the mean is undefined).
     double s1 = 0.0, s2 = 0.0;
-    m_lfTotalTerm = 0.0;
-    m_lfMatchedIntensity = m_lfMatchWeights = 0.0;
-    m_nMatchedPeaks = 0;
+    const bool sums = out != nullptr && (detail & kMatchSums) != 0;
+    const bool total = out != nullptr && (detail & kMatchTotal) != 0;
+    if (sums) {
+        out->lfMatchedIntensity = out->lfMatchWeights = 0.0;
+        out->nMatchedPeaks = 0;
+    }
+    if (total) out->lfTotalTerm = 0.0;
     if (n > 0) {
         double sum = 0.0;
-        const bool sums = m_bMatchSums;
         for (size_t i = 0; i < n; ++i) {
             sum += peaks[i].lfIntensity;
             if (m_vPeakError[i] != kUnmatched) {
                 s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
                 if (sums) {
-                    m_lfMatchedIntensity += peaks[i].lfIntensity;
-                    m_lfMatchWeights += 1.0 / m_vPeakError[i];
-                    ++m_nMatchedPeaks;
+                    out->lfMatchedIntensity += peaks[i].lfIntensity;
+                    out->lfMatchWeights += 1.0 / m_vPeakError[i];
+                    ++out->nMatchedPeaks;
                 }
             }
         }
         const double mean = sum / static_cast<double>(n);
-        if (m_bTotalTerm) {
-            double total = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
-            for (size_t i = 0; i < n; ++i) total += _Saturation(peaks[i].lfIntensity);
-            m_lfTotalTerm = total;
+        if (total) {
+            double all = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
+            for (size_t i = 0; i < n; ++i) all += _Saturation(peaks[i].lfIntensity);
+            out->lfTotalTerm = all;
         }
 
-        const std::string& pep = candidate.strPeptide;
+        const std::string& pep = peptide.strPeptide;
         if (!pep.empty()) {
             const char terminal = m_pCondition->m_strEnzymeTerm == "N" ? pep.front() : pep.back();
             if (m_pCondition->m_strEnzymeSites.find(terminal) != std::string::npos) s2 = _Saturation(mean);
@@ -324,8 +327,8 @@ double CBM25Score::_BM25(CResult& candidate, const CSpectrum& spec) {
         return true;
     };
     // Entries from len - 1 on are 0, so a window reaching them cannot count:
-    // only windows inside the candidate's sites are looked at.
-    const size_t len = candidate.strPeptide.size();
+    // only windows inside the peptide's sites are looked at.
+    const size_t len = peptide.strPeptide.size();
     const size_t size = std::min({m_vBScore.size(), m_vYScore.size(), len > 0 ? len - 1 : 0});
     for (size_t i = 1; i + kRunWidth - 1 <= size; ++i) {
         double sum = 0.0;

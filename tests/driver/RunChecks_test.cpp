@@ -212,7 +212,7 @@ TEST(RunChecks, ResultsWholeOrAbsent_NamesNeverCollide_CountsAddUp) {
                                                                  "time_2.txt", "x.summary.json", "x.txt",
                                                                  "x_2.summary.json", "x_2.txt"}));
     // Byte order: x.MGF comes first and keeps the name.
-    EXPECT_NE(r.out.find("are named x_2 (the name x is taken in this run)"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("are named x_2 (the name x is taken in this run)"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(dir / "res/set/time_2.txt"), good);
     EXPECT_EQ(ReadFile(dir / "res/set/x_2.txt"), good);
     // x.MGF: charge 0, outside the window, no peaks; every spectrum is counted once.

@@ -118,7 +118,7 @@ TEST(PairedRuns, FilesOfDifferentRuns_WarnedAndEverySpectrumSequencedAlone) {
     const auto r = RunVemra({"run.param"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("only 0 of 10 possible pairs agree"), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("paired by precursor: 0 pairs, 10 HCD and 10 ETD spectra alone"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("paired by precursor: 0 pairs, 10 HCD and 10 ETD spectra alone"), std::string::npos) << r.err;
     EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/h.txt")).size(), 20u);
 }
 

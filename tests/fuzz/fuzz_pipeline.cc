@@ -1,11 +1,11 @@
 #include <cmath>
-#include <sstream>
+#include <string>
 
 #include "FuzzCommon.h"
 #include "conditions/Condition.h"
-#include "graph/CandidateGen.h"
 #include "input/MGFInput.h"
-#include "preprocess/PreprocessONE.h"
+#include "output/NativeWriter.h"
+#include "report/SequenceUnit.h"
 
 // The input is an MGF file; every spectrum goes through the whole per-spectrum
 // pipeline (preprocessing, nodes, edges, paths, candidates, scoring, record)
@@ -58,18 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<CSpectrum> etd = specs;
     for (auto& s : specs) Normalise(s, "HCD");
     for (auto& s : etd) Normalise(s, "ETD");
-    c.m_vSpectra = {specs, etd};
-    std::ostringstream out;
-    CPreprocessONE pre(&c);
-    CNCGraph graph(&c, 0);
-    for (int mode = 1; mode <= 3; ++mode) {
-        c.m_nActivationMode = mode;
+    CWorkerBuffers buffers(c);
+    const CNativeWriter writer(c);
+    std::string record;
+    for (const EMode mode : {EMode::HCD, EMode::ETD, EMode::Paired}) {
         for (size_t i = 0; i < specs.size(); ++i) {
-            c.m_vProgress[0].store(static_cast<int>(i));
-            CSpectrum a = mode == 2 ? etd[i] : specs[i], b = etd[i];
-            if (mode == 1 || mode == 3) pre.PreProcess(a);
-            if (mode >= 2) pre.PreProcess(b);
-            graph.ConstructGraph(a, b, out);
+            const CWorkUnit unit{mode == EMode::ETD ? &etd[i] : &specs[i], mode == EMode::Paired ? &etd[i] : nullptr,
+                                 static_cast<long long>(i), mode, 1, 2};
+            record.clear();
+            writer.Record(SequenceUnit(c, unit, buffers), record);
         }
     }
     return 0;

@@ -218,7 +218,7 @@ void Compare(RefSearch& ref, CKlongestPathDP& dp, const Graph& g, int k, std::mt
         ASSERT_EQ(*b, a) << "node " << v << " rank " << r;
         std::vector<unsigned int> pa, pb;
         ref.Show(v, r, pa);
-        dp.ShowPath(v, r, 0, pb);
+        dp.ShowPath(v, r, pb);
         ASSERT_EQ(pb, pa) << "node " << v << " rank " << r;
     }
 }
@@ -273,7 +273,7 @@ TEST(KlongestPathReference, Search_BuiltSpectrumGraphs_SamePathsSameOrder) {
     cond.InitMods();
     cond.CreateEdgeList();
     ASSERT_FALSE(cond.m_vEdges.empty());
-    CNCGraph graph(&cond, 0);
+    CNCGraph graph(&cond);
     auto ref = std::make_unique<RefSearch>();
     CKlongestPathDP dp;
     std::mt19937 rng(1234);
@@ -308,7 +308,7 @@ TEST(KlongestPathReference, Search_BuiltSpectrumGraphs_SamePathsSameOrder) {
         nodes.push_back(end);
         std::sort(nodes.begin(), nodes.end(), CNode::Mz_Less);
         graph.m_vNodes = nodes;
-        graph._ConstructEdges(CSpectrum{});
+        graph._ConstructEdges();
 
         Graph g(static_cast<int>(nodes.size()));
         g.succ = graph.m_vSuccessors;

@@ -47,7 +47,6 @@ protected:
         cond.m_lfPepTol = 0.05;
         cond.m_bPepTolPpm = false;
         cond.m_nMaxNode = 300;
-        cond.m_nActivationMode = 1;
         cond.m_lfAAMass['K' - 'A'] = 128.09496;
         cond.m_lfAAMass['R' - 'A'] = 156.10111;
         cond.m_lfAAMass['D' - 'A'] = 115.02694;
@@ -58,15 +57,25 @@ protected:
         graph.m_lfTolerance = 0.02;
         return graph;
     }
+    // The nodes of the spectra the mode uses (1 HCD: first, 2 ETD: second,
+    // 3 both, 0 neither).
+    void Merge(const CSpectrum& first, const CSpectrum& second) {
+        CGraphInput in;
+        in.pHcd = mode == 1 || mode == 3 ? &first : nullptr;
+        in.pEtd = mode == 2 || mode == 3 ? &second : nullptr;
+        in.lfPrecursorMH = first.m_lfPrecursorMH;
+        Graph()._Merge_HCDETD(in, nullptr);
+    }
     CCondition cond;
-    CNCGraph graph{&cond, 0};
+    CNCGraph graph{&cond};
+    int mode = 1;
 };
 
 }  // namespace
 
 TEST_F(NodesTest, ConstructNodesHCD_OnePeak_BAndComplementSorted) {
     std::vector<CPeak> out{NodePeak(1, 1, 1)};  // stale content is replaced
-    Graph()._ConstructNodesHCD(MakeSpectrum(kMH, {RawPeak(800.0, 1.0), RawPeak(300.0, 2.0)}), out);
+    Graph()._ConstructNodesHCD(MakeSpectrum(kMH, {RawPeak(800.0, 1.0), RawPeak(300.0, 2.0)}), kMH, out);
     ASSERT_EQ(out.size(), 4u);
     EXPECT_DOUBLE_EQ(out[0].lfMz, 200.5);
     EXPECT_EQ(out[0].nType, 2);
@@ -79,7 +88,7 @@ TEST_F(NodesTest, ConstructNodesHCD_OnePeak_BAndComplementSorted) {
 
 TEST_F(NodesTest, ConstructNodesETD_OnePeak_FourCodesSorted) {
     std::vector<CPeak> out;
-    Graph()._ConstructNodesETD(MakeSpectrum(kMH, {RawPeak(300.0, 1.0)}, "ETD"), out);
+    Graph()._ConstructNodesETD(MakeSpectrum(kMH, {RawPeak(300.0, 1.0)}, "ETD"), kMH, out);
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].nType, 3);
     EXPECT_NEAR(out[0].lfMz, 281.96617442488, 1e-9);
@@ -165,7 +174,7 @@ TEST_F(NodesTest, Merge_ZeroTotalWeight_PlainMean) {
 
 TEST_F(NodesTest, MergeHCDETD_EmptySpectrum_StartAndEndOnly) {
     const CSpectrum s = MakeSpectrum(kMH, {});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 2u);
     const CNode& start = graph.m_vNodes[0];
     const CNode& end = graph.m_vNodes[1];
@@ -184,7 +193,7 @@ TEST_F(NodesTest, MergeHCDETD_TrypsinSites_PseudoNodesBeforeFinalResidue) {
     cond.m_bEnzymeNTerm = false;
     // b node at 198.99 and y node at 800.5, both weight 5.
     const CSpectrum s = MakeSpectrum(kMH, {RawPeak(200.0, 5.0)});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 6u);
     EXPECT_NEAR(graph.m_vNodes[1].lfMass, 198.99272352988, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[2].lfMass, 800.5, 1e-9);
@@ -203,7 +212,7 @@ TEST_F(NodesTest, MergeHCDETD_NTermSite_PseudoNodeAtResidueMass) {
     cond.m_strEnzymeSites = "D";
     cond.m_bEnzymeNTerm = true;
     const CSpectrum s = MakeSpectrum(kMH, {RawPeak(200.0, 3.0)});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 5u);
     EXPECT_DOUBLE_EQ(graph.m_vNodes[1].lfMass, 115.02694);
     EXPECT_EQ(graph.m_vNodes[1].cSupport, 2);
@@ -213,7 +222,7 @@ TEST_F(NodesTest, MergeHCDETD_NTermSite_PseudoNodeAtResidueMass) {
 TEST_F(NodesTest, MergeHCDETD_SiteWithoutResidueMass_Skipped) {
     cond.m_strEnzymeSites = "K*1r\x01" "B";  // only K has a residue mass
     const CSpectrum s = MakeSpectrum(kMH, {});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 3u);
     EXPECT_NEAR(graph.m_vNodes[1].lfMass, 853.38719882988, 1e-9);
     EXPECT_DOUBLE_EQ(graph.m_vNodes[1].lfCWeight, 0.0);  // no peaks: weight 0
@@ -223,24 +232,24 @@ TEST_F(NodesTest, MergeHCDETD_NodeCap_KeepsHeaviest) {
     // m/z 60, 65, 70: b nodes 58.99, 63.99, 68.99; their complements lie
     // within a glycine of the end and are dropped.
     const CSpectrum s = MakeSpectrum(kMH, {RawPeak(60.0, 1.0), RawPeak(65.0, 3.0), RawPeak(70.0, 2.0)});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 5u);
 
     cond.m_nMaxNode = 2;
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 4u);
     EXPECT_NEAR(graph.m_vNodes[1].lfMass, 63.99272352988, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[2].lfMass, 68.99272352988, 1e-9);
     EXPECT_EQ(graph.m_vNodeWeights, (std::vector<double>{0.0, 3.0, 2.0, 0.0}));
 
     cond.m_nMaxNode = 0;
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     ASSERT_EQ(graph.m_vNodes.size(), 2u);
     EXPECT_EQ(graph.m_vNodes[0].lfMass, 0.0);
     EXPECT_DOUBLE_EQ(graph.m_vNodes[1].lfMass, kR);
 
     cond.m_nMaxNode = -1;  // compared as unsigned: no cap
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     EXPECT_EQ(graph.m_vNodes.size(), 5u);
 }
 
@@ -248,26 +257,26 @@ TEST_F(NodesTest, MergeHCDETD_ByMode_PeaksFromTheRightSpectrum) {
     const CSpectrum first = MakeSpectrum(kMH, {RawPeak(300.0, 1.0)});
     const CSpectrum second = MakeSpectrum(kMH, {RawPeak(400.0, 1.0)}, "ETD");
 
-    cond.m_nActivationMode = 2;
-    Graph()._Merge_HCDETD(first, second);
+    mode = 2;
+    Merge(first, second);
     ASSERT_EQ(graph.m_vNodes.size(), 6u);
     EXPECT_NEAR(graph.m_vNodes[1].lfMass, 381.96617442488, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[2].lfMass, 382.97399945988, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[3].lfMass, 584.48237305976, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[4].lfMass, 585.489100965, 1e-9);
 
-    cond.m_nActivationMode = 1;
-    Graph()._Merge_HCDETD(first, second);
+    mode = 1;
+    Merge(first, second);
     ASSERT_EQ(graph.m_vNodes.size(), 4u);
     EXPECT_NEAR(graph.m_vNodes[1].lfMass, 298.99272352988, 1e-9);
     EXPECT_NEAR(graph.m_vNodes[2].lfMass, 700.5, 1e-9);
 
-    cond.m_nActivationMode = 3;
-    Graph()._Merge_HCDETD(first, second);
+    mode = 3;
+    Merge(first, second);
     EXPECT_EQ(graph.m_vNodes.size(), 8u);
 
-    cond.m_nActivationMode = 0;
-    Graph()._Merge_HCDETD(first, second);
+    mode = 0;
+    Merge(first, second);
     EXPECT_EQ(graph.m_vNodes.size(), 2u);
 }
 
@@ -286,7 +295,7 @@ TEST_F(NodesTest, MergeHCDETD_AllLogIntensitiesNegative_PseudoPeakWeightZero) {
     // weight starts from 0, so the pseudo-peak weighs 0, not -0.5.
     cond.m_strEnzymeSites = "K";
     const CSpectrum s = MakeSpectrum(kMH, {RawPeak(200.0, -0.5), RawPeak(300.0, -2.0)});
-    Graph()._Merge_HCDETD(s, s);
+    Merge(s, s);
     const double afterK = kR - 128.09496;
     const CNode* pseudo = nullptr;
     for (const CNode& n : graph.m_vNodes)
@@ -303,7 +312,7 @@ TEST_F(NodesTest, RankWeights_LnOnePlusPeaksOverRank_EqualIntensitiesShareRank) 
     for (size_t i = 0; i < peaks.size(); ++i) peaks[i].lfIntensity = intensity[i];
     const CSpectrum s = MakeSpectrum(kMH, peaks);
     std::vector<CPeak> nodePeaks;
-    graph._ConstructNodesHCD(s, nodePeaks);
+    graph._ConstructNodesHCD(s, s.m_lfPrecursorMH, nodePeaks);
     graph._RankWeights(s, nodePeaks);
     for (const CPeak& p : nodePeaks) {
         const double rank = p.lfIntensity == 1.0 ? 1 : p.lfIntensity == 0.5 ? 2 : 4;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ResidueTable.h"
-#include "graph/CandidateGen.h"
+#include "records/Result.h"
 #include "scoring/BM25Score.h"
 
 namespace {
@@ -104,9 +104,8 @@ void CheckTrueFirst(const std::string& mgf, const std::string& truthFile, const 
         if (it == truth.end() || it->second.size() < 4) continue;
         ++total;
         CResult r;
-        r.pIonTypes = &ions;
         r.strPeptide = it->second;
-        const double trueScore = scorer.Score(r, spec);
+        const double trueScore = scorer.Score(r, ions, spec);
         EXPECT_TRUE(std::isfinite(trueScore));
         bool best = true;
         for (int d = 0; d < 20 && best; ++d) {
@@ -114,7 +113,7 @@ void CheckTrueFirst(const std::string& mgf, const std::string& truthFile, const 
             std::shuffle(decoy.begin(), decoy.end() - 1, rng);
             if (decoy == it->second) continue;
             r.strPeptide = decoy;
-            if (scorer.Score(r, spec) >= trueScore) best = false;
+            if (scorer.Score(r, ions, spec) >= trueScore) best = false;
         }
         rankOne += best;
     }

@@ -11,7 +11,7 @@
 
 #include "PlainScorer.h"
 #include "ResidueTable.h"
-#include "graph/CandidateGen.h"
+#include "records/Result.h"
 #include "scoring/BM25Score.h"
 
 namespace {
@@ -99,9 +99,9 @@ TEST_F(BM25ReferenceTest, Score_HandMadePeptides_BitIdenticalToPlainRules) {
         r.strPeptide = c.q;
         r.lfNTermShift = c.n;
         r.lfCTermShift = c.c;
-        r.pIonTypes = std::string(c.act) == "HCD" ? &hcd : &etd;
-        const double want = plain.Score(r, s);
-        const double got = scorer.Score(r, s);
+        const std::vector<CIonType>& ions = std::string(c.act) == "HCD" ? hcd : etd;
+        const double want = plain.Score(r, ions, s);
+        const double got = scorer.Score(r, ions, s);
         EXPECT_TRUE(SameBits(got, want)) << c.q << " " << got << " vs " << want;
         EXPECT_GT(got, 0.0) << c.q;
     }
@@ -127,9 +127,9 @@ TEST_F(BM25ReferenceTest, Score_RandomPeptides_BitIdenticalToPlainRules) {
         r.strPeptide = q;
         r.lfNTermShift = n;
         r.lfCTermShift = c;
-        r.pIonTypes = isHcd ? &hcd : &etd;
-        const double want = plain.Score(r, s);
-        const double got = scorer.Score(r, s);
+        const std::vector<CIonType>& ions = isHcd ? hcd : etd;
+        const double want = plain.Score(r, ions, s);
+        const double got = scorer.Score(r, ions, s);
         ASSERT_TRUE(SameBits(got, want)) << "round " << round << " " << q << " " << got << " vs " << want;
         for (size_t k = 0; k + 6 <= scorer.m_vBScore.size(); ++k) {
             bool all = true;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ResidueTable.h"
-#include "graph/CandidateGen.h"
+#include "records/Result.h"
 #include "scoring/BM25Score.h"
 
 namespace {
@@ -52,10 +52,7 @@ protected:
     }
     // Resets the tables for the candidate without matching any ion.
     void Reset(CResult& cand, const CSpectrum& spec) {
-        const auto* saved = cand.pIonTypes;
-        cand.pIonTypes = nullptr;
-        scorer._ComputeMZandMatch(cand, spec);
-        cand.pIonTypes = saved;
+        scorer._ComputeMZandMatch(cand, {}, spec);
     }
     CCondition cond;
     CBM25Score scorer;
@@ -99,18 +96,18 @@ TEST_F(BM25Test, FindAndMatch_SuffixSite_StoredFromTheCTerminus) {
 TEST_F(BM25Test, Match_SeveralPeaksInWindow_StrongestThenLowerMz) {
     CResult cand;
     CSpectrum spec = Spectrum({Peak(499.90, 0.9), Peak(500.00, 0.4), Peak(500.01, 0.7), Peak(500.2, 1.0)}, 1000, "");
-    EXPECT_EQ(scorer._Match(500.005, cand, spec), 2);
+    EXPECT_EQ(scorer._Match(500.005, spec), 2);
     spec = Spectrum({Peak(500.00, 0.7), Peak(500.01, 0.7)}, 1000, "");
-    EXPECT_EQ(scorer._Match(500.005, cand, spec), 0);
+    EXPECT_EQ(scorer._Match(500.005, spec), 0);
     spec = Spectrum({Peak(500.00, 0.0), Peak(500.01, 0.0)}, 1000, "");
-    EXPECT_EQ(scorer._Match(500.005, cand, spec), CBM25Score::NO_PEAK);
+    EXPECT_EQ(scorer._Match(500.005, spec), CBM25Score::NO_PEAK);
     spec = Spectrum({Peak(400.0, 1.0)}, 1000, "");
-    EXPECT_EQ(scorer._Match(500.0, cand, spec), CBM25Score::NO_PEAK);   // beyond the table
-    EXPECT_EQ(scorer._Match(390.0, cand, spec), CBM25Score::NO_PEAK);   // nothing in the window
-    EXPECT_EQ(scorer._Match(-5.0, cand, spec), CBM25Score::NO_PEAK);    // negative bucket
-    EXPECT_EQ(scorer._Match(400.04, cand, spec), 0);
+    EXPECT_EQ(scorer._Match(500.0, spec), CBM25Score::NO_PEAK);   // beyond the table
+    EXPECT_EQ(scorer._Match(390.0, spec), CBM25Score::NO_PEAK);   // nothing in the window
+    EXPECT_EQ(scorer._Match(-5.0, spec), CBM25Score::NO_PEAK);    // negative bucket
+    EXPECT_EQ(scorer._Match(400.04, spec), 0);
     spec = Spectrum({}, 1000, "");
-    EXPECT_EQ(scorer._Match(400.0, cand, spec), CBM25Score::NO_PEAK);
+    EXPECT_EQ(scorer._Match(400.0, spec), CBM25Score::NO_PEAK);
 }
 
 TEST_F(BM25Test, PeakMatchedTwice_KeepsSmallerFactorAndCountsOnce) {
@@ -122,7 +119,7 @@ TEST_F(BM25Test, PeakMatchedTwice_KeepsSmallerFactorAndCountsOnce) {
     scorer._find_and_match(1000.0 - 0.0002, cand, spec, CBM25Score::MARKER, true);  // < 1 ppm
     scorer._find_and_match(1000.0 + 0.03, cand, spec, CBM25Score::MARKER, true);  // > 20 ppm
     EXPECT_EQ(scorer.m_vPeakError[0], kFactorLow);
-    EXPECT_DOUBLE_EQ(scorer._BM25(cand, spec), Sat(0.6, scorer.m_lfLengthRatio) / kFactorLow);
+    EXPECT_DOUBLE_EQ(scorer._BM25(cand, spec, 0, nullptr), Sat(0.6, scorer.m_lfLengthRatio) / kFactorLow);
 }
 
 // GQG with b ions: b1 matches, and with it the a ion, both neutral losses,
@@ -141,8 +138,7 @@ TEST_F(BM25Test, SecondaryMatches_TouchOnlyPeakErrors_InternalOnlyForHCD) {
         CSpectrum spec = Spectrum(peaks, mh, act);
         CResult cand;
         cand.strPeptide = "GQG";
-        cand.pIonTypes = &ions;
-        scorer._ComputeMZandMatch(cand, spec);
+        scorer._ComputeMZandMatch(cand, ions, spec);
         const double lr = 9.0 / ((mh / 110) * (mh / 110));
         EXPECT_DOUBLE_EQ(scorer.m_lfLengthRatio, lr);
         EXPECT_DOUBLE_EQ(scorer.m_vBScore[0], kWeightLow * Sat(1.0, lr));
@@ -164,13 +160,11 @@ TEST_F(BM25Test, GlutamineRule_AppliesWithoutTheBMatch) {
     const std::vector<CIonType> ions = {Ion("b", 1, true, 0.0)};
     CResult cand;
     cand.strPeptide = "GQG";
-    cand.pIonTypes = &ions;
-    scorer._ComputeMZandMatch(cand, spec);
+    scorer._ComputeMZandMatch(cand, ions, spec);
     EXPECT_EQ(scorer.m_vPeakError[0], kFactorLow);
     // A non-b ion type gets no glutamine shift.
     const std::vector<CIonType> cions = {Ion("c", 1, true, 0.0)};
-    cand.pIonTypes = &cions;
-    scorer._ComputeMZandMatch(cand, spec);
+    scorer._ComputeMZandMatch(cand, cions, spec);
     EXPECT_EQ(scorer.m_vPeakError[0], 10000.0);
 }
 
@@ -183,13 +177,13 @@ TEST_F(BM25Test, EnzymeTerm_ByTerminusWord) {
     const double lr = 4.0 / ((400.0 / 110) * (400.0 / 110));
     const double bonus = Sat(0.75, lr);
     cond.m_strEnzymeTerm = "C";
-    EXPECT_DOUBLE_EQ(scorer.Score(ck, spec), bonus);
-    EXPECT_EQ(scorer.Score(kc, spec), 0.0);
+    EXPECT_DOUBLE_EQ(scorer.Score(ck, {}, spec), bonus);
+    EXPECT_EQ(scorer.Score(kc, {}, spec), 0.0);
     cond.m_strEnzymeTerm = "N";
-    EXPECT_EQ(scorer.Score(ck, spec), 0.0);
-    EXPECT_DOUBLE_EQ(scorer.Score(kc, spec), bonus);
+    EXPECT_EQ(scorer.Score(ck, {}, spec), 0.0);
+    EXPECT_DOUBLE_EQ(scorer.Score(kc, {}, spec), bonus);
     cond.m_strEnzymeSites.clear();
-    EXPECT_EQ(scorer.Score(kc, spec), 0.0);
+    EXPECT_EQ(scorer.Score(kc, {}, spec), 0.0);
 }
 
 TEST_F(BM25Test, RunBonus_SixAndSevenConsecutiveSites) {
@@ -198,16 +192,16 @@ TEST_F(BM25Test, RunBonus_SixAndSevenConsecutiveSites) {
     cand.strPeptide = std::string(20, 'G');  // sites 0 .. 18
     Reset(cand, empty);
     for (int k = 10; k < 16; ++k) scorer.m_vBScore[k] = 0.02;
-    EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty), 0.02 * 6 / 6);
+    EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty, 0, nullptr), 0.02 * 6 / 6);
     scorer.m_vBScore[16] = 0.05;
-    EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty), (0.02 * 6) / 6 + (0.02 * 5 + 0.05) / 6);
+    EXPECT_DOUBLE_EQ(scorer._BM25(cand, empty, 0, nullptr), (0.02 * 6) / 6 + (0.02 * 5 + 0.05) / 6);
     scorer.m_vBScore[13] = 0.0099;  // breaks both windows
-    EXPECT_EQ(scorer._BM25(cand, empty), 0.0);
+    EXPECT_EQ(scorer._BM25(cand, empty, 0, nullptr), 0.0);
     // Suffix windows count independently; with 101 residues the last window
     // ends at entry 99.
     cand.strPeptide = std::string(101, 'G');
     for (int k = 94; k < 100; ++k) scorer.m_vYScore[k] = 0.03;
-    EXPECT_NEAR(scorer._BM25(cand, empty), 0.03, 1e-15);
+    EXPECT_NEAR(scorer._BM25(cand, empty, 0, nullptr), 0.03, 1e-15);
 }
 
 TEST_F(BM25Test, Score_SpectrumWithoutPeaks_FiniteZero) {
@@ -217,8 +211,7 @@ TEST_F(BM25Test, Score_SpectrumWithoutPeaks_FiniteZero) {
     cond.m_strEnzymeSites = "K";
     CResult cand;
     cand.strPeptide = "PEPTIDEK";
-    cand.pIonTypes = &ions;
-    const double s = scorer.Score(cand, empty);
+    const double s = scorer.Score(cand, ions, empty);
     EXPECT_TRUE(std::isfinite(s));
     EXPECT_EQ(s, 0.0);
 }
@@ -234,8 +227,7 @@ TEST_F(BM25Test, Score_TinyPeptide_HandComputed) {
     cond.m_strEnzymeSites = "KR";
     CResult cand;
     cand.strPeptide = "GAS";
-    cand.pIonTypes = &ions;
-    const double s = scorer.Score(cand, spec);
+    const double s = scorer.Score(cand, ions, spec);
 
     const double lr = 9.0 / ((mh / 110) * (mh / 110));
     const double ppmY = 0.0005 / y1 * 1e6;
@@ -249,9 +241,8 @@ TEST_F(BM25Test, Score_TinyPeptide_HandComputed) {
 
     // A charge-2 ion type is skipped for a singly charged precursor.
     const std::vector<CIonType> doubly = {Ion("b", 2, true, 0.0)};
-    cand.pIonTypes = &doubly;
     spec.m_nCharge = 1;
-    EXPECT_EQ(scorer.Score(cand, spec), 0.0);
+    EXPECT_EQ(scorer.Score(cand, doubly, spec), 0.0);
 }
 
 TEST_F(BM25Test, Score_TerminalShifts_AppliedAboveOneTenth) {
@@ -262,12 +253,11 @@ TEST_F(BM25Test, Score_TerminalShifts_AppliedAboveOneTenth) {
     const std::vector<CIonType> ions = {Ion("b", 1, true, 0.0)};
     CResult cand;
     cand.strPeptide = "GAS";
-    cand.pIonTypes = &ions;
     cand.lfNTermShift = shift;
-    scorer._ComputeMZandMatch(cand, spec);
+    scorer._ComputeMZandMatch(cand, ions, spec);
     EXPECT_GT(scorer.m_vBScore[0], 0.0);
     cand.lfNTermShift = 0.05;
-    scorer._ComputeMZandMatch(cand, spec);
+    scorer._ComputeMZandMatch(cand, ions, spec);
     EXPECT_EQ(scorer.m_vBScore[0], 0.0);
 }
 
@@ -284,8 +274,7 @@ TEST_F(BM25Test, Score_LongCandidateManyPeaks_TablesGrow) {
     const std::vector<CIonType> ions = {Ion("b", 1, true, 0.0)};
     CResult cand;
     cand.strPeptide = std::string(len, 'G');
-    cand.pIonTypes = &ions;
-    const double s = scorer.Score(cand, spec);
+    const double s = scorer.Score(cand, ions, spec);
     ASSERT_GE(scorer.m_vBScore.size(), len - 1);
     ASSERT_GE(scorer.m_vPeakError.size(), peaks.size());
     for (size_t site = 0; site + 1 < len; ++site) EXPECT_GT(scorer.m_vBScore[site], 0.0) << site;
@@ -299,7 +288,7 @@ TEST_F(BM25Test, Score_LongCandidateManyPeaks_TablesGrow) {
 
     // A short candidate afterwards: the grown tables are reset entirely.
     cand.strPeptide = "GG";
-    scorer.Score(cand, spec);
+    scorer.Score(cand, ions, spec);
     for (size_t site = 1; site < scorer.m_vBScore.size(); ++site) EXPECT_EQ(scorer.m_vBScore[site], 0.0);
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "conditions/Condition.h"
-#include "graph/CandidateGen.h"
+#include "records/Result.h"
 
 namespace testing_plain {
 
@@ -46,9 +46,9 @@ class PlainScorer {
 public:
     explicit PlainScorer(const CCondition& c) : c_(c), B(100), Y(100), PE(6000) {}
 
-    double Score(const CResult& r, const CSpectrum& s) {
+    double Score(const CResult& r, const std::vector<CIonType>& ions, const CSpectrum& s) {
         BuildIndex(s);
-        Compute(r, s);
+        Compute(r, ions, s);
         return Bm25(r, s);
     }
 
@@ -113,7 +113,7 @@ private:
         return true;
     }
 
-    void Compute(const CResult& r, const CSpectrum& s) {
+    void Compute(const CResult& r, const std::vector<CIonType>& ions, const CSpectrum& s) {
         const std::string& q = r.strPeptide;
         int len = static_cast<int>(q.size());
         std::vector<double> A(len), Pre(len), Suf(len);
@@ -125,7 +125,7 @@ private:
         for (int k = 0; k < 100; ++k) B[k] = Y[k] = 0;
         for (size_t k = 0; k < s.m_vPeaks.size(); ++k) PE[k] = 10000.0;
         LR = (double)(len * len) / ((s.m_lfPrecursorMH / 110) * (s.m_lfPrecursorMH / 110));
-        for (const CIonType& ion : *r.pIonTypes) {
+        for (const CIonType& ion : ions) {
             int z = ion.nNumber;
             if (z > s.m_nCharge || len <= 1) continue;
             for (int l = 1; l <= len - 1; ++l) {

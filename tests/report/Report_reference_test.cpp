@@ -19,6 +19,8 @@
 #include "../scoring/PlainScorer.h"
 #include "../scoring/ResidueTable.h"
 #include "graph/CandidateGen.h"
+#include "output/NativeWriter.h"
+#include "report/Report.h"
 
 namespace {
 
@@ -67,7 +69,7 @@ int PlainLength(const std::string& t) {
     return n;
 }
 
-using Queue = std::priority_queue<CResult, std::vector<CResult>, PriorityQueueResultNode_CMP>;
+using Queue = std::priority_queue<CCandidate, std::vector<CCandidate>, PriorityQueueResultNode_CMP>;
 
 void PlainCandidates(const PlainGraph& g, double T, double R, int reportTemp, Queue& q) {
     for (const auto& path : g.paths) {
@@ -99,9 +101,9 @@ void PlainCandidates(const PlainGraph& g, double T, double R, int reportTemp, Qu
                 else { M += CodeMass(text[i]); i += 1; }
             }
             if (std::fabs(M - R) <= 0.01) {
-                CResult r;
-                r.strPeptide = text;
-                r.lfScore = Pw;
+                CCandidate r;
+                r.strText = text;
+                r.lfPathWeight = Pw;
                 r.nDoubleSteps = PlainLength(text) - static_cast<int>(p - 1);
                 q.push(r);
                 if (static_cast<int>(q.size()) > reportTemp) q.pop();
@@ -110,11 +112,13 @@ void PlainCandidates(const PlainGraph& g, double T, double R, int reportTemp, Qu
     }
 }
 
-std::string PlainRecord(const CCondition& c, int x, const std::string& title, Queue q) {
-    std::vector<CResult> list;
+// mode 1: HCD spectrum a; 2: ETD spectrum a; 3: a (HCD) and b (ETD).
+std::string PlainRecord(const CCondition& c, int mode, const CSpectrum& a, const CSpectrum& b, int x,
+                        const std::string& title, Queue q) {
+    std::vector<CCandidate> list;
     while (!q.empty()) { list.push_back(q.top()); q.pop(); }
     std::set<std::string> peps;
-    for (const CResult& r : list) PlainTransfer(r.strPeptide, 0, "", peps);
+    for (const CCandidate& r : list) PlainTransfer(r.strText, 0, "", peps);
     PlainScorer plain(c);
     std::vector<CResult> results;
     for (const std::string& s : peps) {
@@ -131,17 +135,13 @@ std::string PlainRecord(const CCondition& c, int x, const std::string& title, Qu
             r.lfCTermShift = c.m_vCTermMass[0];
             r.strPeptide.back() += 64;
         }
-        if (c.m_nActivationMode == 1) {
-            r.pIonTypes = &c.m_vHCDIonTypes;
-            r.lfScore = plain.Score(r, c.m_vSpectra[0][x]);
-        } else if (c.m_nActivationMode == 2) {
-            r.pIonTypes = &c.m_vETDIonTypes;
-            r.lfScore = plain.Score(r, c.m_vSpectra[0][x]);
+        if (mode == 1) {
+            r.lfScore = plain.Score(r, c.m_vHCDIonTypes, a);
+        } else if (mode == 2) {
+            r.lfScore = plain.Score(r, c.m_vETDIonTypes, a);
         } else {
-            r.pIonTypes = &c.m_vHCDIonTypes;
-            double s1 = plain.Score(r, c.m_vSpectra[0][x]);
-            r.pIonTypes = &c.m_vETDIonTypes;
-            r.lfScore = s1 + plain.Score(r, c.m_vSpectra[1][x]);
+            double s1 = plain.Score(r, c.m_vHCDIonTypes, a);
+            r.lfScore = s1 + plain.Score(r, c.m_vETDIonTypes, b);
         }
         results.push_back(r);
     }
@@ -192,7 +192,7 @@ CSpectrum SpectrumOf(std::mt19937& rng, const std::string& q, const char* activa
 
 class ReportReferenceTest : public ::testing::Test {
 protected:
-    ReportReferenceTest() : g(&cond, 0) {
+    ReportReferenceTest() : g(&cond) {
         testing_residues::FillBuiltInResidues(cond);
         testing_residues::SetResidue(cond, 'a', Mass('A') + kNMod);
         testing_residues::SetResidue(cond, kCModK, Mass('K') + kCMod);
@@ -204,7 +204,6 @@ protected:
         cond.m_strEnzymeTerm = "C";
         cond.m_vHCDIonTypes = {Ion("b", 1, true, 0.0), Ion("y", 1, false, 18.0105647)};
         cond.m_vETDIonTypes = {Ion("c", 1, true, 17.026549105), Ion("z", 1, false, 18.0105647 - 16.018724)};
-        cond.m_vProgress = std::vector<std::atomic<int>>(1);
     }
     CCondition cond;
     CNCGraph g;
@@ -277,7 +276,6 @@ TEST_F(ReportReferenceTest, CandidatesAndRecord_RandomGraphs_SameAsPlainRules) {
         g.m_vEdgeWeights.assign(n, {});
         g.m_vGraphEdges.assign(n, {});
         g.m_vLabels.clear();
-        g.m_vResults.clear();
         for (const auto& [k, cell] : pg.cells) {
             CGraphEdge e;
             e.nFirstLabel = static_cast<unsigned>(g.m_vLabels.size());
@@ -295,15 +293,17 @@ TEST_F(ReportReferenceTest, CandidatesAndRecord_RandomGraphs_SameAsPlainRules) {
 
         Queue want;
         PlainCandidates(pg, 0.02, R, cond.m_nReportTemp, want);
-        g.GenerateCandidatePeptidevvPath();
-        ASSERT_EQ(g.m_qCandidates.size(), want.size()) << "round " << round;
+        CCandidateList list;
+        list.Reset(cond.m_nReportTemp);
+        g.GenerateCandidatePeptidevvPath(list);
+        ASSERT_EQ(list.Size(), want.size()) << "round " << round;
         if (!want.empty()) ++nonEmpty;
 
         // Report: spectra made from one of the candidate peptides.
         std::string model = "GANQK";
         if (!want.empty()) {
             std::set<std::string> peps;
-            PlainTransfer(want.top().strPeptide, 0, "", peps);
+            PlainTransfer(want.top().strText, 0, "", peps);
             model = *peps.begin();
             for (char& ch : model) {
                 if (ch == 'a') ch = 'A';
@@ -311,33 +311,38 @@ TEST_F(ReportReferenceTest, CandidatesAndRecord_RandomGraphs_SameAsPlainRules) {
             }
         }
         const int x = static_cast<int>(rng() % 3);
-        cond.m_vProgress[0] = x;
-        cond.m_nActivationMode = 1 + static_cast<int>(rng() % 3);
-        cond.m_vSpectra.assign(2, std::vector<CSpectrum>(3));
+        const int mode = 1 + static_cast<int>(rng() % 3);
+        std::vector<CSpectrum> first(3), second(3);
         for (int k = 0; k < 3; ++k) {
-            cond.m_vSpectra[0][k] = SpectrumOf(rng, model, cond.m_nActivationMode == 2 ? "ETD" : "HCD");
-            cond.m_vSpectra[1][k] = SpectrumOf(rng, model, "ETD");
-            cond.m_vSpectra[0][k].m_strTitle = cond.m_vSpectra[1][k].m_strTitle = "t" + std::to_string(k);
+            first[k] = SpectrumOf(rng, model, mode == 2 ? "ETD" : "HCD");
+            second[k] = SpectrumOf(rng, model, "ETD");
+            first[k].m_strTitle = second[k].m_strTitle = "t" + std::to_string(k);
         }
         cond.m_mapAnswers.clear();
         if (round % 2 == 0) cond.m_mapAnswers["t" + std::to_string(x)].strSequence = model;
-        const std::string title = cond.m_vSpectra[0][x].m_strTitle;
+        const std::string title = first[x].m_strTitle;
 
-        const std::string expected = PlainRecord(cond, x, title, want);
-        // Pop order of the engine's queue equals the plain one.
-        Queue mine = g.m_qCandidates;
-        while (!want.empty()) {
-            ASSERT_EQ(mine.top().strPeptide, want.top().strPeptide) << "round " << round;
-            ASSERT_EQ(mine.top().lfScore, want.top().lfScore) << "round " << round;
-            ASSERT_EQ(mine.top().nDoubleSteps, want.top().nDoubleSteps) << "round " << round;
-            mine.pop();
+        const std::string expected = PlainRecord(cond, mode, first[x], second[x], x, title, want);
+        // Drain order of the engine's list equals the plain queue's pop order.
+        std::vector<CCandidate> mine;
+        list.Drain(mine);
+        for (const CCandidate& m : mine) {
+            ASSERT_EQ(m.strText, want.top().strText) << "round " << round;
+            ASSERT_EQ(m.lfPathWeight, want.top().lfPathWeight) << "round " << round;
+            ASSERT_EQ(m.nDoubleSteps, want.top().nDoubleSteps) << "round " << round;
             want.pop();
         }
-        std::ostringstream out;
-        g.Report_unknowResult(out, cond.m_vSpectra[0][x], cond.m_vSpectra[1][x], 0.0, 2);
-        ASSERT_EQ(out.str(), expected) << "round " << round;
-        for (size_t i = 1; i < g.m_vResults.size(); ++i)
-            if (g.m_vResults[i].lfScore == g.m_vResults[i - 1].lfScore) ++ties;
+        const CWorkUnit unit{&first[x], mode == 3 ? &second[x] : nullptr, x, static_cast<EMode>(mode), 1, 2};
+        CUnitResult result;
+        result.pUnit = &unit;
+        result.bGraphed = true;
+        CReport report(&cond);
+        report.Report_unknowResult(unit, mine, false, result);
+        std::string record;
+        CNativeWriter(cond).Record(result, record);
+        ASSERT_EQ(record, expected) << "round " << round;
+        for (size_t i = 1; i < result.vPeptides.size(); ++i)
+            if (result.vPeptides[i].lfScore == result.vPeptides[i - 1].lfScore) ++ties;
     }
     EXPECT_GT(nonEmpty, 40);
     EXPECT_GT(ties, 0);  // equal scores occurred and were ordered alike

@@ -1,0 +1,66 @@
+#include "output/NativeWriter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "output/PeptideText.h"
+
+namespace {
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr);
+}
+
+// A double as a default-state output stream writes it: general notation,
+// six significant digits.
+void AppendScore(std::string& out, double v) {
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%g", v);
+    if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
+}
+
+}  // namespace
+
+void CNativeWriter::Record(const CUnitResult& r, std::string& out) const {
+    if (!r.bGraphed) return;
+    const CCondition& c = m_cond;
+    const CSpectrum& first = *r.pUnit->pFirst;
+    out += 'S';
+    AppendInt(out, r.pUnit->nRecord + 1);
+    out += '\t';
+    out += first.m_strTitle;
+    out += '\t';
+    if (!c.m_mapAnswers.empty()) {
+        auto it = c.m_mapAnswers.find(first.m_strTitle);
+        if (it != c.m_mapAnswers.end()) {
+            out += it->second.strSequence;
+            out += '\t';
+        }
+    }
+    out += '\n';
+    const size_t shown = std::min(r.vPeptides.size(), static_cast<size_t>(std::max(0, c.m_nReportPep)));
+    for (size_t i = 0; i < shown; ++i) {
+        const CResult& p = r.vPeptides[i];
+        out += 'P';
+        AppendInt(out, static_cast<long long>(i) + 1);
+        out += '\t';
+        AppendPeptide(out, p, c, EPeptideText::Native);
+        out += '\t';
+        AppendScore(out, p.lfScore);
+        if (c.m_bConfidence) {
+            // Confidence, then the residues' confidences, comma-separated.
+            out += '\t';
+            AppendScore(out, p.lfConfidence);
+            out += '\t';
+            for (size_t k = 0; k < p.vResidueSides.size(); ++k) {
+                if (k) out += ',';
+                out += p.vResidueSides[k] == 2 ? "1" : p.vResidueSides[k] == 1 ? "0.5" : "0";
+            }
+        }
+        out += "\t\n";
+    }
+    out += '\n';
+}

@@ -1,0 +1,293 @@
+#include "report/Report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "graph/CandidateGen.h"
+#include "rerank/RerankModel.h"
+
+namespace {
+
+bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
+bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
+
+// Copy of a given spectrum with its hash table rebuilt, or an empty spectrum.
+void CopyGiven(const CSpectrum* in, CSpectrum& out) {
+    if (in != nullptr) {
+        out = *in;
+        if (!out.m_vPeaks.empty()) out.Create_Hash_Table();
+    } else {
+        out.m_strTitle.clear();
+        out.m_lfPrecursorMH = 0.0;
+        out.m_nCharge = 0;
+        out.m_vPeaks.clear();
+        out.m_vHashTable.clear();
+        out.m_strActivation.clear();
+    }
+}
+
+bool HasHcdSide(EMode m) { return m == EMode::HCD || m == EMode::Paired; }
+bool HasEtdSide(EMode m) { return m == EMode::ETD || m == EMode::Paired; }
+
+}  // namespace
+
+void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCandidate>& candidates,
+                                  bool withFeatures, CUnitResult& out) {
+    const CCondition& c = *m_pCondition;
+    std::vector<CResult>& results = out.vPeptides;
+    results.clear();
+    out.vFeatures.clear();
+    out.nFeatureRows = 0;
+    out.nFeatureCount = CFeatures::kCount;
+    // Re-ranking (for the model, or features asked for) needs the evidence
+    // of the scoring.
+    const bool features = c.m_pRerankModel != nullptr || withFeatures;
+    const bool evidence =
+        c.m_bEvidenceTies || c.m_lfMissingSitePenalty != 0.0 || c.m_bConfidence || c.m_bIsotopeError || features;
+    const EMode mode = unit.eMode;
+
+    _SpellAll(candidates, evidence);
+    _SetScoringSpectra(unit);
+    m_scorer.RememberSpectra(HasHcdSide(mode) ? &m_scoreA : nullptr, HasEtdSide(mode) ? &m_scoreB : nullptr);
+    _ScoreAll(mode, evidence, results);
+    _Rank(results);
+    const size_t rows = features ? _Rerank(mode, results) : 0;
+    if (withFeatures) {
+        out.nFeatureRows = rows;
+        for (size_t i = 0; i < rows; ++i) out.vFeatures.insert(out.vFeatures.end(), m_features.Row(i),
+                                                               m_features.Row(i) + CFeatures::kCount);
+    }
+    if (c.m_bConfidence) _Confidences(mode, rows > 0 && c.m_pRerankModel != nullptr, results);
+    m_scorer.ForgetSpectra();
+}
+
+void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
+    // Peptides are scored against the spectra as read and normalised, not
+    // the cleaned copies the graph was built from.
+    const bool etd = unit.eMode == EMode::ETD;
+    CopyGiven(etd ? nullptr : unit.pFirst, m_scoreA);
+    CopyGiven(etd ? unit.pFirst : unit.eMode == EMode::Paired ? unit.pSecond : nullptr, m_scoreB);
+}
+
+void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
+    // The peptides of a text: each bracket group "[XY/YX]" is one of its two
+    // orders, parentheses are dropped.
+    size_t groups = 0;
+    for (const char ch : text) groups += ch == '[';
+    const size_t count = size_t{1} << std::min<size_t>(groups, 20);
+    for (size_t mask = 0; mask < count; ++mask) {
+        if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
+        CSpelled& out = m_vSpelled[m_nSpelled++];
+        out.strPeptide.clear();
+        out.lfPathWeight = pathWeight;
+        out.bShifted = shifted;
+        size_t g = 0;
+        for (size_t i = 0; i < text.size();) {
+            const char ch = text[i];
+            if (ch == '[' && i + 5 < text.size()) {
+                const size_t at = (mask >> g++) & 1 ? i + 4 : i + 1;
+                out.strPeptide += text[at];
+                out.strPeptide += text[at + 1];
+                i += 7;
+            } else {
+                if (ch != '(' && ch != ')') out.strPeptide += ch;
+                ++i;
+            }
+        }
+    }
+}
+
+void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence) {
+    if (!evidence) {
+        m_setPeptides.clear();
+        for (const CCandidate& cand : candidates) CNCGraph::transferPep(cand.strText, 0, std::string(), m_setPeptides);
+        return;
+    }
+    // Every peptide once, in byte order (as the set gives them), with the
+    // heaviest path weight that spelled it.
+    m_nSpelled = 0;
+    for (const CCandidate& cand : candidates) _Spell(cand.strText, cand.lfPathWeight, cand.bShifted);
+    m_vSpellOrder.resize(m_nSpelled);
+    for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = static_cast<unsigned int>(i);
+    std::sort(m_vSpellOrder.begin(), m_vSpellOrder.end(), [this](unsigned int a, unsigned int b) {
+        const CSpelled& x = m_vSpelled[a];
+        const CSpelled& y = m_vSpelled[b];
+        const int cmp = x.strPeptide.compare(y.strPeptide);
+        if (cmp != 0) return cmp < 0;
+        if (x.bShifted != y.bShifted) return y.bShifted;  // the precursor as measured first
+        return x.lfPathWeight > y.lfPathWeight;
+    });
+}
+
+void CReport::_ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results) {
+    if (!evidence) {
+        for (const std::string& q : m_setPeptides) _ScoreOne(q, 0.0, false, mode, false, results);
+        return;
+    }
+    for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
+        const CSpelled& e = m_vSpelled[m_vSpellOrder[k]];
+        if (k > 0 && e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide) continue;  // lighter path
+        _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true, results);
+    }
+}
+
+void CReport::_ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence,
+                        std::vector<CResult>& results) {
+    const CCondition& c = *m_pCondition;
+    results.emplace_back();
+    CResult& r = results.back();
+    r.strPeptide = code;
+    std::string& pep = r.strPeptide;
+    if (!pep.empty()) {
+        // An N-terminally modified residue is coded by its small letter.
+        // A one-residue peptide coded 1..26 is C-terminally modified only.
+        if (!IsCapital(pep.front()) && !(pep.size() == 1 && IsCTermCode(pep.front())) &&
+            c.VarMod(pep.front()) == nullptr) {
+            r.lfNTermShift = c.m_vNTermMass.empty() ? 0.0 : c.m_vNTermMass[0];
+            pep.front() = static_cast<char>(pep.front() - 32);
+        }
+        if (!IsCapital(pep.back()) && c.VarMod(pep.back()) == nullptr) {
+            r.lfCTermShift = c.m_vCTermMass.empty() ? 0.0 : c.m_vCTermMass[0];
+            pep.back() = static_cast<char>(pep.back() + 64);
+        }
+    }
+    const unsigned detail = (evidence ? kMatchSites : 0u) | (c.m_bConfidence ? kMatchTotal : 0u);
+    double total = 0.0;
+    if (HasHcdSide(mode)) m_scorer.Match(r, c.m_vHCDIonTypes, m_scoreA, detail, m_matchA);
+    if (HasEtdSide(mode)) m_scorer.Match(r, c.m_vETDIonTypes, m_scoreB, detail, m_matchB);
+    switch (mode) {
+        case EMode::HCD:
+            r.lfScore = m_matchA.lfScore;
+            total = m_matchA.lfTotalTerm;
+            break;
+        case EMode::ETD:
+            r.lfScore = m_matchB.lfScore;
+            total = m_matchB.lfTotalTerm;
+            break;
+        case EMode::Paired:
+            r.lfScore = m_matchA.lfScore + m_matchB.lfScore;
+            total = m_matchA.lfTotalTerm + m_matchB.lfTotalTerm;
+            // A site is covered when either spectrum of the pair covers it.
+            for (size_t k = 0; k < m_matchB.vSites.size() && k < m_matchA.vSites.size(); ++k)
+                m_matchB.vSites[k] |= m_matchA.vSites[k];
+            break;
+    }
+    if (evidence) _WeighEvidence(r, mode, pathWeight);
+    if (!c.m_vVarMods.empty()) {
+        // A modification must earn its place: each costs a little score, so
+        // the unmodified peptide keeps its rank without evidence.
+        int mods = 0;
+        for (const char ch : r.strPeptide) mods += c.VarMod(ch) != nullptr;
+        r.lfScore -= c.m_lfVarModPenalty * mods;
+    }
+    // A peptide that fits only the precursor lowered by one 13C.
+    if (shifted) r.lfScore -= c.m_lfIsotopeErrorPenalty;
+    if (c.m_bConfidence) r.lfConfidence = total > 0.0 ? std::max(0.0, r.lfScore) / total : 0.0;
+}
+
+void CReport::_WeighEvidence(CResult& r, EMode mode, double pathWeight) const {
+    const size_t len = r.strPeptide.size();
+    r.lfPathWeight = pathWeight;
+    if (len < 2) return;
+    // The sites of the pooled match (the ETD side holds a pair's pooled sites).
+    const std::vector<unsigned char>& covered = mode == EMode::HCD ? m_matchA.vSites : m_matchB.vSites;
+    int missing = 0, beforeP = 0;
+    for (size_t k = 0; k + 1 < len; ++k) {
+        if (k < covered.size() && covered[k] != 0) continue;
+        if (r.strPeptide[k + 1] != 'P') {
+            ++missing;
+        } else if (mode == EMode::ETD) {
+            // Electron transfer does not break the bond before a proline (its
+            // ring holds the fragments together): the gap is explained, and
+            // a sequence whose gaps fall there is the likelier one.
+            --beforeP;
+        } else {
+            // Collisions break before a proline most easily: a gap there is
+            // suspicious.
+            ++missing;
+            ++beforeP;
+        }
+    }
+    r.nMissingSites = missing;
+    r.nMissingBeforeP = beforeP;
+    r.lfScore -= m_pCondition->m_lfMissingSitePenalty * missing;
+}
+
+void CReport::_Rank(std::vector<CResult>& results) {
+    // Sorting positions by the same comparison gives exactly the permutation
+    // sorting the records would, without moving whole records around.
+    m_vOrder.resize(results.size());
+    for (size_t i = 0; i < m_vOrder.size(); ++i) m_vOrder[i] = static_cast<unsigned int>(i);
+    if (m_pCondition->m_bEvidenceTies) {
+        std::sort(m_vOrder.begin(), m_vOrder.end(), [&results](unsigned int a, unsigned int b) {
+            return CResult::EvidenceGreater(results[a], results[b]);
+        });
+    } else {
+        std::sort(m_vOrder.begin(), m_vOrder.end(), [&results](unsigned int a, unsigned int b) {
+            return CResult::WEIGHTGREATERonly(results[a], results[b]);
+        });
+    }
+    m_vSorted.clear();
+    for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(results[i]));
+    results.swap(m_vSorted);
+}
+
+size_t CReport::_Rerank(EMode mode, std::vector<CResult>& results) {
+    // The leading peptides by score are matched again against the features'
+    // spectrum (from the remembered matches): cheaper than keeping every
+    // peptide's evidence, and the pick is made among them.
+    const CCondition& c = *m_pCondition;
+    const CRerankModel* model = c.m_pRerankModel.get();
+    const size_t depth = std::min(results.size(), CFeatures::kDepth);
+    if (depth == 0) return 0;
+    const CSpectrum& spec = _FeatureSpectrum(mode);
+    m_features.Begin(spec);
+    for (size_t i = 0; i < depth; ++i) {
+        m_scorer.Match(results[i], _FeatureIons(mode), spec, kMatchSites | kMatchSums, m_matchA);
+        m_features.Add(results[i], m_matchA, c);
+    }
+    m_features.Finish(results);
+    if (model == nullptr) return depth;
+    // The leading peptides in the model's order, then the rest as they were
+    // (the whole list stays, as without a model: the answer trace reads
+    // ranks beyond the written ones).
+    m_features.Rerank(*model, m_vOrder);
+    m_vSorted.clear();
+    for (size_t i = 0; i < results.size(); ++i) m_vSorted.push_back(std::move(results[i < depth ? m_vOrder[i] : i]));
+    results.swap(m_vSorted);
+    m_features.Permute(m_vOrder);
+    // The confidence is the model's calibrated probability (0 below the
+    // peptides it ranked).
+    for (size_t i = 0; i < results.size(); ++i) results[i].lfConfidence = i < depth ? m_features.Confidence(i) : 0.0;
+    return depth;
+}
+
+void CReport::_Confidences(EMode mode, bool modelRanked, std::vector<CResult>& results) {
+    const CCondition& c = *m_pCondition;
+    if (results.empty()) return;
+    if (!modelRanked) {
+        // The share of the spectrum explained, times how clearly the peptide
+        // beats the runner-up: m / (1 + m) for a score margin m, so a tie
+        // gives 0 and only the first peptide can be confident.
+        const double margin =
+            results.size() > 1 ? results[0].lfScore - results[1].lfScore : std::max(0.0, results[0].lfScore);
+        results[0].lfConfidence *= margin / (1.0 + margin);
+        for (size_t i = 1; i < results.size(); ++i) results[i].lfConfidence = 0.0;
+    }
+    // Residue sides of the peptides written: matched again (from the
+    // remembered matches), which is cheaper than keeping every peptide's sites.
+    const size_t shown = std::min(results.size(), static_cast<size_t>(std::max(0, c.m_nReportPep)));
+    for (size_t i = 0; i < shown; ++i) {
+        CResult& r = results[i];
+        const size_t len = r.strPeptide.size();
+        if (HasHcdSide(mode)) m_scorer.Match(r, c.m_vHCDIonTypes, m_scoreA, kMatchSites, m_matchA);
+        if (HasEtdSide(mode)) m_scorer.Match(r, c.m_vETDIonTypes, m_scoreB, kMatchSites, m_matchB);
+        auto covered = [&](size_t k) {
+            return (HasHcdSide(mode) && k < m_matchA.vSites.size() && m_matchA.vSites[k] != 0) ||
+                   (HasEtdSide(mode) && k < m_matchB.vSites.size() && m_matchB.vSites[k] != 0);
+        };
+        r.vResidueSides.assign(len, 0);
+        for (size_t k = 0; k < len; ++k)
+            r.vResidueSides[k] = static_cast<unsigned char>((k == 0 || covered(k - 1)) + (k + 1 == len || covered(k)));
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The end of one unit's sequencing: its candidates expanded into distinct
+// peptides, each scored against the unit's spectra as read, weighed by its
+// fragment evidence, ranked (by a learned model where one is set) and given
+// its confidences. One report per worker; its buffers keep their capacity
+// from unit to unit, so a candidate costs no allocation once they have grown.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "conditions/Condition.h"
+#include "records/Candidate.h"
+#include "records/PeptideMatch.h"
+#include "records/Result.h"
+#include "records/WorkUnit.h"
+#include "rerank/Features.h"
+#include "scoring/BM25Score.h"
+
+class CReport {
+public:
+    explicit CReport(const CCondition* pCondition) : m_pCondition(pCondition), m_scorer(pCondition) {}
+    CReport(const CReport&) = delete;
+    CReport& operator=(const CReport&) = delete;
+
+    // The ranked peptides of `unit` from its candidates (weakest first, as
+    // the candidate list drains) into out.vPeptides; with withFeatures also
+    // the re-ranking features of the leading peptides into out.vFeatures.
+    void Report_unknowResult(const CWorkUnit& unit, const std::vector<CCandidate>& candidates, bool withFeatures,
+                             CUnitResult& out);
+
+private:
+    // One peptide spelled by the candidates, with the heaviest path weight
+    // that spelled it; the first m_nSpelled entries are live (the rest keep
+    // their capacity).
+    struct CSpelled {
+        std::string strPeptide;
+        double lfPathWeight = 0.0;
+        bool bShifted = false;  // from the graph of the precursor one 13C lighter
+    };
+    // The named steps of Report_unknowResult.
+    void _Spell(const std::string& text, double pathWeight, bool shifted);
+    void _SpellAll(const std::vector<CCandidate>& candidates, bool evidence);
+    void _ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results);
+    void _ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence,
+                   std::vector<CResult>& results);
+    // Cleavage sites without a matched ion (sites of the scored peptide),
+    // the path weight, and the penalty for each missing site.
+    void _WeighEvidence(CResult& r, EMode mode, double pathWeight) const;
+    void _Rank(std::vector<CResult>& results);
+    // Features of the leading peptides and, with a model, its order and
+    // calibrated confidences; returns how many peptides have features.
+    size_t _Rerank(EMode mode, std::vector<CResult>& results);
+    void _Confidences(EMode mode, bool modelRanked, std::vector<CResult>& results);
+    void _SetScoringSpectra(const CWorkUnit& unit);
+    const CSpectrum& _FeatureSpectrum(EMode mode) const { return mode == EMode::ETD ? m_scoreB : m_scoreA; }
+    const std::vector<CIonType>& _FeatureIons(EMode mode) const {
+        return mode == EMode::ETD ? m_pCondition->m_vETDIonTypes : m_pCondition->m_vHCDIonTypes;
+    }
+
+    const CCondition* m_pCondition;
+    CBM25Score m_scorer;
+    CFeatures m_features;
+    // Copies of the unit's spectra as read, with their hash tables: the
+    // HCD side (A) and the ETD side (B).
+    CSpectrum m_scoreA, m_scoreB;
+    std::vector<CSpelled> m_vSpelled;
+    size_t m_nSpelled = 0;
+    std::vector<unsigned int> m_vSpellOrder;
+    std::set<std::string> m_setPeptides;    // without evidence: the peptides in byte order
+    std::vector<unsigned int> m_vOrder;     // ranking permutation
+    std::vector<CResult> m_vSorted;
+    CPeptideMatch m_matchA, m_matchB;       // scratch of the two sides' matches
+};

@@ -3,7 +3,7 @@
 set -e
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libpugixml-dev zlib1g-dev libmsnumpress-dev
+need_packages g++ make cmake libpugixml-dev zlib1g-dev libmsnumpress-dev libcli11-dev
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVEMRA_TESTS=OFF >/dev/null
 cmake --build build-release -j"$(nproc)" --target vemra
 ./build-release/vemra examples/hcd.param

@@ -5,7 +5,7 @@
 set -e
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libpugixml-dev zlib1g-dev libmsnumpress-dev libgtest-dev
+need_packages g++ make cmake libpugixml-dev zlib1g-dev libmsnumpress-dev libcli11-dev libgtest-dev
 jobs="$(nproc)"
 run_suite() {
     dir=$1; shift

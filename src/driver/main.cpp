@@ -5,17 +5,20 @@
 #include <stdexcept>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
+#include "annotate/AnnotateCommand.h"
 #include "common/Console.h"
 #include "driver/ParamTemplate.h"
-#include "driver/denovo.h"
-#include "evaluate/Evaluate.h"
 #include "driver/Train.h"
+#include "driver/denovo.h"
+#include "evaluate/EvaluateCommand.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS TRUTH [--plot FILE.svg] | "
-    "train PARAM TRUTH [PARAM TRUTH ...] -o MODEL | "
+    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS... TRUTH [--plot FILE.svg] | "
+    "annotate SPECTRA --title TITLE --peptide PEPTIDE -o FILE.svg | train PARAM TRUTH [PARAM TRUTH ...] -o MODEL | "
     "--print-params [hcd|etd|paired] | --help | --version";
 
 void PrintHelp() {
@@ -26,9 +29,11 @@ void PrintHelp() {
         "                                   the N result files joined in order are the whole result\n"
         "  vemra --print-params [MODE]      write a complete parameter file with the recommended\n"
         "                                   settings (MODE hcd, etd or paired; default hcd)\n"
-        "  vemra evaluate RESULTS TRUTH [--plot FILE.svg]\n"
+        "  vemra evaluate RESULTS... TRUTH [--plot FILE.svg] [--per-spectrum FILE]\n"
         "                                   peptide recall, amino-acid precision and recall and the\n"
         "                                   precision-coverage curve against known peptides\n"
+        "  vemra annotate SPECTRA --title TITLE --peptide PEPTIDE -o FILE.svg\n"
+        "                                   a picture of a spectrum with the peptide's fragment ions\n"
         "  vemra train PARAM TRUTH [PARAM TRUTH ...] -o MODEL\n"
         "                                   fit a re-ranking model (rerank_model=MODEL) on spectra\n"
         "                                   with known peptides\n"
@@ -50,6 +55,78 @@ void PrintHelp() {
 }
 
 extern "C" void OnStopSignal(int sig) { RequestStop(sig); }
+
+// A CLI11 parse: help asked for prints it (exit 0); a wrong command line
+// prints the reason and the usage on stderr (exit 2). -1: go on.
+int ParseSubcommand(CLI::App& app, int argc, char** argv) {
+    try {
+        app.parse(argc - 1, argv + 1);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "[error]\t" << e.what() << "\n" << app.help("", CLI::AppFormatMode::Normal) << std::flush;
+        return 2;
+    }
+    return -1;
+}
+
+int EvaluateCommand(int argc, char** argv) {
+    CLI::App app("Peptide recall, amino-acid precision and recall and the precision-coverage curve of one or "
+                 "more results files (native, TSV or mzTab) against known peptides.",
+                 "vemra evaluate");
+    CEvaluateOptions o;
+    std::vector<std::string> files;
+    app.add_option("files", files, "RESULTS... TRUTH (the last file is the truth unless --truth is given)");
+    // One value per -r and --label, so "-r A TRUTH" leaves TRUTH positional.
+    app.add_option("-r,--results", o.vResults, "a results file (repeatable)")
+        ->allow_extra_args(false)
+        ->type_name("FILE");
+    app.add_option("-t,--truth", o.strTruth, "the truth file: title<TAB>peptide lines")->type_name("FILE");
+    app.add_option("--label", o.vLabels, "name of the results file of the same position (repeatable)")
+        ->allow_extra_args(false)->type_name("NAME");
+    app.add_option("--plot", o.strPlot, "draw the precision-coverage curves into this SVG file")->type_name("FILE");
+    app.add_option("--per-spectrum", o.strPerSpectrum, "write title, truth, prediction, correct, confidence (TSV)")
+        ->type_name("FILE");
+    if (const int status = ParseSubcommand(app, argc, argv); status >= 0) return status;
+    if (o.strTruth.empty() && !files.empty()) {
+        o.strTruth = files.back();
+        files.pop_back();
+    }
+    o.vResults.insert(o.vResults.end(), files.begin(), files.end());
+    if (o.strTruth.empty() || o.vResults.empty() || o.vLabels.size() > o.vResults.size()) {
+        std::cerr << "usage: vemra evaluate RESULTS... TRUTH | -r RESULTS [-r RESULTS ...] --truth TRUTH "
+                     "[--label NAME ...] [--plot FILE.svg] [--per-spectrum FILE.tsv]" << std::endl;
+        return 2;
+    }
+    return RunEvaluate(o);
+}
+
+int AnnotateCommand(int argc, char** argv) {
+    CLI::App app("An SVG picture of one spectrum with a peptide's fragment ions marked.", "vemra annotate");
+    CAnnotateOptions o;
+    app.add_option("spectra", o.strSpectra, "spectrum file (MGF, MS2, mzML, mzXML) or folder of DTA files")
+        ->required();
+    app.add_option("--title", o.strTitle, "the spectrum's title")->required();
+    auto* peptide = app.add_option("--peptide", o.strPeptide, "the peptide, as the result files write it");
+    auto* results = app.add_option("--results", o.strResults, "take the peptide from this result file");
+    peptide->excludes(results);
+    app.add_option("--rank", o.nRank, "with --results: the candidate's rank (default 1)")
+        ->check(CLI::PositiveNumber)->needs(results);
+    app.add_option("--charge", o.nCharge, "precursor charge instead of the file's")->check(CLI::Range(1, 20));
+    app.add_option("-p,--param", o.strParam, "parameter file (residue masses, ion types, fragment tolerance); "
+                                             "default: the recommended HCD settings");
+    app.add_option("--activation", o.strActivation, "HCD, CID, ETD, ECD or EThcD instead of the spectrum's")
+        ->check(CLI::IsMember({"HCD", "CID", "ETD", "ECD", "EThcD"}, CLI::ignore_case));
+    app.add_flag("--losses", o.bLosses, "also mark water and ammonia losses");
+    app.add_option("-o,--output", o.strOutput, "the SVG file to write")->required();
+    if (const int status = ParseSubcommand(app, argc, argv); status >= 0) return status;
+    if (o.strPeptide.empty() && o.strResults.empty()) {
+        std::cerr << "[error]\tvemra annotate needs --peptide PEPTIDE or --results FILE" << std::endl;
+        return 2;
+    }
+    return RunAnnotate(o, ParamTemplate("hcd"));
+}
 
 }  // namespace
 
@@ -78,7 +155,8 @@ int main(int argc, char** argv) {
         argc -= 2;
     }
 
-    if (argc >= 2 && std::string(argv[1]) == "evaluate") return RunEvaluate(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "evaluate") return EvaluateCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "annotate") return AnnotateCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "train") return RunTrain(argc, argv);
     if (argc >= 2 && argv[1][0] == '-') {
         const std::string opt = argv[1];

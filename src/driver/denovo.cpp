@@ -239,9 +239,12 @@ bool CDeNovo::_OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatas
         }
     }
     in.bPaired = paired || mixed;
-    if (!in.bPaired) return in.pReader != nullptr;
+    if (!in.bPaired) {
+        if (in.pReader) _CheckFileActivation(c, in);
+        return in.pReader != nullptr;
+    }
     in.eMode = EMode::Paired;
-    _CollectRecords(c, in.vRecords, mixed ? in.pReader.get() : nullptr, in.vHead);
+    _CollectRecords(c, in, mixed ? in.pReader.get() : nullptr);
     in.pReader.reset();
     in.vHead.clear();
     _PairUnits(c, summary, in);
@@ -274,25 +277,31 @@ bool CDeNovo::_RecordsBothActivations(const CCondition& c, CDatasetInput& in, si
     return both;
 }
 
-void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
-                              std::vector<CSpectrum>& head) {
+void CDeNovo::_CollectRecords(const CCondition& c, CDatasetInput& in, CInput* single) {
+    std::vector<CPairRecord>& records = in.vRecords;
     records.clear();
     std::vector<CSpectrum> chunk;
+    CFragmentationGuess guess(c.m_lfFragTol, c.m_bFragTolPpm);
+    CFragmentationVerdict verdicts[2];
     auto collect = [&](CInput& reader, int list, bool fromHead) {
         unsigned int index = 0;
+        guess.Clear();
         for (bool first = fromHead;; first = false) {
             chunk.clear();
             if (first)
-                chunk.swap(head);
+                chunk.swap(in.vHead);
             else if (reader.Browse(chunk, kRecordChunk) == 0)
                 break;
             for (CSpectrum& s : chunk) {
+                // The file's first spectra tell what fragmentation it holds.
+                if (index < CFragmentationGuess::kRecommendedSpectra) guess.Add(s);
                 CleanTitle(s.m_strTitle);
                 records.push_back(CPairRecord::FromSpectrum(s, list, index++));
             }
         }
         reader.Close();
         if (reader.Failed()) m_run.Fail();
+        if (list < 2) verdicts[list] = guess.Verdict();
     };
     if (single != nullptr) {
         collect(*single, 0, true);
@@ -302,6 +311,42 @@ void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& rec
         unsigned int count = 0;
         if (std::unique_ptr<CInput> reader = _OpenSpectra(c, j, count)) collect(*reader, static_cast<int>(j), false);
     }
+    if (m_run.vPaths.size() == 2) _JudgeFileSides(verdicts, in);
+}
+
+void CDeNovo::_CheckFileActivation(const CCondition& c, const CDatasetInput& in) {
+    // Spectra that record their activation are sequenced by it anyway.
+    for (const CSpectrum& s : in.vHead)
+        if (CPairing::ActivationSide(s.m_strActivationRead) >= 0) return;
+    CFragmentationGuess guess(c.m_lfFragTol, c.m_bFragTolPpm);
+    const EFragmentation seen = guess.Guess(in.vHead).eFragmentation;
+    if (seen == EFragmentation::ETD_LIKE && in.eMode == EMode::HCD)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show c/z ions (ETD), but they are sequenced as HCD; set activation_type=ETD if they are";
+    else if (seen == EFragmentation::HCD_LIKE && in.eMode == EMode::ETD)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show b/y ions (HCD or CID), but they are sequenced as ETD; set activation_type=HCD if they are";
+}
+
+void CDeNovo::_JudgeFileSides(const CFragmentationVerdict verdicts[2], CDatasetInput& in) {
+    const EFragmentation first = verdicts[0].eFragmentation, second = verdicts[1].eFragmentation;
+    if (first == EFragmentation::ETD_LIKE && second == EFragmentation::HCD_LIKE) {
+        console::Info() << "the spectra of " << m_run.vPaths[0] << " show c/z ions and those of " << m_run.vPaths[1]
+                        << " b/y ions: the files are taken as ETD and HCD (given the other way round)";
+        in.nFileSide[0] = 1;
+        in.nFileSide[1] = 0;
+        // Pairing reads the side of a spectrum without a recorded activation
+        // from its record.
+        for (CPairRecord& r : in.vRecords)
+            if (CPairing::ActivationSide(r.strActivation) < 0) r.strActivation = r.nList == 0 ? "ETD" : "HCD";
+        return;
+    }
+    if (first == EFragmentation::ETD_LIKE)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show c/z ions (ETD) although the first file is the HCD side";
+    if (second == EFragmentation::HCD_LIKE)
+        console::Warning() << "the spectra of " << m_run.vPaths[1]
+                           << " show b/y ions (HCD) although the second file is the ETD side";
 }
 
 void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in) {
@@ -347,8 +392,9 @@ void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDataset
     in.nTotal = static_cast<long long>(in.vUnits.size());
 }
 
-void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+void CDeNovo::_FetchSpectra(const CCondition& c, const CDatasetInput& in, const std::vector<int>& want,
                             std::vector<CSpectrum>& out, long long& reduced) {
+    const std::vector<CPairRecord>& records = in.vRecords;
     out.assign(want.size(), CSpectrum());
     std::vector<CSpectrum> chunk;
     size_t k = 0;
@@ -368,7 +414,8 @@ void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>&
                 if (wanted(index)) {
                     s.m_nIndex = index;
                     CleanTitle(s.m_strTitle);
-                    reduced += NormaliseSpectrum(s, SideOf(s, list == 0 ? 0 : 1) == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
+                    reduced += NormaliseSpectrum(s, SideOf(s, in.nFileSide[list == 0 ? 0 : 1]) == 0 ? "HCD" : "ETD",
+                                                 c.m_nMaxPeaks);
                     out[k++] = std::move(s);
                 }
                 ++index;
@@ -459,7 +506,7 @@ void CDeNovo::_SequencePaired(const CCondition& c, CDatasetInput& in, F sequence
             for (const int rec : {in.vUnits[i].nHcd, in.vUnits[i].nEtd})
                 if (rec >= 0) want.push_back(rec);
         std::sort(want.begin(), want.end(), [&](int a, int b) { return byFile(a, records[static_cast<size_t>(b)]); });
-        _FetchSpectra(c, records, want, store, in.nPeaksReduced);
+        _FetchSpectra(c, in, want, store, in.nPeaksReduced);
         auto spectrum = [&](int rec) -> const CSpectrum* {
             if (rec < 0) return nullptr;
             const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);

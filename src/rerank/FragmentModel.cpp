@@ -11,6 +11,7 @@
 
 #include "common/Masses.h"
 #include "conditions/Condition.h"
+#include "rerank/PortableMath.h"
 
 const char* const CFragmentModel::kHeader = "vemra fragment model 1";
 const char* const CFragmentModel::kAlphabet = "ACDEFGHKLMNPQRSTVWYmkx-";
@@ -25,6 +26,7 @@ constexpr int kTerminus = 22;
 constexpr int kCharges = 4;  // precursor 1+, 2+, 3+, 4+ and above
 constexpr int kLengths = 20; // fragment length 1 .. 19, 20 and above
 constexpr int kBasic = 4;    // basic residues in a fragment: 0, 1, 2, 3 and above
+constexpr int kMzBins = 16;  // fragment m/z by 100 (up to 1600), and over the precursor m/z by 0.25 (up to 4)
 constexpr double kLabelDelta = 0.1;
 // The hydrogen atom that turns z into the z+1 radical ETD mostly yields.
 constexpr double kHydrogen = 1.00782503207;
@@ -48,6 +50,8 @@ constexpr CTableSpec kTableSpecs[CFragmentModel::kTables] = {
     {"basic", CFragmentModel::kKinds * kCharges, kBasic * kBasic},
     {"nterm_label", CFragmentModel::kKinds, 2},
     {"cterm_residue", CFragmentModel::kKinds, kCodes},
+    {"mz", CFragmentModel::kKinds, kMzBins},
+    {"mz_over_precursor", CFragmentModel::kKinds * kCharges, kMzBins},
 };
 
 constexpr int SpecOffset(int k) {
@@ -56,18 +60,28 @@ constexpr int SpecOffset(int k) {
     return o;
 }
 
-constexpr int kOffset[CFragmentModel::kTables + 1] = {SpecOffset(0), SpecOffset(1), SpecOffset(2), SpecOffset(3),
-                                                     SpecOffset(4), SpecOffset(5), SpecOffset(6), SpecOffset(7),
-                                                     SpecOffset(8), SpecOffset(9), SpecOffset(10), SpecOffset(11)};
+struct COffsets {
+    int v[CFragmentModel::kTables + 1];
+    constexpr COffsets() : v() {
+        for (int k = 0; k <= CFragmentModel::kTables; ++k) v[k] = SpecOffset(k);
+    }
+    constexpr int operator[](int k) const { return v[k]; }
+};
+constexpr COffsets kOffset;
 
-// Residue code of a capital letter; I and L are one residue.
-constexpr unsigned char LetterCode(char c) {
-    const char* const letters = "ACDEFGHKLMNPQRSTVWY";
-    if (c == 'I') c = 'L';
-    for (int i = 0; letters[i]; ++i)
-        if (letters[i] == c) return static_cast<unsigned char>(i);
-    return kOtherLetter;
-}
+// Residue code of each capital letter; I and L are one residue.
+struct CLetterCodes {
+    unsigned char vCode[26];
+    constexpr CLetterCodes() : vCode() {
+        const char* const letters = "ACDEFGHKLMNPQRSTVWY";
+        for (int c = 0; c < 26; ++c) vCode[c] = kOtherLetter;
+        for (int i = 0; letters[i]; ++i) vCode[letters[i] - 'A'] = static_cast<unsigned char>(i);
+        vCode['I' - 'A'] = vCode['L' - 'A'];
+    }
+};
+constexpr CLetterCodes kLetterCodes;
+
+inline unsigned char LetterCode(char c) { return c >= 'A' && c <= 'Z' ? kLetterCodes.vCode[c - 'A'] : kOtherLetter; }
 
 // A peptide as the tables see it.
 struct CPeptideCodes {
@@ -76,23 +90,39 @@ struct CPeptideCodes {
     int nNLabel = 0;
     unsigned char vCode[CFragmentModel::kMaxLength];
     unsigned char vBasicBefore[CFragmentModel::kMaxLength + 1];  // basic residues among the first i
+    double vPrefix[CFragmentModel::kMaxLength + 1];  // residue mass of the first i, with the N-terminal delta
+    double lfPrecursorMz = 0.0;
 };
+
+// m/z bins of a slot's b- or y-type ion (c and z+1 lie within 17 Da of
+// them: the same bins to these widths).
+inline void MzBins(const CPeptideCodes& c, int s, int k, int& absolute, int& relative) {
+    const double prefix = c.vPrefix[s], suffix = c.vPrefix[c.nLength] - c.vPrefix[s] + mass::kWater;
+    const double neutral = k < 2 ? prefix : suffix;
+    const double mz = (k & 1) ? (neutral + 2.0 * mass::kProton) / 2.0 : neutral + mass::kProton;
+    absolute = std::clamp(static_cast<int>(mz / 100.0), 0, kMzBins - 1);
+    relative = std::clamp(static_cast<int>(mz / c.lfPrecursorMz * 4.0), 0, kMzBins - 1);
+}
 
 void Encode(const char* residues, const double* deltas, int length, double nTermDelta, int charge, CPeptideCodes& c) {
     c.nLength = length;
     c.nCharge = std::clamp(charge, 1, kCharges) - 1;
     c.nNLabel = nTermDelta > kLabelDelta ? 1 : 0;
     c.vBasicBefore[0] = 0;
+    c.vPrefix[0] = nTermDelta;
     for (int i = 0; i < length; ++i) {
         const char r = residues[i];
+        c.vPrefix[i + 1] = c.vPrefix[i] + CCondition::BuiltInMass(r == 'I' ? 'L' : r) + (deltas ? deltas[i] : 0.0);
         const bool modified = deltas != nullptr && deltas[i] > kLabelDelta;
         unsigned char code = LetterCode(r);
         if (r == 'M' && modified) code = kOxidisedM;
         if (r == 'K' && modified) code = kLabelledK;
         c.vCode[i] = code;
         const bool basic = r == 'K' || r == 'R' || r == 'H';
-        c.vBasicBefore[i + 1] = static_cast<unsigned char>(std::min(c.vBasicBefore[i] + (basic ? 1 : 0), 255));
+        c.vBasicBefore[i + 1] = static_cast<unsigned char>(c.vBasicBefore[i] + (basic ? 1 : 0));
     }
+    const int z = std::max(charge, 1);
+    c.lfPrecursorMz = (c.vPrefix[length] + mass::kWater + z * mass::kProton) / z;
 }
 
 // The weight indices of kind k at site s (1 .. L-1).
@@ -115,6 +145,10 @@ inline void SlotFeatures(const CPeptideCodes& c, int s, int k, int32_t* idx) {
     idx[8] = kOffset[8] + kz * kBasic * kBasic + basicFragment * kBasic + basicOther;
     idx[9] = kOffset[9] + k * 2 + c.nNLabel;
     idx[10] = kOffset[10] + k * kCodes + c.vCode[L - 1];
+    int absolute = 0, relative = 0;
+    MzBins(c, s, k, absolute, relative);
+    idx[11] = kOffset[11] + k * kMzBins + absolute;
+    idx[12] = kOffset[12] + kz * kMzBins + relative;
 }
 
 // Doubly charged fragments need a second proton the precursor does not have.
@@ -186,26 +220,53 @@ int CFragmentModel::Predict(const char* residues, const double* deltas, int leng
     if (n == 0) return 0;
     CPeptideCodes c;
     Encode(residues, deltas, length, nTermDelta, charge, c);
+    // The same sums as SlotFeatures, with what is fixed for the peptide or
+    // the site taken out of the inner loop.
     const float* w = m_vWeights.data();
+    const int L = length;
+    float constant[kKinds];
+    const float* row[kKinds][9];
+    for (int k = 0; k < kKinds; ++k) {
+        const int kz = k * kCharges + c.nCharge;
+        constant[k] = w[kOffset[0] + kz] + w[kOffset[9] + k * 2 + c.nNLabel] + w[kOffset[10] + k * kCodes + c.vCode[L - 1]];
+        for (int t = 2; t <= 5; ++t) row[k][t - 2] = w + kOffset[t] + k * kCodes;
+        row[k][4] = w + kOffset[6] + kz * kLengths;
+        row[k][5] = w + kOffset[7] + k * kLengths;
+        row[k][6] = w + kOffset[8] + kz * kBasic * kBasic;
+        row[k][7] = w + kOffset[11] + k * kMzBins;
+        row[k][8] = w + kOffset[12] + kz * kMzBins;
+    }
+    const int kinds = charge >= 2 ? kKinds : 0;  // 0: only the singly charged kinds can be scored
     float top = -HUGE_VALF;
-    for (int s = 1; s < length; ++s)
+    for (int s = 1; s < L; ++s) {
+        const int cn = c.vCode[s - 1], cc = c.vCode[s];
+        const int nFar = s >= 2 ? c.vCode[s - 2] : kTerminus, cFar = s + 1 < L ? c.vCode[s + 1] : kTerminus;
+        const float pair = w[kOffset[1] + cn * kCodes + cc];
+        const int lengthPrefix = std::min(s, kLengths) - 1, lengthSuffix = std::min(L - s, kLengths) - 1;
+        const int basicPrefix = std::min<int>(c.vBasicBefore[s], kBasic - 1);
+        const int basicSuffix = std::min<int>(c.vBasicBefore[L] - c.vBasicBefore[s], kBasic - 1);
+        float* slot = out + (s - 1) * kKinds;
         for (int k = 0; k < kKinds; ++k) {
-            float& score = out[(s - 1) * kKinds + k];
-            if (!SlotPossible(k, charge)) {
-                score = -HUGE_VALF;
+            if (kinds == 0 && (k & 1)) {
+                slot[k] = -HUGE_VALF;
                 continue;
             }
-            int32_t idx[kFeaturesPerIon];
-            SlotFeatures(c, s, k, idx);
-            float sum = 0.0f;
-            for (int f = 0; f < kFeaturesPerIon; ++f) sum += w[idx[f]];
-            score = sum;
+            const bool prefix = k < 2;
+            const float* const* r = row[k];
+            const int fragment = prefix ? lengthPrefix : lengthSuffix, other = prefix ? lengthSuffix : lengthPrefix;
+            const int basic = prefix ? basicPrefix * kBasic + basicSuffix : basicSuffix * kBasic + basicPrefix;
+            int absolute = 0, relative = 0;
+            MzBins(c, s, k, absolute, relative);
+            const float sum = constant[k] + pair + r[0][cn] + r[1][cc] + r[2][nFar] + r[3][cFar] + r[4][fragment] +
+                              r[5][other] + r[6][basic] + r[7][absolute] + r[8][relative];
+            slot[k] = sum;
             top = std::max(top, sum);
         }
+    }
     // Softmax, shifted by the largest score so that no exponent overflows.
     float total = 0.0f;
     for (int i = 0; i < n; ++i) {
-        out[i] = out[i] == -HUGE_VALF ? 0.0f : std::exp(out[i] - top);
+        out[i] = out[i] == -HUGE_VALF ? 0.0f : portable::ExpNonPositive(out[i] - top);
         total += out[i];
     }
     const float scale = 1.0f / total;
@@ -215,9 +276,9 @@ int CFragmentModel::Predict(const char* residues, const double* deltas, int leng
 
 float CFragmentModel::Detection(int kind, float share, int ions) const {
     if (share <= 0.0f || ions <= 0 || kind < 0 || kind >= kKinds) return 0.0f;
-    const float x = std::log(std::max(share * static_cast<float>(ions), 1e-6f));
-    const float z = m_vDetection[2 * kind] + m_vDetection[2 * kind + 1] * x;
-    return 1.0f / (1.0f + std::exp(-z));
+    const double x = portable::Log(std::max(static_cast<double>(share) * ions, 1e-6));
+    const double z = m_vDetection[static_cast<size_t>(2 * kind)] + m_vDetection[static_cast<size_t>(2 * kind + 1)] * x;
+    return static_cast<float>(1.0 / (1.0 + portable::Exp(-z)));
 }
 
 int CFragmentModel::FragmentMz(const char* residues, const double* deltas, int length, double nTermDelta,

@@ -66,8 +66,8 @@ public:
     static constexpr int kKinds = 4;
     static constexpr int kMaxLength = 128;
     // Table entries summed per ion; Features writes this many per ion.
-    static constexpr int kFeaturesPerIon = 11;
-    static constexpr int kTables = 11;
+    static constexpr int kFeaturesPerIon = 13;
+    static constexpr int kTables = 13;
     static const char* const kHeader;
     // Residue codes: the 19 residues (I = L), oxidised M, labelled K, any
     // other letter, and "beyond the terminus".

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "rerank/PortableMath.h"
+
 namespace {
 
 constexpr int kF = CFragmentModel::kFeaturesPerIon;
@@ -68,10 +70,10 @@ double Shares(const CExamples& x, size_t spectrum, const double* w, std::vector<
     double sum = 0.0;
     for (double& v : p) {
         v -= top;
-        sum += std::exp(v);
+        sum += portable::Exp(v);
     }
-    const double logSum = std::log(sum);
-    for (double& v : p) v = std::exp(v - logSum);
+    const double logSum = portable::Log(sum);
+    for (double& v : p) v = portable::Exp(v - logSum);
     return logSum;
 }
 
@@ -86,7 +88,7 @@ double Objective(const CExamples& x, double ridge, const std::vector<double>& w,
         double ce = 0.0;
         for (size_t j = 0; j < p.size(); ++j) {
             const double t = x.vTarget[a + j];
-            if (t > 0.0) ce -= t * std::log(std::max(p[j], 1e-300));
+            if (t > 0.0) ce -= t * portable::Log(std::max(p[j], 1e-300));
             const double g = x.vWeight[s] * (p[j] - t);
             const int32_t* f = x.vFeatures.data() + (a + j) * kF;
             for (int k = 0; k < kF; ++k) grad[static_cast<size_t>(f[k])] += g;
@@ -187,10 +189,10 @@ void FitDetection(const CExamples& x, const std::vector<double>& w, CFragmentMod
             const size_t a = x.vStart[s];
             for (size_t j = 0; j < p.size(); ++j) {
                 const int k = x.vKind[a + j];
-                const double v = std::log(std::max(p[j] * static_cast<double>(p.size()), 1e-6));
+                const double v = portable::Log(std::max(p[j] * static_cast<double>(p.size()), 1e-6));
                 const double z = model.m_vDetection[static_cast<size_t>(2 * k)] +
                                  model.m_vDetection[static_cast<size_t>(2 * k + 1)] * v;
-                const double q = 1.0 / (1.0 + std::exp(-z));
+                const double q = 1.0 / (1.0 + portable::Exp(-z));
                 const double r = (x.vTarget[a + j] > 0.0 ? 1.0 : 0.0) - q;
                 const double ww = x.vWeight[s] * q * (1.0 - q);
                 g[k][0] += x.vWeight[s] * r;

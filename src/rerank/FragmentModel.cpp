@@ -91,7 +91,7 @@ struct CPeptideCodes {
     unsigned char vCode[CFragmentModel::kMaxLength];
     unsigned char vBasicBefore[CFragmentModel::kMaxLength + 1];  // basic residues among the first i
     double vPrefix[CFragmentModel::kMaxLength + 1];  // residue mass of the first i, with the N-terminal delta
-    double lfPrecursorMz = 0.0;
+    double lfBinsPerMz = 0.0;  // 4 / precursor m/z: bins of a quarter of the precursor m/z
 };
 
 // m/z bins of a slot's b- or y-type ion (c and z+1 lie within 17 Da of
@@ -100,8 +100,8 @@ inline void MzBins(const CPeptideCodes& c, int s, int k, int& absolute, int& rel
     const double prefix = c.vPrefix[s], suffix = c.vPrefix[c.nLength] - c.vPrefix[s] + mass::kWater;
     const double neutral = k < 2 ? prefix : suffix;
     const double mz = (k & 1) ? (neutral + 2.0 * mass::kProton) / 2.0 : neutral + mass::kProton;
-    absolute = std::clamp(static_cast<int>(mz / 100.0), 0, kMzBins - 1);
-    relative = std::clamp(static_cast<int>(mz / c.lfPrecursorMz * 4.0), 0, kMzBins - 1);
+    absolute = std::clamp(static_cast<int>(mz * 0.01), 0, kMzBins - 1);
+    relative = std::clamp(static_cast<int>(mz * c.lfBinsPerMz), 0, kMzBins - 1);
 }
 
 void Encode(const char* residues, const double* deltas, int length, double nTermDelta, int charge, CPeptideCodes& c) {
@@ -122,7 +122,7 @@ void Encode(const char* residues, const double* deltas, int length, double nTerm
         c.vBasicBefore[i + 1] = static_cast<unsigned char>(c.vBasicBefore[i] + (basic ? 1 : 0));
     }
     const int z = std::max(charge, 1);
-    c.lfPrecursorMz = (c.vPrefix[length] + mass::kWater + z * mass::kProton) / z;
+    c.lfBinsPerMz = 4.0 * z / (c.vPrefix[length] + mass::kWater + z * mass::kProton);
 }
 
 // The weight indices of kind k at site s (1 .. L-1).

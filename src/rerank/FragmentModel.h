@@ -7,8 +7,13 @@
 // handful of table entries (the residues on both sides of its cleavage and
 // one further out, the pair at the cleavage, the fragment's length and the
 // complement's, the basic residues in each, the precursor charge, an
-// N-terminal label, the peptide's C-terminal residue), and the ions of a
-// peptide share its fragment intensity by the softmax of their scores.
+// N-terminal label, the peptide's C-terminal residue, the ion's m/z and its
+// ratio to the precursor's m/z), and the ions of a peptide share its
+// fragment intensity by the softmax of their scores. One model serves one
+// fragmentation; models/fragment_hcd.model (HCD and beam-type CID),
+// fragment_cid.model (ion-trap and TOF/TOF CID) and fragment_etd.model
+// (c and z+1 ions; fitted on 29 spectra of one run) are fitted by
+// bench/fit_fragment_models.sh.
 //
 // Ion layout, shared by Predict, FragmentMz and Features: for a peptide of
 // L residues, site s = 1 .. L-1 is the cleavage between residues s-1 and s
@@ -21,14 +26,14 @@
 // each ion is expected to carry, on a square-root scale: observed values to
 // compare it with are sqrt(intensity of the most intense peak within the
 // fragment tolerance of the ion), 0 for an ion without a peak. The shares
-// of a peptide add up to 1. Square roots because a handful of dominant
-// suffix ions would otherwise decide every comparison, and because the
-// instruments' intensity statistics (ion trap, Orbitrap, TOF) agree far
-// better on that scale. Detection turns a share into the probability that
-// the ion's peak is there at all, for likelihood-style uses.
+// of a peptide add up to 1. Square roots because on a linear scale a
+// handful of dominant suffix ions would decide every comparison. Detection
+// turns a share into the probability that the ion's peak is there at all,
+// for likelihood-style uses.
 //
-// Peptide input: residue letters A-Z (I is read as L), per-residue mass
-// deltas in Da relative to the unmodified residue (nullptr: none; a C is a
+// Peptide input (a caller with its own codes for modified residues spells
+// them as letter + delta): residue letters A-Z (I is read as L), per-residue
+// mass deltas in Da relative to the unmodified residue (nullptr: none; a C is a
 // carbamidomethyl cysteine whatever its delta, an M or K with a delta above
 // 0.1 Da is oxidised methionine / labelled lysine; other deltas change the
 // masses only), the N-terminal delta (a label such as TMT when above
@@ -102,7 +107,8 @@ public:
     int Predict(const char* residues, const double* deltas, int length, double nTermDelta, int charge,
                 float* out) const;
     // Probability that an ion of kind k whose predicted share is `share`
-    // among `ions` possible ions of its peptide has a peak.
+    // has a peak, `ions` being the peptide's slots that can carry intensity
+    // (IonCount, less the 2+ slots of a 1+ precursor).
     float Detection(int kind, float share, int ions) const;
 
     // m/z of every slot for the given fragmentation (built-in monoisotopic

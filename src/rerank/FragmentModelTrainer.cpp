@@ -215,6 +215,8 @@ void FitDetection(const CExamples& x, const std::vector<double>& w, CFragmentMod
 
 }  // namespace
 
+double CFragmentModelTrainer::DefaultRidge(EFragmentation e) { return e == EFragmentation::HCD ? 0.003 : 0.01; }
+
 int CFragmentModelTrainer::Observe(const CCorpusSet& set, const CCorpusSpectrum& s, const CLabelledPeptide& peptide,
                                    EFragmentation e, double* mz, double* out) {
     const int length = static_cast<int>(peptide.strResidues.size());
@@ -245,7 +247,8 @@ CFragmentModel CFragmentModelTrainer::FitSpectra(const std::vector<CSpectrumRef>
     CFragmentModel model(options.eFragmentation);
     const CExamples x = Collect(spectra, options.eFragmentation);
     if (x.vWeight.empty()) return model;
-    std::vector<double> w = Minimise(x, options.lfRidge, options.nIterations);
+    const double ridge = options.lfRidge >= 0.0 ? options.lfRidge : DefaultRidge(options.eFragmentation);
+    std::vector<double> w = Minimise(x, ridge, options.nIterations);
     // The model predicts with floats: fit the detection curves on the
     // weights it will use.
     for (size_t i = 0; i < w.size(); ++i) {

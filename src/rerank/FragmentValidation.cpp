@@ -104,6 +104,21 @@ void Agree(const CFragmentModel& model, const CFragmentModel& flat, const CSpect
     withFlat = CIntensityAgreement::Of(x.vFlat.data(), x.vObserved.data(), n);
 }
 
+// Mean log-loss of the detection probabilities of the slots that can carry
+// intensity (the shares of the last Agree call).
+double DetectionLoss(const CFragmentModel& model, const std::vector<float>& shares, const CScratch& x) {
+    int ions = 0;
+    for (float v : shares) ions += v > 0.0f;
+    double loss = 0.0;
+    for (size_t i = 0; i < shares.size(); ++i) {
+        if (shares[i] <= 0.0f) continue;
+        const double q = std::clamp<double>(model.Detection(static_cast<int>(i % CFragmentModel::kKinds), shares[i], ions),
+                                            1e-6, 1.0 - 1e-6);
+        loss -= std::log(x.vObserved[i] > 0.0 ? q : 1.0 - q);
+    }
+    return ions ? loss / ions : 0.0;
+}
+
 double Win(double truth, double decoy) { return truth > decoy ? 1.0 : truth == decoy ? 0.5 : 0.0; }
 
 // A measure oriented so that higher is better.
@@ -143,9 +158,8 @@ CSetAgreement CSetAgreement::Pool(const std::vector<CSetAgreement>& sets, const 
     return all;
 }
 
-std::vector<CSpectrumAgreement> CFragmentValidation::Measure(const CFragmentModel& model,
+std::vector<CSpectrumAgreement> CFragmentValidation::Measure(const CFragmentModel& model, const CFragmentModel& flat,
                                                              const std::vector<CSpectrumRef>& spectra) {
-    const CFragmentModel flat(model.Fragmentation());
     std::vector<CSpectrumAgreement> out;
     CScratch x;
     std::vector<CLabelledPeptide> decoys;
@@ -159,6 +173,8 @@ std::vector<CSpectrumAgreement> CFragmentValidation::Measure(const CFragmentMode
         a.lfPearson = truth.lfPearson;
         a.lfMissed = truth.lfMissedShare;
         a.lfMissedFlat = truthFlat.lfMissedShare;
+        a.lfDetectionLoss = DetectionLoss(model, x.vPredicted, x);
+        a.lfDetectionLossFlat = DetectionLoss(flat, x.vFlat, x);
         MakeDecoys(*r.pSpectrum, decoys, kinds);
         for (size_t d = 0; d < decoys.size(); ++d) {
             Agree(model, flat, r, decoys[d], x, decoy, decoyFlat);
@@ -174,42 +190,47 @@ std::vector<CSpectrumAgreement> CFragmentValidation::Measure(const CFragmentMode
     return out;
 }
 
-CSetAgreement CFragmentValidation::MeasureSet(const CFragmentModel& model, const CCorpusSet& set) {
+CSetAgreement CFragmentValidation::MeasureSet(const CFragmentModel& model, const CFragmentModel& flat,
+                                              const CCorpusSet& set) {
     std::vector<CSpectrumRef> refs;
     for (const CCorpusSpectrum& s : set.vSpectra) refs.push_back({&set, &s});
     CSetAgreement out;
     out.strSet = set.strName;
-    out.vSpectra = Measure(model, refs);
+    out.vSpectra = Measure(model, flat, refs);
     return out;
 }
 
 std::vector<CSetAgreement> CFragmentValidation::LeaveOneSetOut(const CTrainingCorpus& corpus,
                                                                const CFragmentFitOptions& options) {
-    CFragmentFitOptions fit = options;
-    fit.vLeaveOut.clear();
     std::vector<const CCorpusSet*> sets;
     for (const CCorpusSet& s : corpus.m_vSets)
         if (s.eFragmentation == options.eFragmentation) sets.push_back(&s);
+    CFragmentFitOptions flatOptions = options;
+    flatOptions.nIterations = 0;
     std::vector<CSetAgreement> out;
     if (sets.size() == 1) {
         const CCorpusSet& set = *sets[0];
         CSetAgreement a;
-        a.strSet = set.strName + " (" + std::to_string(kFolds) + " folds by peptide)";
+        a.strSet = set.strName + " (" + std::to_string(kFolds) + " folds)";
         for (int fold = 0; fold < kFolds; ++fold) {
             std::vector<CSpectrumRef> train, test;
             for (const CCorpusSpectrum& s : set.vSpectra)
                 (Hash(s.peptide.strResidues) % kFolds == static_cast<uint64_t>(fold) ? test : train).push_back({&set, &s});
             if (test.empty()) continue;
-            const CFragmentModel model = CFragmentModelTrainer::FitSpectra(train, fit);
-            const std::vector<CSpectrumAgreement> m = Measure(model, test);
+            const std::vector<CSpectrumAgreement> m = Measure(CFragmentModelTrainer::FitSpectra(train, options),
+                                                              CFragmentModelTrainer::FitSpectra(train, flatOptions), test);
             a.vSpectra.insert(a.vSpectra.end(), m.begin(), m.end());
         }
         out.push_back(std::move(a));
         return out;
     }
     for (const CCorpusSet* held : sets) {
+        CFragmentFitOptions fit = options;
         fit.vLeaveOut = {held->strName};
-        out.push_back(MeasureSet(CFragmentModelTrainer::Fit(corpus, fit), *held));
+        const std::vector<CSpectrumRef> train = CFragmentModelTrainer::SpectraOf(corpus, fit);
+        flatOptions.vLeaveOut = fit.vLeaveOut;
+        out.push_back(MeasureSet(CFragmentModelTrainer::FitSpectra(train, fit),
+                                 CFragmentModelTrainer::FitSpectra(train, flatOptions), *held));
     }
     return out;
 }

@@ -30,6 +30,8 @@ struct CSpectrumAgreement {
     double lfCosine = 0.0, lfCosineFlat = 0.0;
     double lfPearson = 0.0;  // (the flat prediction is constant: no correlation)
     double lfMissed = 0.0, lfMissedFlat = 0.0;
+    // Mean log-loss of CFragmentModel::Detection over the truth's slots.
+    double lfDetectionLoss = 0.0, lfDetectionLossFlat = 0.0;
     // Decoys that could be made: [0] shuffled, [1] swapped neighbours.
     int nDecoys[2] = {0, 0};
     // Wins of the truth over them: [decoy kind][measure][0 model, 1 flat].
@@ -52,14 +54,18 @@ struct CSetAgreement {
 
 class CFragmentValidation {
 public:
-    // The model's agreement with each spectrum (ions of the model's
-    // fragmentation, each set's tolerance).
-    static std::vector<CSpectrumAgreement> Measure(const CFragmentModel& model, const std::vector<CSpectrumRef>& spectra);
-    static CSetAgreement MeasureSet(const CFragmentModel& model, const CCorpusSet& set);
+    // The model's agreement with each spectrum against that of the flat
+    // model (zero weights; for the detection figures, with the detection
+    // curves fitted on the same spectra), ions of the model's fragmentation,
+    // each set's tolerance.
+    static std::vector<CSpectrumAgreement> Measure(const CFragmentModel& model, const CFragmentModel& flat,
+                                                   const std::vector<CSpectrumRef>& spectra);
+    static CSetAgreement MeasureSet(const CFragmentModel& model, const CFragmentModel& flat, const CCorpusSet& set);
 
     // Every set of options.eFragmentation measured with a model fitted on
     // the other sets of that fragmentation (options.vLeaveOut is ignored).
     // A fragmentation with a single set is split into five folds of its
-    // spectra, the spectra of one peptide always in the same fold.
+    // spectra, the spectra of one peptide always in the same fold. The flat
+    // model of each fold is fitted on the same spectra with no steps.
     static std::vector<CSetAgreement> LeaveOneSetOut(const CTrainingCorpus& corpus, const CFragmentFitOptions& options);
 };

@@ -21,7 +21,9 @@ inline constexpr double kLog2e = 1.44269504088896338700e+00;
 inline double Exp(double x) {
     if (!(x > -745.0)) return x != x ? x : 0.0;
     if (x > 709.0) return HUGE_VAL;
-    const double k = std::floor(x * kLog2e + 0.5);
+    // Nearest integer by truncation (std::floor is a library call on plain x86-64).
+    const double y = x * kLog2e;
+    const double k = static_cast<double>(static_cast<long long>(y < 0.0 ? y - 0.5 : y + 0.5));
     const double r = (x - k * kLn2Hi) - k * kLn2Lo;  // |r| <= ln2 / 2
     // Taylor series to r^13: the next term is below 1e-17 of the sum.
     double p = 1.0 / 6227020800.0;
@@ -52,7 +54,7 @@ inline double Log(double x) {
 // 0 below -87.
 inline float ExpNonPositive(float x) {
     if (!(x > -87.0f)) return 0.0f;
-    const float k = std::floor(x * 1.44269504f + 0.5f);
+    const float k = static_cast<float>(static_cast<int>(x * 1.44269504f - 0.5f));  // nearest, x <= 0
     const float r = (x - k * 0.693145752f) - k * 1.42860677e-6f;
     float p = 1.0f / 5040.0f;
     for (float d : {720.0f, 120.0f, 24.0f, 6.0f, 2.0f, 1.0f, 1.0f}) p = p * r + 1.0f / d;

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <numeric>
 
 #include "conditions/Condition.h"
 #include "input/MGFInput.h"

@@ -129,9 +129,12 @@ TEST(RunChecks, CommandLine_HelpVersionPrintParams) {
     for (const char* mode : {"hcd", "etd", "paired"}) {
         r = RunVemra({"--print-params", mode}, dir.path());
         ASSERT_EQ(r.status, 0) << mode;
-        std::string text = std::regex_replace(r.out, std::regex("spec_path([12])=[^\n]*"), "spec_path$1=x.mgf");
+        std::string text = std::regex_replace(r.out, std::regex("spec_path([12])=[^\n]*"), "spec_path$1=x$1.mgf");
         WriteFile(dir / "p.param", text);
-        WriteFile(dir / "x.mgf", ExampleSpectra(1));
+        // Spectra of the fragmentation each file is for.
+        const std::string etd = ReadFile(kSource + "/examples/etd_example.mgf");
+        WriteFile(dir / "x1.mgf", std::string(mode) == "etd" ? etd : ExampleSpectra(1));
+        WriteFile(dir / "x2.mgf", etd);
         const auto run = RunVemra({"p.param"}, dir.path());
         EXPECT_EQ(run.status, 0) << mode << run.err;
         EXPECT_EQ(run.err.find("[warning]"), std::string::npos) << mode << run.err;

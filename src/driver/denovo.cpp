@@ -310,6 +310,7 @@ void CDeNovo::_FetchSpectra(CCondition& c, const std::vector<CPairRecord>& recor
                    records[static_cast<size_t>(want[k])].nIndex == index;
         };
         std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
+        reader->SetQuiet(true);  // its spectra's problems were shown when the records were collected
         reader->Count(c.m_vSpecPaths[static_cast<size_t>(list)]);
         unsigned int index = 0;
         for (;;) {

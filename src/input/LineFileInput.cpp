@@ -18,14 +18,10 @@ unsigned int CLineFileInput::_Open(const std::string& path, textscan::CLineCount
     return count;
 }
 
-bool CLineFileInput::_NextLine(const char*& line, size_t& len, unsigned long long number) {
-    bool cut = false;
-    if (!m_reader.NextLine(line, len, cut)) return false;
-    if (cut)
-        _Warn(m_strPath, number, "",
-              "a line longer than " + std::to_string(textscan::CLineReader::MAX_LINE) +
-                  " characters is cut there; the rest of it is ignored");
-    return true;
+void CLineFileInput::_WarnCut(unsigned long long number) {
+    _Warn(m_strPath, number, "",
+          "a line longer than " + std::to_string(textscan::CLineReader::MAX_LINE) +
+              " characters is cut there; the rest of it is ignored");
 }
 
 unsigned int CLineFileInput::_EndBrowse(unsigned int start) {

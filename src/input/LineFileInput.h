@@ -19,7 +19,13 @@ protected:
     unsigned int _Open(const std::string& path, textscan::CLineCounter& counter);
     // The next line for Browse (see CLineReader::NextLine); a line cut at
     // the reader's limit is reported as a problem of spectrum `number`.
-    bool _NextLine(const char*& line, size_t& len, unsigned long long number);
+    bool _NextLine(const char*& line, size_t& len, unsigned long long number) {
+        bool cut = false;
+        if (!m_reader.NextLine(line, len, cut)) return false;
+        if (cut) _WarnCut(number);
+        return true;
+    }
+    void _WarnCut(unsigned long long number);
     // Last step of a Browse call that started at cursor `start`: reports a
     // read error, returns the number of spectra delivered.
     unsigned int _EndBrowse(unsigned int start);

@@ -140,6 +140,7 @@ ECharge ReadCharge(const char* p, const char* end, int& z, const char** after) {
     p = SkipSpace(p, end);
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (after != nullptr) *after = p;
     if (p >= end || !IsDigit(*p)) return ECharge::NONE;
     // Saturates far above INT_MAX, so that no length of digits wraps.
     unsigned long long v = 0;

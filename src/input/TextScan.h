@@ -5,7 +5,9 @@
 // sscanf "%lf%lf"); these helpers give exactly the same values, but read
 // plain decimal numbers without copying or locale look-ups, and fall back to
 // the C library for anything unusual (hex floats, inf/nan, '+' signs,
-// out-of-range values). Ranges are [begin, end); no terminator is needed.
+// out-of-range values). Charges and scan numbers, which must never wrap
+// round to another number, are read with a range check instead (ReadCharge,
+// ReadScan). Ranges are [begin, end); no terminator is needed.
 
 #include <cstddef>
 #include <cstdio>

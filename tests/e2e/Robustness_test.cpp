@@ -90,3 +90,34 @@ TEST(Robustness, MalformedAnswerFile_RunEndsWithoutWaiting) {
     EXPECT_NE(r.err.find("a pair of lines has two pair numbers, 1 and 2"), std::string::npos) << r.err;
     EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 1u);
 }
+
+// A byte-order mark, small-letter keys, a block without END IONS and one
+// without PEPMASS: the good spectra are sequenced under their own record
+// numbers and the one without a precursor is counted as impossible.
+TEST(Robustness, BrokenMgfBlocks_RecordNumbersKeptImpossiblePrecursorCounted) {
+    TempDir dir;
+    auto titled = [](const std::string& title) {
+        std::string b = kGood;
+        return b.replace(b.find("good"), 4, title);
+    };
+    std::string lower = titled("g4");
+    for (const char* key : {"TITLE", "PEPMASS", "CHARGE"}) {
+        const size_t at = lower.find(key);
+        for (size_t i = 0; key[i]; ++i) lower[at + i] = static_cast<char>(std::tolower(key[i]));
+    }
+    std::string open = titled("g2");
+    open.erase(open.find("END IONS"));
+    std::string noMass = titled("g3");
+    noMass.erase(noMass.find("PEPMASS"), noMass.find('\n', noMass.find("PEPMASS")) + 1 - noMass.find("PEPMASS"));
+    auto r = RunOn(dir, "\xEF\xBB\xBF" + titled("g1") + open + noMass + lower);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("in.mgf: spectrum 2 (g2): BEGIN IONS comes before this block's END IONS"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("in.mgf: spectrum 3 (g3): no PEPMASS line"), std::string::npos) << r.err;
+    const std::string results = ReadFile(dir / "out/vemra+/in.txt");
+    for (const char* record : {"S1\tg1\t\nP1\t", "S2\tg2\t\nP1\t", "S4\tg4\t\nP1\t"})
+        EXPECT_NE(results.find(record), std::string::npos) << record << results;
+    EXPECT_EQ(results.find("g3"), std::string::npos);
+    const std::string summary = ReadFile(dir / "out/vemra+/in.summary.json");
+    EXPECT_NE(summary.find("\"spectra_read\": 4"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"impossible_precursor\": 1"), std::string::npos) << summary;
+}

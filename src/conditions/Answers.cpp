@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
 
 #include "conditions/Condition.h"
 
@@ -28,6 +29,12 @@ bool ParseAnswerLine(const char* line, TRUESQ& rec) {
 void CCondition::GetCorrectSQ() {
     std::ifstream file(m_strAnsPath);
     if (!file) return;
+    // A byte-order mark would spoil the first line's pair number.
+    char bom[3] = {};
+    if (!file.read(bom, 3) || std::string(bom, 3) != "\xEF\xBB\xBF") {
+        file.clear();
+        file.seekg(0);
+    }
     char first[kAnswerLineBufferSize];
     char second[kAnswerLineBufferSize];
     while (file.getline(first, kAnswerLineBufferSize)) {

@@ -405,6 +405,7 @@ void CDeNovo::_FetchSpectra(const CCondition& c, const CDatasetInput& in, const 
                    records[static_cast<size_t>(want[k])].nIndex == index;
         };
         std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
+        reader->SetQuiet(true);  // its spectra's problems were shown when the records were collected
         reader->Count(m_run.vPaths[static_cast<size_t>(list)]);
         unsigned int index = 0;
         for (;;) {

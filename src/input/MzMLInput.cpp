@@ -32,12 +32,15 @@ bool Length(const pugi::xml_attribute& a, size_t& n) {
 
 }  // namespace
 
-int CMzMLInput::ScanFromId(const char* id) {
+int CMzMLInput::ScanFromId(const char* id, bool* outOfRange) {
+    if (outOfRange != nullptr) *outOfRange = false;
     for (const char* p = std::strstr(id, "scan="); p != nullptr; p = std::strstr(p + 1, "scan=")) {
         if (p != id && p[-1] != ' ') continue;  // "subscan=" is another key
         const char* v = p + 5;
         if (*v < '0' || *v > '9') return -1;
-        return textscan::Atoi(v, v + std::strlen(v));
+        int scan = -1;
+        if (!textscan::ReadScan(v, v + std::strlen(v), scan) && outOfRange != nullptr) *outOfRange = true;
+        return scan;
     }
     return -1;
 }
@@ -136,7 +139,11 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     if (s.m_strTitle.empty()) s.m_strTitle = id;
     _StripIdSuffix(s.m_strTitle, id);
     if (s.m_strTitle.empty()) s.m_strTitle = _FallbackTitle();
-    s.m_nScan = ScanFromId(id);
+    bool outOfRange = false;
+    s.m_nScan = ScanFromId(id, &outOfRange);
+    if (outOfRange)
+        _Warn(m_strPath, m_nCurrent + 1, s.m_strTitle,
+              std::string("the scan number of the id \"") + id + "\" is above 2147483647; the scan is taken as not given");
 
     const pugi::xml_node scan = element.child("scanList").child("scan");
     if (const pugi::xml_node rt = _Cv(scan, "MS:1000016")) {
@@ -156,7 +163,7 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     } else if (const pugi::xml_node t = _Cv(precursor.child("isolationWindow"), "MS:1000827")) {
         mz = Number(t.attribute("value").value());
     }
-    if (const pugi::xml_node c = _Cv(ion, "MS:1000041")) z = Integer(c.attribute("value").value());
+    if (const pugi::xml_node c = _Cv(ion, "MS:1000041")) z = _Charge(c.attribute("value").value(), s.m_strTitle);
     s.m_nCharge = z;
     s.m_lfPrecursorMH = _PrecursorMH(mz, z);
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/Console.h"
 #include "conditions/Condition.h"
 
 namespace {
@@ -43,8 +44,8 @@ void CCondition::GetCorrectSQ() {
         TRUESQ a, b;
         if (!ParseAnswerLine(first, a) || !ParseAnswerLine(second, b)) continue;
         if (a.nID != b.nID) {
-            std::cerr << "[error]\tanswer file " << m_strAnsPath << ": a pair of lines has two pair numbers, " << a.nID
-                      << " and " << b.nID << "; it is skipped" << std::endl;
+            console::Error() << "answer file " << m_strAnsPath << ": a pair of lines has two pair numbers, " << a.nID
+                             << " and " << b.nID << "; it is skipped";
             // Wait for the user only when there is one: a batch run must never block.
             if (isatty(STDIN_FILENO)) std::getchar();
             continue;

@@ -274,7 +274,7 @@ void ReadIonTypes(const CSectionReader& meta, const char* countKey, std::vector<
 
 // Scalar keys, in the order they are read. Defaults live here only.
 enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder, Choice, ModList };
-struct ScalarKey {
+struct CScalarKey {
     const char* szKey;
     const char* szDefault;
     Kind eKind;
@@ -289,34 +289,34 @@ struct ScalarKey {
     double lfHigh = std::numeric_limits<double>::infinity();
 };
 
-constexpr ScalarKey Real(const char* k, const char* d, double CCondition::*p) {
+constexpr CScalarKey Real(const char* k, const char* d, double CCondition::*p) {
     return {k, d, Kind::Real, p, nullptr, nullptr, nullptr};
 }
 // A tolerance whose unit another key sets; its limits depend on the unit
 // and are checked with the other values.
-constexpr ScalarKey Tolerance(const char* k, const char* d, double CCondition::*p, const char* unitKey) {
+constexpr CScalarKey Tolerance(const char* k, const char* d, double CCondition::*p, const char* unitKey) {
     return {k, d, Kind::Real, p, nullptr, nullptr, nullptr, nullptr, unitKey};
 }
 // A score penalty: a negative one rewards what it should punish, and one
 // above kMaxPenalty outweighs any peptide's score.
 constexpr double kMaxPenalty = 100.0;
-constexpr ScalarKey Penalty(const char* k, const char* d, double CCondition::*p) {
+constexpr CScalarKey Penalty(const char* k, const char* d, double CCondition::*p) {
     return {k, d, Kind::Real, p, nullptr, nullptr, nullptr, nullptr, nullptr, 0.0, kMaxPenalty};
 }
-constexpr ScalarKey Int(const char* k, const char* d, int CCondition::*p) {
+constexpr CScalarKey Int(const char* k, const char* d, int CCondition::*p) {
     return {k, d, Kind::Int, nullptr, p, nullptr, nullptr};
 }
-constexpr ScalarKey Flag(const char* k, const char* d, Kind kind, bool CCondition::*p) {
+constexpr CScalarKey Flag(const char* k, const char* d, Kind kind, bool CCondition::*p) {
     return {k, d, kind, nullptr, nullptr, p, nullptr};
 }
-constexpr ScalarKey Text(const char* k, const char* d, Kind kind, std::string CCondition::*p) {
+constexpr CScalarKey Text(const char* k, const char* d, Kind kind, std::string CCondition::*p) {
     return {k, d, kind, nullptr, nullptr, nullptr, p};
 }
-constexpr ScalarKey Choice(const char* k, const char* d, const char* choices, std::string CCondition::*p) {
+constexpr CScalarKey Choice(const char* k, const char* d, const char* choices, std::string CCondition::*p) {
     return {k, d, Kind::Choice, nullptr, nullptr, nullptr, p, choices};
 }
 
-const ScalarKey kMetaScalars[] = {
+const CScalarKey kMetaScalars[] = {
     Real("mass_lower_bound", "400", &CCondition::m_lfMassLowerBound),
     Real("mass_upper_bound", "2500", &CCondition::m_lfMassUpperBound),
     Choice("activation_type", "HCD", "HCD|ETD|CID", &CCondition::m_strActivation),
@@ -345,7 +345,7 @@ const ScalarKey kMetaScalars[] = {
     Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),
 };
 
-const ScalarKey kFileScalars[] = {
+const CScalarKey kFileScalars[] = {
     Flag("folder", "no", Kind::FlagIfYes, &CCondition::m_bFolder),
     Choice("spec_type", "DTA", kReaderTypes, &CCondition::m_strSpecType),
     Text("out_path", "", Kind::Folder, &CCondition::m_strOutPath),
@@ -371,7 +371,7 @@ std::string AsFolder(std::string path) {
     return path;
 }
 
-void ReadScalar(const CSectionReader& r, const ScalarKey& k, CCondition& c) {
+void ReadScalar(const CSectionReader& r, const CScalarKey& k, CCondition& c) {
     switch (k.eKind) {
     case Kind::Real: {
         // The unit key is read as FlagUnlessZero reads it.
@@ -427,11 +427,11 @@ size_t Distance(const std::string& a, const std::string& b) {
 // unknown key.
 std::string SectionOf(const std::string& key) {
     if (key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z') return "meta";
-    for (const ScalarKey& k : kMetaScalars)
+    for (const CScalarKey& k : kMetaScalars)
         if (key == k.szKey) return "meta";
     for (const char* k : kMetaOtherKeys)
         if (key == k) return "meta";
-    for (const ScalarKey& k : kFileScalars)
+    for (const CScalarKey& k : kFileScalars)
         if (key == k.szKey) return "file";
     for (const char* k : kFileOtherKeys)
         if (key == k) return "file";
@@ -446,8 +446,8 @@ std::string SectionOf(const std::string& key) {
 
 std::string ClosestKey(const std::string& key) {
     std::vector<std::string> known;
-    for (const ScalarKey& k : kMetaScalars) known.emplace_back(k.szKey);
-    for (const ScalarKey& k : kFileScalars) known.emplace_back(k.szKey);
+    for (const CScalarKey& k : kMetaScalars) known.emplace_back(k.szKey);
+    for (const CScalarKey& k : kFileScalars) known.emplace_back(k.szKey);
     for (const char* k : kMetaOtherKeys) known.emplace_back(k);
     for (const char* k : kFileOtherKeys) known.emplace_back(k);
     std::string best;
@@ -572,14 +572,14 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
         meta.Error(lineOf(meta, "mass_upper_bound"),
                    "mass_lower_bound is above mass_upper_bound: no spectrum could be sequenced");
     if (c.m_nBatchSize <= 0) meta.Error(lineOf(meta, "batch_size"), "batch_size must be 1 or more");
-    struct SizeKey {
+    struct CSizeKey {
         const char* szKey;
         int* pValue;
         bool bCapped;
     };
-    for (const SizeKey& k : {SizeKey{"report_path", &c.m_nReportPath, true},
-                             SizeKey{"report_temp", &c.m_nReportTemp, true},
-                             SizeKey{"report_pep", &c.m_nReportPep, false}}) {
+    for (const CSizeKey& k : {CSizeKey{"report_path", &c.m_nReportPath, true},
+                             CSizeKey{"report_temp", &c.m_nReportTemp, true},
+                             CSizeKey{"report_pep", &c.m_nReportPep, false}}) {
         if (*k.pValue <= 0) {
             file.Error(lineOf(file, k.szKey), std::string(k.szKey) + "=" + std::to_string(*k.pValue) +
                                                   " leaves every record empty; it must be 1 or more");
@@ -681,7 +681,7 @@ void CCondition::_ParseVarMods() {
             const std::string number = colon == std::string::npos ? "" : item.substr(colon + 1);
             const double delta = std::strtod(number.c_str(), &end);
             if (colon == std::string::npos || colon == 0 || number.empty() || *end != '\0' || !std::isfinite(delta)) {
-                std::cerr << "[warning]\t" << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.\n";
+                console::Warning() << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.";
                 continue;
             }
             std::string residues = item.substr(0, colon);
@@ -690,8 +690,8 @@ void CCondition::_ParseVarMods() {
                 // I is sequenced as L.
                 if (r < 'A' || r > 'Z' || r == 'I' || m_lfAAMass[r - 'A'] < 0.1) continue;
                 if (m_vVarMods.size() >= codes.size()) {
-                    std::cerr << "[warning]\t" << key << ": more than " << codes.size()
-                              << " modified residues; the rest are left out.\n";
+                    console::Warning() << key << ": more than " << codes.size()
+                                       << " modified residues; the rest are left out.";
                     return;
                 }
                 CVarMod mod;
@@ -754,7 +754,7 @@ bool CCondition::Read(const std::string& paramFile) {
     const CNumber threads = meta.Number("thread", true);
     SetThreads(*this, threads.bGiven ? threads.nValue : 1, threads.strText, meta);
 
-    for (const ScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
+    for (const CScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
     m_bRankNodeWeights = m_strNodeWeight == "rank";
     m_bSupportedNodesFirst = m_strNodeSelect == "support";
     m_bEvidenceTies = m_strTieBreak == "evidence";
@@ -774,7 +774,7 @@ bool CCondition::Read(const std::string& paramFile) {
     const CSectionReader file(tool, "file", used, m_nParamErrors);
     ReadSpecPaths(file, m_vSpecPaths);
     const int nPaths = static_cast<int>(m_vSpecPaths.size());
-    for (const ScalarKey& k : kFileScalars) ReadScalar(file, k, *this);
+    for (const CScalarKey& k : kFileScalars) ReadScalar(file, k, *this);
 
     CheckLines(tool, used, m_nParamErrors);
     CheckValues(*this, meta, file);
@@ -786,8 +786,7 @@ bool CCondition::Read(const std::string& paramFile) {
         if (folder.empty() || folder.back() != '/') folder += '/';
         DIR* dir = opendir(folder.c_str());
         if (dir == nullptr) {
-            std::cerr << "[error]\tcannot open the spectrum folder " << folder << ": " << std::strerror(errno)
-                      << std::endl;
+            console::Error() << "cannot open the spectrum folder " << folder << ": " << std::strerror(errno);
             return false;
         }
         std::vector<std::string> names;

@@ -137,17 +137,3 @@ std::string COptionTool::_GetPrivateProfileString(const std::string& section, co
     return value;
 }
 
-int COptionTool::_GetPrivateProfileInt(const std::string& section, const std::string& key, int def) const {
-    const std::string value = _GetPrivateProfileString(section, key, "");
-    if (value.empty()) return def;
-    // Range-checked before narrowing: a value beyond int's range must not
-    // wrap round to a small, plausible one.
-    errno = 0;
-    const long long v = std::strtoll(value.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return def;
-    return static_cast<int>(v);
-}
-
-bool COptionTool::Has(const std::string& section, const std::string& key) const {
-    return _FindLine(section, key) != 0;
-}

@@ -41,13 +41,6 @@ public:
     // 1-based line number of the value, or 0 when def was returned.
     std::string _GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& def,
                                          int* line = nullptr) const;
-    // Empty value, missing key, or an integer beyond int's range: def;
-    // otherwise the value's leading integer as atoi reads it (0 for text).
-    int _GetPrivateProfileInt(const std::string& section, const std::string& key, int def) const;
-
-    // True when the key has a line in section (by the rules above).
-    bool Has(const std::string& section, const std::string& key) const;
-
     const std::string& FileName() const { return m_strFileName; }
     // The file's lines without their line ends (and the first without a
     // byte-order mark); line n is m_vLines[n - 1].

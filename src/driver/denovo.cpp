@@ -301,6 +301,7 @@ void CDeNovo::_CollectRecords(const CCondition& c, CDatasetInput& in, CInput* si
         }
         reader.Close();
         if (reader.Failed()) m_run.Fail();
+        in.nSkipped += reader.Skipped();
         if (list < 2) verdicts[list] = guess.Verdict();
     };
     if (single != nullptr) {
@@ -477,9 +478,10 @@ void CDeNovo::_SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSu
         sequence(units);
     }
     in.pReader->Close();
+    summary.nSkipped += in.pReader->Skipped();
     if (in.pReader->Failed()) {
         m_run.Fail();
-    } else if (g_nStopSignal.load() == 0 && index < static_cast<long long>(hi)) {
+    } else if (g_nStopSignal.load() == 0 && index + in.pReader->Skipped() < static_cast<long long>(hi)) {
         // Counted, then gone: the file was cut or replaced while it was read.
         console::Error() << m_run.vPaths[0] << " changed while it was sequenced: " << hi << " spectra counted, "
                          << index << " read";
@@ -604,6 +606,7 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
     else
         _SequenceSingle(c, in, summary, sequence);
     summary.nPeaksReduced += in.nPeaksReduced;
+    summary.nSkipped += in.nSkipped;
     if (m_pStageTimes) m_pStageTimes->Add(sequencer.StageTimes());
 
     if (g_nStopSignal.load() != 0) {

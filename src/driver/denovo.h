@@ -62,6 +62,7 @@ struct CDatasetInput {
     std::vector<CPairUnit> vUnits;       // paired: this share's units in output order
     long long nFirstUnit = 0;            // record number of the share's first unit
     long long nPeaksReduced = 0;         // paired: spectra reduced to max_peaks
+    long long nSkipped = 0;              // paired: damaged spectra the readers passed over
     // Paired files: the side (0 HCD, 1 ETD) of each file's spectra that do not
     // record their activation: the file's position, unless its spectra
     // clearly say otherwise.

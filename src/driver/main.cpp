@@ -65,7 +65,8 @@ int ParseSubcommand(CLI::App& app, int argc, char** argv) {
         std::cout << app.help();
         return 0;
     } catch (const CLI::ParseError& e) {
-        std::cerr << "[error]\t" << e.what() << "\n" << app.help("", CLI::AppFormatMode::Normal) << std::flush;
+        console::Error() << e.what();
+        std::cerr << app.help("", CLI::AppFormatMode::Normal) << std::flush;
         return 2;
     }
     return -1;
@@ -122,7 +123,7 @@ int AnnotateCommand(int argc, char** argv) {
     app.add_option("-o,--output", o.strOutput, "the SVG file to write")->required();
     if (const int status = ParseSubcommand(app, argc, argv); status >= 0) return status;
     if (o.strPeptide.empty() && o.strResults.empty()) {
-        std::cerr << "[error]\tvemra annotate needs --peptide PEPTIDE or --results FILE" << std::endl;
+        console::Error() << "vemra annotate needs --peptide PEPTIDE or --results FILE";
         return 2;
     }
     return RunAnnotate(o, ParamTemplate("hcd"));

@@ -1,11 +1,13 @@
 #include "input/TextScan.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include "common/Console.h"
 
 namespace textscan {
 
@@ -298,7 +300,7 @@ FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& c
     reader.Reset(nullptr);
     FILE* fp = std::fopen(path.c_str(), "r");
     if (fp == nullptr) {
-        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        console::Error() << "cannot open spectrum file " << path << ": " << std::strerror(errno);
         return nullptr;
     }
     // The reader does its own buffering.
@@ -311,7 +313,7 @@ FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& c
     while (reader.NextLine(line, len, cut)) counter.Line(line, len);
     if (std::ferror(fp)) {
         // Opened but unreadable (a folder, an I/O error): nothing to deliver.
-        std::cerr << "[error]\tcannot read spectrum file " << path << std::endl;
+        console::Error() << "cannot read spectrum file " << path << ": " << std::strerror(errno ? errno : EIO);
         reader.Reset(nullptr);
         std::fclose(fp);
         return nullptr;

@@ -12,23 +12,7 @@ std::string Lookup(const std::string& file, const std::string& section, const ch
     return COptionTool(file)._GetPrivateProfileString(section, key, def);
 }
 
-int LookupInt(const std::string& file, const char* key, int def) {
-    return COptionTool(file)._GetPrivateProfileInt("meta", key, def);
-}
-
 }  // namespace
-
-TEST(OptionTool, Int_ValueEmptyMissingOrText_DefaultOrAtoi) {
-    TempDir dir;
-    EXPECT_EQ(LookupInt(dir.Write("a", "[meta]\nthread=4\n"), "thread", 1), 4);
-    EXPECT_EQ(LookupInt(dir.Write("b", "[meta]\n"), "thread", 1), 1);
-    EXPECT_EQ(LookupInt(dir.Write("c", "[meta]\nthread=\n"), "thread", 1), 1);
-    EXPECT_EQ(LookupInt(dir.Write("d", "[meta]\nthread=x\n"), "thread", 1), 0);
-    EXPECT_EQ(LookupInt(dir.Write("e", "[meta]\nthread = 4\n"), "thread", 1), 4);
-    EXPECT_EQ(LookupInt(dir.Write("f", "[meta]\nthread= -7abc\n"), "thread", 1), -7);
-    // Beyond int's range the value would wrap round to another number.
-    EXPECT_EQ(LookupInt(dir.Write("g", "[meta]\nthread=4294967297\n"), "thread", 1), 1);
-}
 
 TEST(OptionTool, Header_AnyCaseIndentOrRemark_OpensSection_ByteOrderMarkDropped) {
     TempDir dir;

@@ -32,13 +32,7 @@ std::string AfterBanner(const std::string& out) {
 // Titles of the records in a result file, in file order.
 std::vector<std::string> RecordTitles(const std::string& text) {
     std::vector<std::string> titles;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] != 'S') continue;
-        const size_t a = line.find('\t'), b = line.find('\t', a + 1);
-        titles.push_back(line.substr(a + 1, b - a - 1));
-    }
+    for (const CResultRecord& r : testutil::ReadRecords(text)) titles.push_back(r.strTitle);
     return titles;
 }
 

@@ -30,11 +30,7 @@ testutil::RunResult RunOn(const TempDir& dir, const std::string& mgf, const std:
     return RunVemra({"run.param"}, dir.path());
 }
 
-size_t Records(const std::string& results) {
-    size_t n = 0;
-    for (size_t p = 0; (p = results.find("\nS", p)) != std::string::npos; ++p) ++n;
-    return n + (results.rfind("S", 0) == 0 ? 1 : 0);
-}
+size_t Records(const std::string& results) { return testutil::ReadRecords(results).size(); }
 
 }  // namespace
 

@@ -253,7 +253,7 @@ TEST(MGFInput, UnopenableFile_ZeroSpectraAndFailed) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count("/nonexistent/x.mgf"), 0u);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "[error]\tcannot open spectrum file /nonexistent/x.mgf\n");
+    EXPECT_EQ(err, "[error]\tcannot open spectrum file /nonexistent/x.mgf: No such file or directory\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(out.empty());
@@ -289,7 +289,7 @@ TEST(MGFInput, FolderGivenAsFile_ZeroSpectraAndFailed) {
     CMGFInput in;
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count(dir.Path()), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read spectrum file " + dir.Path() + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read spectrum file " + dir.Path() + ": Is a directory\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());

@@ -157,7 +157,7 @@ TEST(MS2Input, UnopenableFile_ZeroSpectraAndFailed) {
     CMS2Input in;
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count("/nonexistent/r.ms2"), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open spectrum file /nonexistent/r.ms2\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open spectrum file /nonexistent/r.ms2: No such file or directory\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());

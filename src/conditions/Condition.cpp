@@ -355,6 +355,7 @@ const CScalarKey kFileScalars[] = {
     Int("report_pep", "10", &CCondition::m_nReportPep),
     Int("max_node", "300", &CCondition::m_nMaxNode),
     Int("max_peaks", "5000", &CCondition::m_nMaxPeaks),
+    Int("table_rows", "0", &CCondition::m_nTableRows),
     Text("output_format", "native", Kind::Text, &CCondition::m_strOutputFormat),
 };
 
@@ -498,6 +499,10 @@ void CheckLines(const COptionTool& tool, const std::set<int>& used, int& errors)
         console::Say(level, tool.FileName() + ":" + std::to_string(n) + ": " + text);
     };
     using console::ELevel;
+    // A file of mostly unknown keys is no parameter file (spectra, say): a
+    // few warnings tell, thousands would bury the one line that matters.
+    constexpr int kShownUnknown = 5;
+    int unknown = 0, keys = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         const int n = static_cast<int>(i + 1);
         const std::string& line = lines[i];
@@ -520,6 +525,7 @@ void CheckLines(const COptionTool& tool, const std::set<int>& used, int& errors)
         if (!COptionTool::ParseKeyLine(line, k)) continue;  // free text: a comment
         const std::string& key = k.strKey;
         const std::string home = SectionOf(key);
+        ++keys;
         if (used.count(n)) {
             if (k.bBlanked) say(ELevel::Info, n, "blanks around '=' in \"" + line + "\" are ignored");
             if (k.bQuoted) say(ELevel::Info, n, "the quotes around " + key + "'s value are taken off");
@@ -530,7 +536,8 @@ void CheckLines(const COptionTool& tool, const std::set<int>& used, int& errors)
             continue;
         }
         if (home.empty()) {
-            say(ELevel::Warning, n, "unknown key " + key + "; did you mean " + ClosestKey(key) + "?");
+            if (++unknown <= kShownUnknown)
+                say(ELevel::Warning, n, "unknown key " + key.substr(0, 60) + "; did you mean " + ClosestKey(key) + "?");
         } else if (section.empty()) {
             say(ELevel::Warning, n, key + " stands before any section header and is ignored; put it under [" + home + "]");
         } else if (first.count(key)) {
@@ -540,6 +547,13 @@ void CheckLines(const COptionTool& tool, const std::set<int>& used, int& errors)
         } else {
             say(ELevel::Warning, n, key + " is not read (a numbered line beyond its count); it is ignored");
         }
+    }
+    if (unknown > kShownUnknown)
+        console::Warning() << tool.FileName() << ": " << unknown - kShownUnknown << " more unknown keys";
+    if (unknown >= 10 && 2 * unknown > keys) {
+        console::Error() << tool.FileName() << ": " << unknown << " of its " << keys
+                         << " key lines are no parameter; is it a parameter file?";
+        ++errors;
     }
 }
 
@@ -708,8 +722,12 @@ void CCondition::_ParseVarMods() {
     parse(m_strVarNTermMods, "var_nterm_mods", true);
 }
 
-bool CCondition::Read(const std::string& paramFile) {
-    const COptionTool tool(paramFile);
+bool CCondition::Read(const std::string& paramFile) { return _Read(COptionTool(paramFile)); }
+
+bool CCondition::ReadText(const std::string& name, const std::string& text) { return _Read(COptionTool(name, text)); }
+
+bool CCondition::_Read(const COptionTool& tool) {
+    const std::string& paramFile = tool.FileName();
     m_strParamFile = paramFile;
     std::set<int> used;
     m_nParamErrors = 0;
@@ -775,6 +793,14 @@ bool CCondition::Read(const std::string& paramFile) {
     ReadSpecPaths(file, m_vSpecPaths);
     const int nPaths = static_cast<int>(m_vSpecPaths.size());
     for (const CScalarKey& k : kFileScalars) ReadScalar(file, k, *this);
+    // Without spec_type the spectrum file's name says the format (a folder
+    // stays a folder of DTA files).
+    int typeLine = 0;
+    file.Text("spec_type", "", &typeLine);
+    if (typeLine == 0 && !m_vSpecPaths.empty() && !m_bFolder) {
+        const std::string named = SpectrumTypeOfName(m_vSpecPaths[0]);
+        if (!named.empty()) m_strSpecType = named;
+    }
 
     CheckLines(tool, used, m_nParamErrors);
     CheckValues(*this, meta, file);

@@ -56,6 +56,16 @@ COptionTool::COptionTool(const std::string& fileName) : m_strFileName(fileName) 
         const int err = errno;
         throw std::runtime_error("cannot open the parameter file " + fileName + ": " + std::strerror(err));
     }
+    _Load(in);
+    if (in.bad()) throw std::runtime_error("cannot read the parameter file " + fileName);
+}
+
+COptionTool::COptionTool(const std::string& name, const std::string& text) : m_strFileName(name) {
+    std::istringstream in(text);
+    _Load(in);
+}
+
+void COptionTool::_Load(std::istream& in) {
     std::string line;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
@@ -64,7 +74,6 @@ COptionTool::COptionTool(const std::string& fileName) : m_strFileName(fileName) 
         if (m_vLines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
         m_vLines.push_back(line);
     }
-    if (in.bad()) throw std::runtime_error("cannot read the parameter file " + fileName);
     m_vHeaders.resize(m_vLines.size());
     for (size_t k = 0; k < m_vLines.size(); ++k) {
         std::string name;

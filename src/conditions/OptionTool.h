@@ -19,6 +19,7 @@
 // Otherwise the value is taken verbatim, whatever its length. ParseKeyLine
 // tells which of these happened, so that the caller can point them out.
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ public:
     // Reads the file. Throws std::runtime_error naming the file when it
     // cannot be read.
     explicit COptionTool(const std::string& fileName);
+    // The same for a text in memory; name stands for the file in messages.
+    COptionTool(const std::string& name, const std::string& text);
 
     // Value of key in section, or def. *line (when given) receives the
     // 1-based line number of the value, or 0 when def was returned.
@@ -56,6 +59,7 @@ public:
     static bool ParseHeader(const std::string& line, std::string& name, bool& closed);
 
 private:
+    void _Load(std::istream& in);
     int _FindLine(const std::string& section, const std::string& key) const;
 
     std::string m_strFileName;

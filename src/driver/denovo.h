@@ -69,6 +69,15 @@ struct CDatasetInput {
     int nFileSide[2] = {0, 1};
 };
 
+// Where a run's files go. A parameter-file run keeps the defaults; vemra
+// sequence writes where its -o says.
+struct COutputPlan {
+    std::string strFolder;   // results straight into this folder (ends in '/'); "": OUT_PATH/OUTPUT_NAME/
+    std::string strFile;     // the one table asked for, to exactly this path; "": named after the dataset
+    bool bTimeFile = true;   // time.txt beside the results
+    bool bOwnFolder = true;  // the folder is the engine's own (leftovers of any name are cleaned up)
+};
+
 class CDeNovo {
 public:
     virtual ~CDeNovo() = default;
@@ -90,6 +99,7 @@ public:
     int m_nShards = 1;
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
+    COutputPlan m_plan;
     // Set by the benchmark: the time of every stage is added here.
     CStageTimes* m_pStageTimes = nullptr;
     // What became of the spectra of the last run, all datasets together.

@@ -73,6 +73,7 @@ unsigned int CXmlSpectrumInput::Browse(std::vector<CSpectrum>& out, unsigned int
             continue;
         }
         CSpectrum& s = out.emplace_back();
+        s.m_nFileIndex = static_cast<long long>(m_nElement);
         bool xml = false;
         const std::string why = _Parse(len, closeIt, s, xml);
         if (!why.empty()) {

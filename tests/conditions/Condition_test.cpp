@@ -49,7 +49,7 @@ TEST(Condition, Read_OnlyThread12_DefaultsAndEightWorkers) {
     EXPECT_EQ(c.m_nReportTemp, 200);
     EXPECT_EQ(c.m_nReportPep, 10);
     EXPECT_EQ(c.m_nMaxNode, 300);
-    EXPECT_EQ(c.m_strSpecType, "DTA");
+    EXPECT_EQ(c.m_strSpecType, "MGF");  // no spec_type: the path's name says it
     EXPECT_FALSE(c.m_bFolder);
     EXPECT_EQ(c.m_strAnsPath, "");
     EXPECT_EQ(c.m_strEnzymeName, "");

@@ -158,7 +158,7 @@ bool WriteRunLog(const std::string& text) {
 }
 
 bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::string& outputName) {
-    const bool folderReadable = c.Read(paramFile);
+    const bool folderReadable = m_pParamText ? c.ReadText(paramFile, *m_pParamText) : c.Read(paramFile);
     LoadModels(c);
     if (c.m_nParamErrors > 0) {
         console::Error() << paramFile << ": " << c.m_nParamErrors << " error" << (c.m_nParamErrors > 1 ? "s" : "")

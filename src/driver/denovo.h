@@ -100,6 +100,9 @@ public:
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
     COutputPlan m_plan;
+    // The parameters as text (vemra sequence composes them) instead of the
+    // file DenovoRun names; the name then stands for them in messages.
+    const std::string* m_pParamText = nullptr;
     // Set by the benchmark: the time of every stage is added here.
     CStageTimes* m_pStageTimes = nullptr;
     // What became of the spectra of the last run, all datasets together.

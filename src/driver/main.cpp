@@ -10,20 +10,32 @@
 #include "annotate/AnnotateCommand.h"
 #include "common/Console.h"
 #include "driver/ParamTemplate.h"
+#include "driver/SequenceCommand.h"
 #include "driver/Train.h"
 #include "driver/denovo.h"
 #include "evaluate/EvaluateCommand.h"
+#include "input/ReaderFactory.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS... TRUTH [--plot FILE.svg] | "
+    "usage: vemra sequence SPECTRA... [-o OUT] [--preset hcd|etd|paired] [-p PARAM] [--set KEY=VALUE]... | "
+    "vemra PARAM_FILE [OUTPUT_NAME] [--shard K/N] | evaluate RESULTS... TRUTH [--plot FILE.svg] | "
     "annotate SPECTRA --title TITLE --peptide PEPTIDE -o FILE.svg | train PARAM TRUTH [PARAM TRUTH ...] -o MODEL | "
     "--print-params [hcd|etd|paired] | --help | --version";
 
 void PrintHelp() {
     std::cout << kUsage << "\n\n"
         "De novo peptide sequencing of tandem mass spectra (HCD, ETD, or HCD+ETD pairs).\n\n"
+        "  vemra sequence SPECTRA... [-o OUT]\n"
+        "                                   sequence spectrum files (.mgf, .mzML[.gz], .mzXML[.gz], .ms2,\n"
+        "                                   a folder of .dta) with the recommended settings; OUT a folder/\n"
+        "                                   (all three formats) or FILE.mztab, FILE.tsv or FILE.txt\n"
+        "        [--preset hcd|etd|paired]  the settings (paired: an HCD and an ETD file, or one file\n"
+        "                                   recording both activations); default hcd\n"
+        "        [-p PARAM] [--set KEY=VALUE]...  a parameter file instead; any key overridden\n"
+        "        [--threads N] [--top N] [--quiet]  threads (0: every core), candidates per spectrum\n"
+        "                                   in the tables (default 1), errors only on the console\n"
         "  vemra PARAM_FILE [OUTPUT_NAME]   sequence the spectra the parameter file names\n"
         "        [--shard K/N]              only the K-th of N equal shares of every dataset (K from 1);\n"
         "                                   the N result files joined in order are the whole result\n"
@@ -50,8 +62,8 @@ void PrintHelp() {
         "defaults to vemra+), with NAME.summary.json (what became of every spectrum) and\n"
         "time.txt beside it; the run history goes to denovo.log in the current folder.\n\n"
         "Exit status: 0 all work done; 1 parameter errors, or an input could not be read or an\n"
-        "output written (everything else was done); 2 wrong command line; 130/143 interrupted\n"
-        "(SIGINT/SIGTERM; partial results removed).\n";
+        "output written (everything else was done); 2 wrong command line; 128 + the signal when\n"
+        "interrupted (SIGINT 130, SIGTERM 143, SIGHUP 129; partial results removed).\n";
 }
 
 extern "C" void OnStopSignal(int sig) { RequestStop(sig); }
@@ -129,6 +141,35 @@ int AnnotateCommand(int argc, char** argv) {
     return RunAnnotate(o, ParamTemplate("hcd"));
 }
 
+int SequenceCommand(int argc, char** argv) {
+    CLI::App app("Sequence spectrum files with the recommended settings of a preset or a parameter file.",
+                 "vemra sequence");
+    CSequenceOptions o;
+    app.add_option("spectra", o.vSpectra, "spectrum files (.mgf, .mzML[.gz], .mzXML[.gz], .ms2) or folders of .dta files")
+        ->required();
+    app.add_option("-o,--output", o.strOutput, "a folder (ending in '/': every format) or FILE.mztab, FILE.tsv, FILE.txt")
+        ->type_name("OUT");
+    app.add_option("--preset", o.strPreset, "hcd, etd or paired (default hcd)")
+        ->check(CLI::IsMember({"hcd", "etd", "paired"}, CLI::ignore_case));
+    app.add_option("-p,--param", o.strParam, "a parameter file instead of the preset")->type_name("PARAM");
+    app.add_option("--set", o.vSet, "KEY=VALUE, overriding any key (repeatable)")->allow_extra_args(false);
+    app.add_option("--threads", o.nThreads, "worker threads (0: every core)")->check(CLI::Range(0, 4096));
+    app.add_option("--top", o.nTop, "candidates per spectrum in the tables (default 1)")->check(CLI::Range(1, 10000));
+    app.add_flag("--quiet", o.bQuiet, "errors only on the console");
+    if (const int status = ParseSubcommand(app, argc, argv); status >= 0) return status;
+    return RunSequence(o);
+}
+
+// A spectrum file given where a parameter file belongs (vemra my.mzML):
+// one line saying what to run instead, not thousands of unknown-key warnings.
+bool SpectraGivenAsParameters(const std::string& path) {
+    const std::string held = SpectrumTypeOfContent(path);
+    if (held.empty()) return false;
+    console::Error() << path << " holds " << (held == "binary" || held == "gzip" ? held + " data" : held + " spectra")
+                     << ", not parameters; to sequence it run: vemra sequence " << path;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +197,7 @@ int main(int argc, char** argv) {
         argc -= 2;
     }
 
+    if (argc >= 2 && std::string(argv[1]) == "sequence") return SequenceCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "evaluate") return EvaluateCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "annotate") return AnnotateCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "train") return RunTrain(argc, argv);
@@ -183,6 +225,7 @@ int main(int argc, char** argv) {
         std::cerr << kUsage << std::endl;
         return 2;
     }
+    if (SpectraGivenAsParameters(argv[1])) return 2;
 
     int status = 0;
     try {

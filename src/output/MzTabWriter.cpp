@@ -60,8 +60,8 @@ struct CRunFormat {
 };
 const CRunFormat kRunFormats[] = {
     {"MGF", "[MS, MS:1001062, Mascot MGF format, ]", "[MS, MS:1000774, multiple peak list nativeID format, ]"},
-    {"mzML", "[MS, MS:1000584, mzML format, ]", "[MS, MS:1000776, scan number only nativeID format, ]"},
-    {"mzXML", "[MS, MS:1000566, ISB mzXML format, ]", "[MS, MS:1000776, scan number only nativeID format, ]"},
+    {"mzML", "[MS, MS:1000584, mzML format, ]", "[MS, MS:1000774, multiple peak list nativeID format, ]"},
+    {"mzXML", "[MS, MS:1000566, ISB mzXML format, ]", "[MS, MS:1000774, multiple peak list nativeID format, ]"},
     {"MS2", "[MS, MS:1001466, MS2 format, ]", "[MS, MS:1000774, multiple peak list nativeID format, ]"},
     {"DTA", "[MS, MS:1000613, DTA format, ]", "[MS, MS:1000774, multiple peak list nativeID format, ]"},
 };
@@ -82,8 +82,7 @@ std::string Clean(const std::string& s) {
 }  // namespace
 
 CMzTabWriter::CMzTabWriter(const CCondition& c, std::vector<std::string> runs, std::string specType)
-    : m_cond(c), m_vRuns(std::move(runs)), m_strSpecType(std::move(specType)),
-      m_bByScan(m_strSpecType == "mzML" || m_strSpecType == "mzXML") {}
+    : m_cond(c), m_vRuns(std::move(runs)), m_strSpecType(std::move(specType)) {}
 
 std::string CMzTabWriter::ModName(double delta, char residue, std::string* title) {
     for (const CUnimodEntry& e : kUnimod) {
@@ -195,9 +194,9 @@ void CMzTabWriter::_VariableMods(std::string& h, int& count) const {
 }
 
 std::string CMzTabWriter::_SpectraRef(const CSpectrum& s, int run) const {
-    const std::string r = "ms_run[" + std::to_string(run) + "]:";
-    if (m_bByScan && s.m_nScan >= 0) return r + "scan=" + std::to_string(s.m_nScan);
-    return r + "index=" + std::to_string(s.m_nIndex);
+    // The index as the file gives it (an mzML's counts every spectrum, MS1
+    // too), which every format has, where scan numbers may be missing.
+    return "ms_run[" + std::to_string(run) + "]:index=" + std::to_string(s.FileIndex());
 }
 
 void CMzTabWriter::Rows(const CUnitResult& res, std::string& out) const {

@@ -16,9 +16,8 @@
 class CMzTabWriter {
 public:
     // runs: the dataset's spectrum files (ms_run[1], ms_run[2]); specType:
-    // their format ("MGF", "mzML", "mzXML", "MS2", "DTA"), which says how a
-    // spectrum is referred to (scan number for mzML and mzXML, the 0-based
-    // index in the file otherwise).
+    // their format ("MGF", "mzML", "mzXML", "MS2", "DTA"). A spectrum is
+    // referred to by its 0-based index in its file (index=N).
     CMzTabWriter(const CCondition& c, std::vector<std::string> runs, std::string specType);
 
     // MTD lines and the PSH line.
@@ -38,5 +37,4 @@ private:
     const CCondition& m_cond;
     std::vector<std::string> m_vRuns;
     std::string m_strSpecType;
-    bool m_bByScan;
 };

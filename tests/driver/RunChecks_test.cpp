@@ -114,7 +114,7 @@ TEST(RunChecks, CommandLine_HelpVersionPrintParams) {
     for (const char* opt : {"--help", "-h"}) {
         const auto r = RunVemra({opt}, dir.path());
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind("usage: vemra PARAM_FILE", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind("usage: vemra sequence SPECTRA", 0), 0u) << r.out;
         EXPECT_NE(r.out.find("Exit status"), std::string::npos);
     }
     auto r = RunVemra({"--version"}, dir.path());

@@ -102,7 +102,7 @@ std::string CDatasetSummary::LogLine() const {
 
 std::string CDatasetSummary::Json() const {
     std::ostringstream out;
-    out << "{\n  \"dataset\": " << JsonString(strDataset) << ",\n  \"result_file\": " << JsonString(strResultFile)
+    out << "{\n  \"version\": " << JsonString(VEMRA_VERSION) << ",\n  \"dataset\": " << JsonString(strDataset) << ",\n  \"result_file\": " << JsonString(strResultFile)
         << ",\n  \"mode\": " << JsonString(strMode) << ",\n  \"spectra_read\": " << nRead
         << ",\n  \"sequenced\": " << nSequenced << ",\n  \"not_sequenced\": {";
     const char* sep = "\n";

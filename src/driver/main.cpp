@@ -24,8 +24,7 @@ const char* const kUsage =
     "annotate SPECTRA --title TITLE --peptide PEPTIDE -o FILE.svg | train PARAM TRUTH [PARAM TRUTH ...] -o MODEL | "
     "--print-params [hcd|etd|paired] | --help | --version";
 
-void PrintHelp() {
-    std::cout << kUsage << "\n\n"
+const char* const kHelpText =
         "De novo peptide sequencing of tandem mass spectra (HCD, ETD, or HCD+ETD pairs).\n\n"
         "  vemra sequence SPECTRA... [-o OUT]\n"
         "                                   sequence spectrum files (.mgf, .mzML[.gz], .mzXML[.gz], .ms2,\n"
@@ -64,6 +63,25 @@ void PrintHelp() {
         "Exit status: 0 all work done; 1 parameter errors, or an input could not be read or an\n"
         "output written (everything else was done); 2 wrong command line; 128 + the signal when\n"
         "interrupted (SIGINT 130, SIGTERM 143, SIGHUP 129; partial results removed).\n";
+
+void PrintHelp() { std::cout << kUsage << "\n\n" << kHelpText; }
+
+// The manual page: the help text in roff, so the two never disagree.
+void PrintManual() {
+    std::cout << ".TH VEMRA 1 \"\" \"vemra " << VEMRA_VERSION << "\" \"User Commands\"\n"
+              << ".SH NAME\nvemra \\- de novo peptide sequencing of tandem mass spectra\n"
+              << ".SH SYNOPSIS\n.nf\n";
+    // One synopsis line per form of the usage line.
+    std::string usage = std::string(kUsage).substr(7) + " | ";
+    for (size_t at; (at = usage.find(" | ")) != std::string::npos; usage.erase(0, at + 3)) {
+        const std::string form = usage.substr(0, at);
+        std::cout << (form.rfind("vemra ", 0) == 0 ? "" : "vemra ") << form << "\n";
+    }
+    std::cout << ".fi\n.SH DESCRIPTION\n.nf\n";
+    std::string help = kHelpText;
+    // A backslash means something to roff.
+    for (size_t at = 0; (at = help.find('\\', at)) != std::string::npos; at += 2) help.replace(at, 1, "\\\\");
+    std::cout << help << ".fi\n";
 }
 
 extern "C" void OnStopSignal(int sig) { RequestStop(sig); }
@@ -205,6 +223,10 @@ int main(int argc, char** argv) {
         const std::string opt = argv[1];
         if ((opt == "--help" || opt == "-h") && argc == 2) {
             PrintHelp();
+            return 0;
+        }
+        if (opt == "--man" && argc == 2) {
+            PrintManual();
             return 0;
         }
         if (opt == "--version" && argc == 2) {

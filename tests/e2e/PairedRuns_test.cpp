@@ -143,3 +143,16 @@ TEST(PairedRuns, InterleavedFileOrSwappedFiles_SameAnswersAsTwoFiles) {
     EXPECT_EQ(RunFiles(dir, {"e.mgf", "h.mgf"}), two);  // swapped: the recorded activation wins
     EXPECT_EQ(RunFiles(dir, {"m.mgf"}), two);           // one file, HCD and ETD scans interleaved
 }
+
+// Converters seldom write the activation: swapped files are told apart by
+// their fragment ions, and every pair comes out as in the ordered run.
+TEST(PairedRuns, SwappedFilesWithoutActivation_TakenByTheirIons_SamePairs) {
+    const std::string data = testutil::SharedData();
+    if (data.empty()) GTEST_SKIP() << "shared test data absent";
+    TempDir dir;
+    WriteFile(dir / "h.mgf", ReadFile(data + "/simulated/paired100_hcd.mgf"));
+    WriteFile(dir / "e.mgf", ReadFile(data + "/simulated/paired100_etd.mgf"));
+    const auto ordered = RunFiles(dir, {"h.mgf", "e.mgf"});
+    ASSERT_EQ(ordered.size(), 100u);
+    EXPECT_EQ(RunFiles(dir, {"e.mgf", "h.mgf"}), ordered);
+}

@@ -117,3 +117,22 @@ TEST(Robustness, BrokenMgfBlocks_RecordNumbersKeptImpossiblePrecursorCounted) {
     EXPECT_NE(summary.find("\"spectra_read\": 4"), std::string::npos) << summary;
     EXPECT_NE(summary.find("\"impossible_precursor\": 1"), std::string::npos) << summary;
 }
+
+// One spectrum of a million peaks among ordinary ones: reduced to max_peaks,
+// every spectrum sequenced, quickly and in bounded memory.
+TEST(Robustness, MillionPeakSpectrum_ReducedEverySpectrumSequenced) {
+    TempDir dir;
+    std::string mgf = kGood + "BEGIN IONS\nTITLE=huge\nPEPMASS=800.4\nCHARGE=2\n";
+    unsigned x = 12345;
+    char line[64];
+    for (int i = 0; i < 1000000; ++i) {
+        x = x * 1103515245u + 12345u;
+        std::snprintf(line, sizeof line, "%.4f %u\n", 100.0 + (x >> 8) % 1900000 / 1000.0, 1 + (x >> 4) % 100000);
+        mgf += line;
+    }
+    mgf += "END IONS\n" + kGood;
+    const auto r = RunOn(dir, mgf);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 spectra reduced to max_peaks peaks"), std::string::npos) << r.err;
+    EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 3u);
+}

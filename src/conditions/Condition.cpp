@@ -269,7 +269,36 @@ void ReadSpecPaths(const CSectionReader& file, std::vector<std::string>& paths) 
 void ReadIonTypes(const CSectionReader& meta, const char* countKey, std::vector<CIonType>& ions) {
     ions.clear();
     const int n = meta.Count(countKey);
-    for (int k = 1; k <= n; ++k) ions.push_back(ParseIonType(meta.Text(countKey + std::to_string(k), "")));
+    for (int k = 1; k <= n; ++k) {
+        const std::string key = countKey + std::to_string(k);
+        int line = 0;
+        const std::string text = meta.Text(key, "", &line);
+        if (line == 0) {
+            int countLine = 0;
+            meta.Text(countKey, "", &countLine);
+            meta.Error(countLine, std::string(countKey) + "=" + std::to_string(n) + " but " + key +
+                                      " is missing: an ion type without a line would match nothing");
+            continue;
+        }
+        CIonType ion = ParseIonType(text);
+        // An offset beyond any chemistry (or not a number at all) would
+        // silently move every fragment off the spectrum.
+        if (!std::isfinite(ion.lfValue) || std::fabs(ion.lfValue) > kMaxResidueMass || ion.nNumber < 0 ||
+            ion.nNumber > 100)
+            meta.Error(line, key + "=" + text + ": the charge (0..100) or the mass offset (within 100000 Da) is absurd");
+        ions.push_back(ion);
+    }
+}
+
+// Terminal modification masses that cannot be meant are errors.
+void CheckTermMods(const CSectionReader& meta, const char* key, const std::vector<double>& masses) {
+    for (const double m : masses) {
+        if (std::isfinite(m) && std::fabs(m) <= kMaxResidueMass) continue;
+        int line = 0;
+        meta.Text(key, "", &line);
+        meta.Error(line, std::string(key) + ": the mass " + std::to_string(m) + " is no modification (within 100000 Da)");
+        return;
+    }
 }
 
 // Scalar keys, in the order they are read. Defaults live here only.
@@ -755,6 +784,8 @@ bool CCondition::_Read(const COptionTool& tool) {
     if (nTerm != "NULL") ParseTermMods(nTerm, m_vNTermMass, m_vNTermSites);
     const std::string cTerm = meta.Text("c-term", "NULL");
     if (cTerm != "NULL") ParseTermMods(cTerm, m_vCTermMass, m_vCTermSites);
+    CheckTermMods(meta, "n-term", m_vNTermMass);
+    CheckTermMods(meta, "c-term", m_vCTermMass);
 
     ReadIonTypes(meta, "HCDIONTYPE", m_vHCDIonTypes);
     ReadIonTypes(meta, "ETDIONTYPE", m_vETDIonTypes);

@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -85,6 +87,22 @@ void PrintManual() {
 }
 
 extern "C" void OnStopSignal(int sig) { RequestStop(sig); }
+
+// "K/N" with 1 <= K <= N, both within int: checked before narrowing, so a
+// huge N cannot wrap round to a small one.
+bool ParseShard(const char* text, int& shard, int& shards) {
+    char* end = nullptr;
+    errno = 0;
+    const long long k = std::strtoll(text, &end, 10);
+    if (end == text || *end != '/' || errno == ERANGE) return false;
+    const char* rest = end + 1;
+    const long long n = std::strtoll(rest, &end, 10);
+    if (end == rest || *end != '\0' || errno == ERANGE) return false;
+    if (n < 1 || n > 1000000 || k < 1 || k > n) return false;
+    shard = static_cast<int>(k);
+    shards = static_cast<int>(n);
+    return true;
+}
 
 // A CLI11 parse: help asked for prints it (exit 0); a wrong command line
 // prints the reason and the usage on stderr (exit 2). -1: go on.
@@ -206,9 +224,7 @@ int main(int argc, char** argv) {
     // "--shard K/N" may follow the run's arguments.
     int shard = 1, shards = 1;
     if (argc >= 4 && std::strcmp(argv[argc - 2], "--shard") == 0) {
-        char extra = 0;
-        if (std::sscanf(argv[argc - 1], "%d/%d%c", &shard, &shards, &extra) != 2 || shards < 1 || shard < 1 ||
-            shard > shards) {
+        if (!ParseShard(argv[argc - 1], shard, shards)) {
             std::cerr << kUsage << std::endl;
             return 2;
         }

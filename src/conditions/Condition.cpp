@@ -274,11 +274,12 @@ void ReadIonTypes(const CSectionReader& meta, const char* countKey, std::vector<
         int line = 0;
         const std::string text = meta.Text(key, "", &line);
         if (line == 0) {
+            // One error for the count, however many lines it lacks.
             int countLine = 0;
             meta.Text(countKey, "", &countLine);
             meta.Error(countLine, std::string(countKey) + "=" + std::to_string(n) + " but " + key +
                                       " is missing: an ion type without a line would match nothing");
-            continue;
+            break;
         }
         CIonType ion = ParseIonType(text);
         // An offset beyond any chemistry (or not a number at all) would

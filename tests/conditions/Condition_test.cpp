@@ -115,26 +115,23 @@ TEST(Condition, Read_TermModLists) {
     EXPECT_TRUE(d.m_vCTermMass.empty());
 }
 
-TEST(Condition, Read_IonTypeLines_MissingLineAndWordsAreZero) {
+TEST(Condition, Read_IonTypeLines_MissingLineIsAnError_MissingWordsAreZero) {
     TempDir dir;
     CCondition c;
+    testing::internal::CaptureStderr();
     ReadParams(c, dir,
                "HCDIONTYPE=2\nHCDIONTYPE1=y 2 0 1 18.0105647\n"
                "ETDIONTYPE=2\nETDIONTYPE1=c 1\nETDIONTYPE2=z x 1 0 1.99\n",
                "");
-    ASSERT_EQ(c.m_vHCDIonTypes.size(), 2u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("HCDIONTYPE=2 but HCDIONTYPE2 is missing"), std::string::npos);
+    EXPECT_EQ(c.m_nParamErrors, 1);
+    ASSERT_EQ(c.m_vHCDIonTypes.size(), 1u);
     const CIonType& y = c.m_vHCDIonTypes[0];
     EXPECT_EQ(y.strName, "y");
     EXPECT_EQ(y.nNumber, 2);
     EXPECT_FALSE(y.bFlag1);
     EXPECT_EQ(y.lfValue, 18.0105647);
     EXPECT_EQ(y.strLine, "y 2 0 1 18.0105647");
-    const CIonType& none = c.m_vHCDIonTypes[1];
-    EXPECT_EQ(none.strName, "");
-    EXPECT_EQ(none.nNumber, 0);
-    EXPECT_FALSE(none.bFlag1);
-    EXPECT_EQ(none.lfValue, 0.0);
-    EXPECT_EQ(none.strLine, "");
 
     ASSERT_EQ(c.m_vETDIonTypes.size(), 2u);
     EXPECT_EQ(c.m_vETDIonTypes[0].strName, "c");
@@ -153,8 +150,9 @@ TEST(Condition, Read_NumberedKeyCounts_NegativeIsZero_HugeIsCapped) {
     ReadParams(c, dir, "HCDIONTYPE=-2\nETDIONTYPE=2000000000\n", "spec_path=-1\n");
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(c.m_vHCDIonTypes.size(), 4u);  // none declared: the standard ones
-    EXPECT_EQ(c.m_vETDIonTypes.size(), 1024u);
+    EXPECT_TRUE(c.m_vETDIonTypes.empty());  // capped at 1024, whose lines are missing: one error
     EXPECT_NE(err.find(":3: ETDIONTYPE=2000000000 is too large"), std::string::npos) << err;
+    EXPECT_NE(err.find("ETDIONTYPE1 is missing"), std::string::npos) << err;
     EXPECT_TRUE(c.m_vSpecPaths.empty());
     EXPECT_TRUE(c.m_vFiles.empty());
 }

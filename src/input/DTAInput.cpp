@@ -1,5 +1,6 @@
 #include "input/DTAInput.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,7 +53,7 @@ unsigned int CDTAInput::Count(const std::string& path) {
     std::error_code ec;
     fs::directory_iterator it(path, ec);
     if (ec || path.empty()) {
-        console::Error() << "cannot open the DTA folder " << path;
+        console::Error() << "cannot open the DTA folder " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
         return 0;
     }
@@ -70,7 +71,7 @@ unsigned int CDTAInput::Count(const std::string& path) {
     }
     if (ec) {
         // The listing broke off: keep what was listed, but report it.
-        console::Error() << "cannot list folder " << path;
+        console::Error() << "cannot list folder " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
     }
     // The file system's order is arbitrary; byte order makes runs repeatable.
@@ -134,7 +135,7 @@ unsigned int CDTAInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
         problem.clear();
         if (!_ReadFile(path, s, problem)) {
             // Skip the file; the spectra read so far stay, the run ends failed.
-            console::Error() << "cannot read the DTA file " << path;
+            console::Error() << "cannot read the DTA file " << textscan::Where(path) << ": " << std::strerror(errno);
             m_bFailed = true;
             ++m_nSkipped;
             continue;

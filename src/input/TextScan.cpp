@@ -1,6 +1,7 @@
 #include "input/TextScan.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <charconv>
 #include <cctype>
 #include <climits>
@@ -300,7 +301,7 @@ FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& c
     reader.Reset(nullptr);
     FILE* fp = std::fopen(path.c_str(), "r");
     if (fp == nullptr) {
-        console::Error() << "cannot open spectrum file " << path << ": " << std::strerror(errno);
+        console::Error() << "cannot open spectrum file " << Where(path) << ": " << std::strerror(errno);
         return nullptr;
     }
     // The reader does its own buffering.
@@ -313,7 +314,7 @@ FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& c
     while (reader.NextLine(line, len, cut)) counter.Line(line, len);
     if (std::ferror(fp)) {
         // Opened but unreadable (a folder, an I/O error): nothing to deliver.
-        console::Error() << "cannot read spectrum file " << path << ": " << std::strerror(errno ? errno : EIO);
+        console::Error() << "cannot read spectrum file " << Where(path) << ": " << std::strerror(errno ? errno : EIO);
         reader.Reset(nullptr);
         std::fclose(fp);
         return nullptr;
@@ -323,6 +324,13 @@ FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& c
     reader.SkipBom();
     count = counter.Total();
     return fp;
+}
+
+std::string Where(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::error_code ec;
+    const std::string cwd = std::filesystem::current_path(ec).string();
+    return ec ? path : path + " (in " + cwd + ")";
 }
 
 }  // namespace textscan

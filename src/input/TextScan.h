@@ -144,4 +144,8 @@ public:
 // returns null; count is then 0.
 FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& counter, unsigned int& count);
 
+// How a path is named in a message about it: as given, and for a relative
+// path also the folder it was taken from (" (in /home/lab)").
+std::string Where(const std::string& path);
+
 }  // namespace textscan

@@ -1,5 +1,6 @@
 #include "input/XmlSpectrumInput.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -30,7 +31,7 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
     m_nSkipped = 0;
     m_nElement = 0;
     if (!m_stream.Open(path)) {
-        console::Error() << "cannot open spectrum file " << path;
+        console::Error() << "cannot open spectrum file " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
         return 0;
     }
@@ -45,7 +46,7 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
         m_stream.Consume(len);
     }
     if (!m_stream.Open(path)) {
-        console::Error() << "cannot open spectrum file " << path;
+        console::Error() << "cannot open spectrum file " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
         return 0;
     }

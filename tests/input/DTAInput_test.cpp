@@ -112,7 +112,7 @@ TEST(DTAInput, EntriesThatAreNoRegularFile_SkippedWithWarning) {
     std::vector<CSpectrum> out;
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Browse(out, CInput::ALL), 3u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read the DTA file " + dir.Path() + "/g.dta\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read the DTA file " + dir.Path() + "/g.dta: No such file or directory\n");
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2].m_strTitle, "f.dta");
     EXPECT_EQ(out[2].m_lfPrecursorMH, 600.0);
@@ -161,7 +161,7 @@ TEST(DTAInput, UnopenableFolder_MessageZeroAndFailed) {
     CDTAInput in;
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count("/nonexistent/folder"), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open the DTA folder /nonexistent/folder\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open the DTA folder /nonexistent/folder: No such file or directory\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());

@@ -69,13 +69,14 @@ void CMzMLInput::_ReadHeader(CXmlStream& stream) {
     m_mapGroupLevel.clear();
     m_docGroups.reset();
     // Parameter groups come before the run; their cv terms count as written
-    // where a group is referred to.
+    // where a group is referred to. Only a whole list met before the first
+    // spectrum is taken, and nothing is passed over otherwise: a list in a
+    // damaged place must not hide the spectra before it.
     size_t at, end;
-    if (stream.Find("<referenceableParamGroupList", "<run", 0, false, at) != 1) return;
-    stream.Consume(at);
-    if (stream.Find("</referenceableParamGroupList>", "", 0, true, end) != 1) return;
+    if (stream.Find("<referenceableParamGroupList", "<spectrum", 0, true, at) != 1) return;
+    if (stream.Find("</referenceableParamGroupList>", "<spectrum", at, true, end) != 1) return;
     end += 30;
-    m_vGroupText.assign(stream.Data(), stream.Data() + end);
+    m_vGroupText.assign(stream.Data() + at, stream.Data() + end);
     stream.Consume(end);
     if (!m_docGroups.load_buffer_inplace(m_vGroupText.data(), m_vGroupText.size(), pugi::parse_escapes,
                                          pugi::encoding_utf8))

@@ -50,6 +50,9 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
         m_bFailed = true;
         return 0;
     }
+    // Both passes start where the header ends, so they see the same elements
+    // even when the header is damaged.
+    _ReadHeader(m_stream);
     m_nElement = 0;
     m_nTotal = count;
     m_bDone = false;

@@ -298,3 +298,24 @@ TEST(MzMLInput, ParameterGroups_CountAsWrittenWhereReferred) {
     ms2.erase(ms2.begin() + 1);
     xmltest::ExpectSame(got, ms2, 0, 0);
 }
+
+// A parameter-group list opened in a damaged place (here after the run of a
+// first document, another document following): the counting pass and the
+// reading pass must pass over the same text, and no spectrum before the
+// list may be lost.
+TEST(MzMLInput, MisplacedGroupList_CountAndReadAgree) {
+    std::vector<xmlwriter::CSpec> specs;
+    xmltest::ReadMgf(kExample, &specs);
+    std::string first = xmlwriter::MzML({specs[0]}, {64}, {64});
+    first.erase(first.find("<run"), first.find(">", first.find("<run")) + 1 - first.find("<run"));
+    first.insert(first.find("</run>") + 6, "<referenceableParamGroupList count=\"1\">\n");
+    const std::string text = first + xmlwriter::MzML(specs, {64}, {64});
+    CTempDir dir;
+    CMzMLInput in;
+    in.SetQuiet(true);
+    unsigned count = 0;
+    const auto got = xmltest::ReadBatches(in, dir.Write("d.mzML", text), 1, &count);
+    EXPECT_EQ(got.size() + in.Skipped(), count);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].m_strTitle, specs[0].title);
+}

@@ -601,11 +601,9 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
     CBatchSequencer sequencer(c, options);
     long long done = 0;
     auto sequence = [&](const std::vector<CWorkUnit>& work) {
-        sequencer.Run(work, &g_nStopSignal, [&](size_t inBatch) {
-            PrintProgress(done + static_cast<long long>(inBatch), in.nTotal, SecondsSince(start));
-        });
-        const auto t0 = Clock::now();
-        for (size_t i = 0; i < work.size(); ++i) {
+        // Each unit is written as soon as it is next in order.
+        auto write = [&](size_t i) {
+            const auto t0 = Clock::now();
             if (files.native.IsOpen()) files.native.Write(sequencer.m_vRecords[i]);
             if (files.mztab.IsOpen()) files.mztab.Write(sequencer.m_vMzTabRows[i]);
             if (files.tsv.IsOpen()) files.tsv.Write(sequencer.m_vTsvRows[i]);
@@ -615,9 +613,13 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
             }
             Count(summary, sequencer.m_vStatus[i], work[i].eMode == EMode::Paired ? 2 : 1);
             if (sequencer.m_vStatus[i] == EUnitStatus::Failed) m_run.Fail();
-        }
+            if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
+        };
+        sequencer.Run(
+            work, &g_nStopSignal,
+            [&](size_t inBatch) { PrintProgress(done + static_cast<long long>(inBatch), in.nTotal, SecondsSince(start)); },
+            write);
         done += static_cast<long long>(work.size());
-        if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
     };
     if (in.bPaired)
         _SequencePaired(c, in, sequence);

@@ -18,6 +18,11 @@ inline const std::string& FuzzDir() {
     static const std::string dir = [] {
         std::string d = (std::filesystem::temp_directory_path() / ("vemra_fuzz_" + std::to_string(getpid()))).string();
         std::filesystem::create_directories(d);
+        // libFuzzer leaves through exit(): the folder goes with the process.
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(FuzzDir(), ec);
+        });
         return d;
     }();
     return dir;

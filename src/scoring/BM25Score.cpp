@@ -50,7 +50,11 @@ double ResidueMass(const CCondition& cond, char c) {
 }  // namespace
 
 CBM25Score::CBM25Score(const CCondition* pCondition)
-    : m_pCondition(pCondition), m_vBScore(kMinSites, 0.0), m_vYScore(kMinSites, 0.0), m_vPeakError(kMinPeaks, 0.0) {}
+    : m_pCondition(pCondition),
+      m_vBScore(kMinSites, 0.0),
+      m_vYScore(kMinSites, 0.0),
+      m_vPeakError(kMinPeaks, 0.0),
+      m_vTouched((kMinPeaks + 63) / 64, 0) {}
 
 double CBM25Score::_Saturation(double intensity) const {
     return intensity * kK1Plus1 / (intensity + m_lfSaturationNorm);
@@ -187,8 +191,11 @@ inline __attribute__((always_inline)) int CBM25Score::_find_and_match(const doub
     if (j == NO_PEAK) return NO_PEAK;
     if (m_pRecord != nullptr) m_pRecord->push_back(CEffect{j, site, e, f});
     const CPeak& peak = v.pPeaks[j];
-    if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.nPeaks, kUnmatched);
-    m_vPeakError[j] = std::min(m_vPeakError[j], f);
+    if (static_cast<size_t>(j) >= m_vPeakError.size()) {
+        m_vPeakError.resize(v.nPeaks, kUnmatched);
+        m_vTouched.resize((v.nPeaks + 63) / 64, 0);
+    }
+    _Mark(static_cast<size_t>(j), f);
     if (site == MARKER) return j;
 
     const double term = e * _Saturation(peak.lfIntensity);
@@ -249,8 +256,7 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
     std::fill(m_vYScore.begin(), m_vYScore.begin() + static_cast<std::ptrdiff_t>(dirty), 0.0);
     m_nDirtySites = len;
     const size_t n = spec.m_vPeaks.size();
-    if (m_vPeakError.size() < n) m_vPeakError.resize(n);
-    std::fill(m_vPeakError.begin(), m_vPeakError.begin() + static_cast<std::ptrdiff_t>(n), kUnmatched);
+    _ResetPeaks(n);
 
     const double lenD = static_cast<double>(len);
     const double peptides = spec.m_lfPrecursorMH / kAverageResidue;
@@ -320,8 +326,7 @@ void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, 
         if (group->nGeneration == m_nMemoGen && group->nKey == bits) {
             for (uint32_t i = group->nFirst; i < group->nFirst + group->nCount; ++i) {
                 const CEffect& x = rp->vSuffixEffects[i];
-                m_vPeakError[static_cast<size_t>(x.nPeak)] =
-                    std::min(m_vPeakError[static_cast<size_t>(x.nPeak)], x.lfFactor);
+                _Mark(static_cast<size_t>(x.nPeak), x.lfFactor);
                 if (x.nSite != MARKER) m_vYScore[target] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
             }
             return;
@@ -354,7 +359,7 @@ void CBM25Score::_Replay(const CReplay& rp, size_t groups, const CSpecView& view
     const size_t end = rp.vGroupEnd[groups - 1];
     for (size_t i = 0; i < end; ++i) {
         const CEffect& x = rp.vEffects[i];
-        m_vPeakError[static_cast<size_t>(x.nPeak)] = std::min(m_vPeakError[static_cast<size_t>(x.nPeak)], x.lfFactor);
+        _Mark(static_cast<size_t>(x.nPeak), x.lfFactor);
         if (x.nSite != MARKER) m_vBScore[x.nSite] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
     }
 }
@@ -389,6 +394,24 @@ void CBM25Score::_MatchPrefixGroup(size_t k, const std::vector<CIonType>& ions, 
     }
 }
 
+void CBM25Score::_ResetPeaks(size_t n) {
+    // Every entry below n is unmatched afterwards, as a fill would leave it;
+    // only the entries touched since the last reset are written.
+    if (m_vPeakError.size() < n) m_vPeakError.resize(n);
+    if (m_vTouched.size() * 64 < m_vPeakError.size()) m_vTouched.resize((m_vPeakError.size() + 63) / 64, 0);
+    if (n > m_nCleanPeaks) {
+        std::fill(m_vPeakError.begin() + static_cast<std::ptrdiff_t>(m_nCleanPeaks),
+                  m_vPeakError.begin() + static_cast<std::ptrdiff_t>(n), kUnmatched);
+        m_nCleanPeaks = n;
+    }
+    for (size_t w = 0; w < m_nTouchedWords; ++w) {
+        for (uint64_t bits = m_vTouched[w]; bits != 0; bits &= bits - 1)
+            m_vPeakError[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] = kUnmatched;
+        m_vTouched[w] = 0;
+    }
+    m_nTouchedWords = 0;
+}
+
 double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned detail, CPeptideMatch* out) {
     const std::vector<CPeak>& peaks = spec.m_vPeaks;
     const size_t n = peaks.size();
@@ -414,8 +437,11 @@ double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned
             for (size_t i = 0; i < n; ++i) sum += peaks[i].lfIntensity;
             if (remembered != nullptr) remembered->lfIntensitySum = sum;
         }
-        for (size_t i = 0; i < n; ++i) {
-            if (m_vPeakError[i] != kUnmatched) {
+        // The peaks a match touched, in the order of the peaks.
+        for (size_t w = 0; w < m_nTouchedWords && w * 64 < n; ++w) {
+            for (uint64_t bits = m_vTouched[w]; bits != 0; bits &= bits - 1) {
+                const size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                if (i >= n || m_vPeakError[i] == kUnmatched) continue;
                 s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
                 if (sums) {
                     out->lfMatchedIntensity += peaks[i].lfIntensity;

@@ -5,6 +5,7 @@
 // enzyme-terminus and run bonuses. One scorer per worker; tables grow with
 // the longest peptide and the largest spectrum and are reused.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,6 +84,18 @@ private:
     int _find_and_match(double mz, size_t len, const CSpecView& v, unsigned int site, bool prefix);
     // Saturating term of a relative intensity under the current length ratio.
     double _Saturation(double intensity) const;
+
+    // A match lowers the peak's error factor; the peak is noted as touched,
+    // so the sums and the next reset visit only the touched peaks.
+    void _Mark(size_t peak, double factor) {
+        m_vPeakError[peak] = std::min(m_vPeakError[peak], factor);
+        m_vTouched[peak >> 6] |= uint64_t{1} << (peak & 63);
+        m_nTouchedWords = std::max(m_nTouchedWords, (peak >> 6) + 1);
+    }
+    void _ResetPeaks(size_t n);
+    std::vector<uint64_t> m_vTouched;  // bit per peak: touched since the last reset (covers m_vPeakError)
+    size_t m_nCleanPeaks = 0;          // entries below this are unmatched unless touched
+    size_t m_nTouchedWords = 0;        // words of m_vTouched that may hold a bit
 
     // Per-peptide residue masses and their prefix / suffix sums, Da.
     std::vector<double> m_vResidue, m_vPrefix, m_vSuffix;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/Console.h"
 #include "conditions/Condition.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr double kMaxResidueMass = 100000.0;
 bool Plausible(double mass) { return std::isfinite(mass) && std::fabs(mass) <= kMaxResidueMass; }
 
 void WarnImplausible(char letter, double mass) {
-    std::cerr << "[warning]\tresidue " << letter << " with mass " << mass << " is left out.\n";
+    console::Warning() << "residue " << letter << " with mass " << mass << " is left out.";
 }
 
 bool Contains(const std::string& sites, char letter) { return sites.find(letter) != std::string::npos; }

@@ -222,10 +222,9 @@ bool CollectFold(CTrainSet& set, int fold, const CRerankModel& evidence, CRerank
                 NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
                 units.push_back({&s, nullptr, index0++, side == 0 ? EMode::HCD : EMode::ETD, 1, 2});
             }
-            sequencer.Run(units, nullptr, [](size_t) {});
-            for (size_t i = 0; i < units.size(); ++i) {
+            sequencer.Run(units, nullptr, [](size_t) {}, [&](size_t i) {
                 const auto it = set.mapByTitle.find(units[i].pFirst->m_strTitle);
-                if (it == set.mapByTitle.end() || seen[it->second]) continue;
+                if (it == set.mapByTitle.end() || seen[it->second]) return;
                 seen[it->second] = 1;
                 const EUnitStatus status = sequencer.m_vStatus[i];
                 const bool ranked = status != EUnitStatus::OutsideWindow && status != EUnitStatus::BadPrecursor;
@@ -237,7 +236,7 @@ bool CollectFold(CTrainSet& set, int fold, const CRerankModel& evidence, CRerank
                         CEvaluate::ExactMatch(pep, set.truth.m_vEntries[it->second].truth))
                         positive = static_cast<long long>(k);
                 trainer.AddList(index, units[i].pFirst->m_strTitle, sequencer.m_vFeatures[i].data(), count, positive);
-            }
+            });
             list.clear();
         }
         reader->Close();

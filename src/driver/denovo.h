@@ -62,10 +62,20 @@ struct CDatasetInput {
     std::vector<CPairUnit> vUnits;       // paired: this share's units in output order
     long long nFirstUnit = 0;            // record number of the share's first unit
     long long nPeaksReduced = 0;         // paired: spectra reduced to max_peaks
+    long long nSkipped = 0;              // paired: damaged spectra the readers passed over
     // Paired files: the side (0 HCD, 1 ETD) of each file's spectra that do not
     // record their activation: the file's position, unless its spectra
     // clearly say otherwise.
     int nFileSide[2] = {0, 1};
+};
+
+// Where a run's files go. A parameter-file run keeps the defaults; vemra
+// sequence writes where its -o says.
+struct COutputPlan {
+    std::string strFolder;   // results straight into this folder (ends in '/'); "": OUT_PATH/OUTPUT_NAME/
+    std::string strFile;     // the one table asked for, to exactly this path; "": named after the dataset
+    bool bTimeFile = true;   // time.txt beside the results
+    bool bOwnFolder = true;  // the folder is the engine's own (leftovers of any name are cleaned up)
 };
 
 class CDeNovo {
@@ -89,6 +99,10 @@ public:
     int m_nShards = 1;
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
+    COutputPlan m_plan;
+    // The parameters as text (vemra sequence composes them) instead of the
+    // file DenovoRun names; the name then stands for them in messages.
+    const std::string* m_pParamText = nullptr;
     // Set by the benchmark: the time of every stage is added here.
     CStageTimes* m_pStageTimes = nullptr;
     // What became of the spectra of the last run, all datasets together.

@@ -207,6 +207,7 @@ TEST(Rerank, TrainTwoSets_SameFilesEveryTimeAndFromRows_ThreadsAgree_ConfidenceI
         }
     }
     const std::string tsv = ReadFile(dir / "out/one/hcd_example.tsv");
+    EXPECT_NE(tsv.find("\tscore\tconfidence\taa_scores\tppm_error\t"), std::string::npos);
     EXPECT_NE(tsv.find("\t" + pep + "\t" + pep + "\t" + score + "\t" + confidence + "\t"), std::string::npos) << tsv;
     const std::string mztab = ReadFile(dir / "out/one/hcd_example.mztab");
     EXPECT_NE(mztab.find("\t" + score + "\t" + confidence + "\t"), std::string::npos);

@@ -3,13 +3,15 @@
 # beside the project (../shared/data/train) with the recommended settings,
 # then rebuilds the program so that it carries them:
 #
-#   bench/train_model.sh                  models/hcd.model (rerank_model=builtin:hcd) from the
-#                                         b/y sets, models/etd.model (builtin:etd) from the c/z set
-#   OUT=/tmp/m bench/train_model.sh       write hcd.model and etd.model into another folder (no rebuild)
-#   ROWS=/tmp/rows bench/train_model.sh   also keep the feature rows (ROWS.hcd, ROWS.etd) for
-#                                         fitting experiments: vemra train --rows ROWS.hcd --per-set ...
+#   bench/train_model.sh                  models/hcd_boosted.model (rerank_model=builtin:hcd-boosted)
+#                                         from the b/y sets
+#   OUT=/tmp/m bench/train_model.sh       write hcd_boosted.model into another folder (no rebuild)
+#   ROWS=/tmp/rows bench/train_model.sh   also keep the feature rows (ROWS.hcd) for fitting
+#                                         experiments: vemra train --rows ROWS.hcd --per-set ...
 #   ARGS="--per-set" bench/train_model.sh    extra vemra train options (--per-set prints every set)
-#   MODELS=hcd bench/train_model.sh       only one of the two
+#   MODELS=etd OUT=/tmp/m bench/train_model.sh   the c/z set alone: today none of its known
+#                                         peptides is among the leading candidates, so the fit
+#                                         stops with that error and no ETD model is shipped
 #
 # Each set gets its own parameter file: examples/hcd.param (etd.param for the
 # ETD set) without its re-ranking model, C=160.03065, the set's fragment
@@ -28,7 +30,7 @@ vemra=${VEMRA:-"$root/build/vemra"}
 out=${OUT:-}
 rows=${ROWS:-}
 args=${ARGS:-}
-models=${MODELS:-"hcd etd"}
+models=${MODELS:-hcd}
 [ -d "$corpus" ] || { echo "no training corpus at $corpus"; exit 1; }
 
 tmp=$(mktemp -d)
@@ -83,7 +85,11 @@ for m in $models; do
         list="$list $tmp/$name.param $corpus/$name/truth.tsv"
     done <"$tmp/sets"
     [ -n "$list" ] || { echo "no $m set in the corpus"; exit 1; }
-    target=${out:-"$root/models"}/$m.model
+    # The boosted HCD model ships beside the linear models/hcd.model (see
+    # README, "Re-ranking"): builtin:hcd-boosted.
+    name=$m
+    [ "$m" = hcd ] && name=hcd_boosted
+    target=${out:-"$root/models"}/$name.model
     keep=""
     [ -z "$rows" ] || keep="--save-rows $rows.$m"
     # The settings chosen by leave-one-set-out validation are the defaults

@@ -14,10 +14,10 @@
 #include "rerank/Features.h"
 #include "rerank/PortableMath.h"
 
-// Texts of models/hcd.model and models/etd.model, compiled in (generated at
-// configure time).
+// Texts of models/hcd.model and models/hcd_boosted.model, compiled in
+// (generated at configure time).
 extern const char* const kBuiltinHcdModelText;
-extern const char* const kBuiltinEtdModelText;
+extern const char* const kBuiltinHcdBoostedModelText;
 
 const char* const CRerankModel::kCalibrationNames[3] = {"intercept", "probability", "margin"};
 const char* const CRerankModel::kListInputNames[kListInputs] = {"softmax_share", "margin", "ranker_score"};
@@ -26,7 +26,7 @@ const char* CRerankModel::CalibrationName(int k) { return k < 3 ? kCalibrationNa
 const char* const CRerankModel::kHeader = "vemra rerank model 1";
 const char* const CRerankModel::kBoostedHeader = "vemra rerank model 2";
 const char* const CRerankModel::kBuiltinHcd = "builtin:hcd";
-const char* const CRerankModel::kBuiltinEtd = "builtin:etd";
+const char* const CRerankModel::kBuiltinHcdBoosted = "builtin:hcd-boosted";
 
 static_assert(CRerankModel::kCalibration == 3 + static_cast<int>(CFeatures::kLinearCount));
 
@@ -49,13 +49,13 @@ std::string Number(double v) {
 }  // namespace
 
 bool CRerankModel::Load(const std::string& path, std::string& error) {
-    if (path == kBuiltinHcd || path == kBuiltinEtd) {
-        if (Parse(path == kBuiltinHcd ? kBuiltinHcdModelText : kBuiltinEtdModelText, error)) return true;
+    if (path == kBuiltinHcd || path == kBuiltinHcdBoosted) {
+        if (Parse(path == kBuiltinHcd ? kBuiltinHcdModelText : kBuiltinHcdBoostedModelText, error)) return true;
         error = path + ": " + error;
         return false;
     }
     if (path.rfind("builtin:", 0) == 0) {
-        error = "no built-in model is called " + path + " (there are " + kBuiltinHcd + " and " + kBuiltinEtd + ")";
+        error = "no built-in model is called " + path + " (there are " + kBuiltinHcd + " and " + kBuiltinHcdBoosted + ")";
         return false;
     }
     std::ifstream in(path, std::ios::binary);

@@ -56,10 +56,12 @@ public:
     // Version 2: the calibration's inputs before the features.
     static constexpr int kListInputs = 3;
     static const char* const kListInputNames[kListInputs];
-    // The names that stand for the models built into the program
-    // (models/hcd.model, models/etd.model).
+    // The names that stand for the models built into the program: the
+    // linear models/hcd.model and the boosted models/hcd_boosted.model. The
+    // labelled ETD spectra of the training corpus never have the known
+    // peptide among the leading candidates, so no c/z model is shipped.
     static const char* const kBuiltinHcd;
-    static const char* const kBuiltinEtd;
+    static const char* const kBuiltinHcdBoosted;
 
     // Reads a model file, or a built-in model. False with the reason in
     // error when it cannot be used.

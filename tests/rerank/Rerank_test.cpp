@@ -88,7 +88,8 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
     CRerankModel builtin;
     std::string error;
     ASSERT_TRUE(builtin.Load(CRerankModel::kBuiltinHcd, error)) << error;
-    ASSERT_TRUE(builtin.Load(CRerankModel::kBuiltinEtd, error)) << error;
+    ASSERT_TRUE(builtin.Load(CRerankModel::kBuiltinHcdBoosted, error)) << error;
+    EXPECT_EQ(builtin.Version(), 2);
     const std::string linear = ReadFile(kSrc + "/tests/rerank/golden/linear_v1.model");
     const std::string boosted = SmallBoostedModel();
     auto edit = [](const std::string& text, const std::string& from, const std::string& to) {

@@ -371,10 +371,11 @@ int RunTrain(const CTrainOptions& o) {
         PrintFigures(test.Apply(model), o.strBaseline.empty() ? nullptr : &base, true);
     }
     if (o.strOutput.empty()) return 0;
-    std::string sets;
-    for (const std::string& s : trainer.m_vSets) sets += (sets.empty() ? "" : ", ") + s;
+    // The sets by count: their names are the corpus' folders, --per-set
+    // prints them.
     const CRerankFitOptions& f = o.fit;
-    const std::string comment = "fitted by vemra train on " + sets + "\nranker: " +
+    const std::string comment = "fitted by vemra train on " + std::to_string(trainer.m_vSets.size()) +
+                                " sets\nranker: " +
                                 CBoostedTrees::ObjectiveName(f.eObjective) + ", depth " + std::to_string(f.nDepth) +
                                 ", " + std::to_string(f.nRounds) + " rounds; calibration: depth " +
                                 std::to_string(f.nCalibrationDepth) + ", " + std::to_string(f.nCalibrationRounds) +

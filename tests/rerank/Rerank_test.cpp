@@ -150,6 +150,30 @@ TEST(Rerank, LinearModelFile_RanksAsBefore) {
               ReadFile(kSrc + "/tests/rerank/golden/hcd_example_linear_v1.txt"));
 }
 
+// The shipped boosted model ranks the example alike with one and two
+// threads and gives every first peptide a probability.
+TEST(Rerank, ShippedBoostedModel_ThreadsAgree) {
+    TempDir dir;
+    WriteFile(dir / "one.param", HcdParams(CRerankModel::kBuiltinHcdBoosted, 1));
+    WriteFile(dir / "two.param", HcdParams(CRerankModel::kBuiltinHcdBoosted, 2));
+    ASSERT_EQ(RunVemra({"one.param", "one"}, dir.path()).status, 0);
+    ASSERT_EQ(RunVemra({"two.param", "two"}, dir.path()).status, 0);
+    const std::string one = ReadFile(dir / "out/one/hcd_example.txt");
+    EXPECT_EQ(one, ReadFile(dir / "out/two/hcd_example.txt"));
+    std::istringstream in(one);
+    int firsts = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("P1\t", 0) != 0) continue;
+        std::istringstream f(line);
+        std::string field[4];
+        for (auto& x : field) std::getline(f, x, '\t');
+        const double p = std::stod(field[3]);
+        EXPECT_TRUE(p > 0.0 && p < 1.0) << line;
+        ++firsts;
+    }
+    EXPECT_GT(firsts, 0);
+}
+
 TEST(Rerank, TrainTwoSets_SameFilesEveryTimeAndFromRows_ThreadsAgree_ConfidenceInEveryTable) {
     TempDir dir;
     WriteFile(dir / "a/truth.tsv", ExampleTruth(0));

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "driver/denovo.h"
 #include "evaluate/EvaluateCommand.h"
 #include "input/ReaderFactory.h"
+#include "rerank/Features.h"
 
 namespace {
 
@@ -177,6 +180,70 @@ int AnnotateCommand(int argc, char** argv) {
     return RunAnnotate(o, ParamTemplate("hcd"));
 }
 
+int TrainCommand(int argc, char** argv) {
+    CLI::App app("Fit a re-ranking model (rerank_model=MODEL) on sets of spectra with known peptides; each set is a "
+                 "parameter file and its truth file (title<TAB>peptide).",
+                 "vemra train");
+    CTrainOptions o;
+    std::vector<std::string> files;
+    std::string objective = "softmax", without;
+    app.add_option("sets", files, "PARAM TRUTH [PARAM TRUTH ...]");
+    app.add_option("-o,--output", o.strOutput, "the model file to write")->type_name("MODEL");
+    app.add_option("--save-rows", o.strSaveRows, "also write the feature rows, to fit on again with --rows")
+        ->type_name("FILE");
+    app.add_option("--rows", o.strLoadRows, "fit on feature rows written by --save-rows instead of sequencing")
+        ->type_name("FILE");
+    app.add_flag("--per-set", o.bPerSet, "print the leave-one-set-out figures of every set");
+    app.add_option("--baseline", o.strBaseline, "also measure this model (a file or builtin:NAME) on the same rows")
+        ->type_name("MODEL");
+    app.add_option("--evidence", o.strEvidence, "compute the rows with this model's evidence models instead of "
+                                                "fitting them (rows of sets to test on)")->type_name("MODEL");
+    app.add_option("--test-rows", o.strTestRows, "measure the fitted model on these rows too (sets not fitted on)")
+        ->type_name("FILE");
+    app.add_option("--exclude-sets", o.vExcludeSets, "sets (by name) left out of the fit")->delimiter(',');
+    CRerankFitOptions& f = o.fit;
+    app.add_option("--objective", objective, "ranking objective: softmax, pairwise or ndcg")
+        ->check(CLI::IsMember({"softmax", "pairwise", "ndcg"}))->capture_default_str();
+    app.add_option("--depth", f.nDepth, "depth of the ranker's trees")->check(CLI::Range(1, 12))->capture_default_str();
+    app.add_option("--rounds", f.nRounds, "the ranker's trees")->check(CLI::Range(1, 5000))->capture_default_str();
+    app.add_option("--learning-rate", f.lfLearningRate, "the ranker's learning rate")
+        ->check(CLI::Range(1e-4, 1.0))->capture_default_str();
+    app.add_option("--min-child-weight", f.lfMinChildWeight, "least hessian on either side of a split")
+        ->check(CLI::NonNegativeNumber)->capture_default_str();
+    app.add_option("--subsample", f.lfSubsample, "share of rows each tree is grown on")
+        ->check(CLI::Range(0.05, 1.0))->capture_default_str();
+    app.add_option("--calibration-depth", f.nCalibrationDepth, "depth of the calibration's trees")
+        ->check(CLI::Range(1, 8))->capture_default_str();
+    app.add_option("--calibration-rounds", f.nCalibrationRounds, "the calibration's trees")
+        ->check(CLI::Range(1, 5000))->capture_default_str();
+    app.add_option("--features", f.vFeatures, "the features the model reads (default: all)")->delimiter(',');
+    app.add_option("--without", without, "features the model leaves out, comma-separated");
+    if (const int status = ParseSubcommand(app, argc, argv); status >= 0) return status;
+    if (files.size() % 2 != 0 || (files.empty() == o.strLoadRows.empty()) ||
+        (o.strOutput.empty() && o.strSaveRows.empty() && !o.bPerSet && o.strTestRows.empty())) {
+        std::cerr << "usage: vemra train PARAM TRUTH [PARAM TRUTH ...] [-o MODEL] [--save-rows FILE] [--per-set] | "
+                     "vemra train --rows FILE [-o MODEL] [--per-set] [fit options] (see --help)" << std::endl;
+        return 2;
+    }
+    for (size_t k = 0; k < files.size(); k += 2) o.vSets.emplace_back(files[k], files[k + 1]);
+    f.eObjective = objective == "pairwise" ? CBoostedTrees::EObjective::RankPairwise
+                   : objective == "ndcg"   ? CBoostedTrees::EObjective::RankNdcg
+                                           : CBoostedTrees::EObjective::RankSoftmax;
+    if (!without.empty()) {
+        if (f.vFeatures.empty()) f.vFeatures.assign(CFeatures::kNames, CFeatures::kNames + CFeatures::kCount);
+        std::stringstream list(without);
+        for (std::string name; std::getline(list, name, ',');) {
+            const auto it = std::find(f.vFeatures.begin(), f.vFeatures.end(), name);
+            if (it == f.vFeatures.end()) {
+                std::cerr << "[error]\t--without: no feature " << name << " among the model's" << std::endl;
+                return 2;
+            }
+            f.vFeatures.erase(it);
+        }
+    }
+    return RunTrain(o);
+}
+
 int SequenceCommand(int argc, char** argv) {
     CLI::App app("Sequence spectrum files with the recommended settings of a preset or a parameter file.",
                  "vemra sequence");
@@ -234,7 +301,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "sequence") return SequenceCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "evaluate") return EvaluateCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "annotate") return AnnotateCommand(argc, argv);
-    if (argc >= 2 && std::string(argv[1]) == "train") return RunTrain(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "train") return TrainCommand(argc, argv);
     if (argc >= 2 && argv[1][0] == '-') {
         const std::string opt = argv[1];
         if ((opt == "--help" || opt == "-h") && argc == 2) {

@@ -26,6 +26,10 @@ void CopyGiven(const CSpectrum* in, CSpectrum& out) {
     }
 }
 
+// Fragment tolerance at m/z 1000 from which spectra count as low-resolution
+// (Da): an ion trap's 0.5 Da against an Orbitrap's 0.02 or a Q-TOF's 0.05.
+constexpr double kLowResolutionTol = 0.1;
+
 bool HasHcdSide(EMode m) { return m == EMode::HCD || m == EMode::Paired; }
 bool HasEtdSide(EMode m) { return m == EMode::ETD || m == EMode::Paired; }
 
@@ -57,7 +61,7 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
         for (size_t i = 0; i < rows; ++i) out.vFeatures.insert(out.vFeatures.end(), m_features.Row(i),
                                                                m_features.Row(i) + CFeatures::kCount);
     }
-    if (c.m_bConfidence) _Confidences(mode, rows > 0 && c.m_pRerankModel != nullptr, results);
+    if (c.m_bConfidence) _Confidences(mode, rows > 0 && c.m_pRerankModel != nullptr && c.m_pRerankModel->Ranks(), results);
     m_scorer.ForgetSpectra();
 }
 
@@ -241,13 +245,17 @@ size_t CReport::_Rerank(EMode mode, std::vector<CResult>& results) {
     const size_t depth = std::min(results.size(), CFeatures::kDepth);
     if (depth == 0) return 0;
     const CSpectrum& spec = _FeatureSpectrum(mode);
-    m_features.Begin(spec);
+    // Low-resolution b/y spectra fragment as in an ion trap: the model of
+    // that fragmentation judges their intensities.
+    const bool lowRes = c.CalcFragmentMassDeviation(1000.0) >= kLowResolutionTol;
+    m_features.Begin(spec, _FeatureIons(mode), model ? model->Fragments(mode == EMode::ETD, lowRes) : nullptr,
+                     model ? model->Pairs() : nullptr);
     for (size_t i = 0; i < depth; ++i) {
-        m_scorer.Match(results[i], _FeatureIons(mode), spec, kMatchSites | kMatchSums, m_matchA);
+        m_scorer.Match(results[i], _FeatureIons(mode), spec, kMatchSites | kMatchSums | kMatchIons, m_matchA);
         m_features.Add(results[i], m_matchA, c);
     }
     m_features.Finish(results);
-    if (model == nullptr) return depth;
+    if (model == nullptr || !model->Ranks()) return depth;
     // The leading peptides in the model's order, then the rest as they were
     // (the whole list stays, as without a model: the answer trace reads
     // ranks beyond the written ones).

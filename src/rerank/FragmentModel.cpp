@@ -320,12 +320,12 @@ bool CFragmentModel::Load(const std::string& path, std::string& error) {
     return true;
 }
 
-bool CFragmentModel::Parse(const std::string& text, std::string& error) {
+bool CFragmentModel::Parse(const std::string& text, std::string& error, int firstLine) {
     std::vector<std::pair<int, std::string>> lines;  // meaningful lines with their numbers
     {
         std::istringstream in(text);
         std::string line;
-        for (int n = 1; std::getline(in, line); ++n) {
+        for (int n = firstLine; std::getline(in, line); ++n) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             const size_t first = line.find_first_not_of(" \t");
             if (first == std::string::npos || line[first] == '#') continue;

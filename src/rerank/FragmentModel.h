@@ -92,7 +92,9 @@ public:
 
     // Reads a model file; false with the reason (and line) in error.
     bool Load(const std::string& path, std::string& error);
-    bool Parse(const std::string& text, std::string& error);
+    // firstLine: the number of the text's first line (a model inside a
+    // larger file names the file's lines).
+    bool Parse(const std::string& text, std::string& error, int firstLine = 1);
     // The model as file text; comment lines (without '#') go after the header.
     std::string Text(const std::string& comment) const;
 

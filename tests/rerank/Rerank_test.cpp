@@ -1,9 +1,11 @@
-// The re-ranking model: a model that cannot be read refuses the run, and a
-// model fitted by vemra train is the same file every time and ranks the
-// same whatever the threads, its confidence in every table.
+// The re-ranking model: a model file that cannot be used refuses the run and
+// names its line; a linear model file of the first version still ranks as it
+// did; vemra train gives the same files every time, from the spectra or from
+// the rows it kept, and the model ranks the same whatever the threads.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "../TestUtil.h"
@@ -21,10 +23,11 @@ const std::string kSrc = VEMRA_SOURCE_DIR;
 
 // The recommended HCD settings on the example spectra, with the given
 // re-ranking model and thread count.
-std::string HcdParams(const std::string& model, int threads) {
+std::string HcdParams(const std::string& model, int threads, const std::string& answers = "") {
     CTemplateFiles files;
     files.vSpecPaths = {kSrc + "/examples/hcd_example.mgf"};
     files.strOutPath = "out";
+    files.strAnsPath = answers;
     std::string p = ParamTemplate("hcd", &files);
     auto replace = [&p](const std::string& from, const std::string& to) {
         const size_t at = p.find(from);
@@ -35,28 +38,62 @@ std::string HcdParams(const std::string& model, int threads) {
     return p + "output_format=native,mztab,tsv\n";
 }
 
-// title<TAB>peptide of the example's HCD answers.
-std::string ExampleTruth() {
+// title<TAB>peptide of the example's HCD answers, every other one (parity
+// 0 or 1).
+std::string ExampleTruth(int parity) {
     std::istringstream in(ReadFile(kSrc + "/examples/answers.txt"));
     std::string out, line;
-    while (std::getline(in, line)) {
+    for (int k = 0; std::getline(in, line);) {
         std::istringstream f(line);
         std::string w[10];
         for (auto& x : w) f >> x;
-        if (w[7] == "hcd") out += w[1] + "\t" + w[6] + "\n";
+        if (w[7] == "hcd" && k++ % 2 == parity) out += w[1] + "\t" + w[6] + "\n";
     }
     return out;
 }
 
+// A small version 2 model: two features, an empty residue-pair table, a flat
+// fragment model, a ranker of one split and a calibration of one leaf.
+std::string SmallBoostedModel() {
+    CRerankModel m;
+    m.SetFeatures({"score_gap", "intensity_cosine"});
+    m.SetPairs(CResiduePairs());
+    m.AddFragments(CFragmentModel(EFragmentKind::HCD));
+    CBoostedTrees ranker, calibration;
+    ranker.Reset({"score_gap", "intensity_cosine"}, CBoostedTrees::EObjective::RankSoftmax, 0.0);
+    std::string error;
+    std::vector<CBoostedTrees::SNode> tree(3);
+    tree[0].nFeature = 1;
+    tree[0].lfThreshold = 0.5;
+    tree[0].nLeft = 1;
+    tree[0].nRight = 2;
+    tree[1].lfValue = -1.0;
+    tree[2].lfValue = 1.0;
+    EXPECT_TRUE(ranker.AddTree(tree, error)) << error;
+    calibration.Reset(m.CalibrationInputs(), CBoostedTrees::EObjective::Logistic, 0.5);
+    m.SetRanker(ranker, calibration);
+    return m.Text("test");
+}
+
+// "line N: " of the first line of text holding what, or of a later line.
+std::string LineOf(const std::string& text, const std::string& what, int later = 0) {
+    const size_t at = text.find(what);
+    const long n = 1 + later + std::count(text.begin(), text.begin() + static_cast<long>(at), '\n');
+    return "line " + std::to_string(n) + ": ";
+}
+
 }  // namespace
 
-TEST(Rerank, DamagedOrMissingModel_RefusesTheRun) {
+TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
     CRerankModel builtin;
     std::string error;
     ASSERT_TRUE(builtin.Load(CRerankModel::kBuiltinHcd, error)) << error;
-    const std::string good = builtin.Text("test");
-    auto edit = [&good](const std::string& from, const std::string& to) {
-        std::string t = good;
+    ASSERT_TRUE(builtin.Load(CRerankModel::kBuiltinHcdBoosted, error)) << error;
+    EXPECT_EQ(builtin.Version(), 2);
+    const std::string linear = ReadFile(kSrc + "/tests/rerank/golden/linear_v1.model");
+    const std::string boosted = SmallBoostedModel();
+    auto edit = [](const std::string& text, const std::string& from, const std::string& to) {
+        std::string t = text;
         t.replace(t.find(from), from.size(), to);
         return t;
     };
@@ -67,13 +104,23 @@ TEST(Rerank, DamagedOrMissingModel_RefusesTheRun) {
     };
     const Case cases[] = {
         {"missing", "", "rerank_model=m.model: cannot open the model file"},
-        {"bad header", edit("vemra rerank model 1", "weights 1"), "not a re-ranking model"},
-        {"bad number", edit("score_gap ", "score_gap x"), "is not a number"},
-        {"wrong feature count", edit("features 13", "features 10"), "expected \"features 13\""},
-        {"wrong feature name", edit("y_site_share", "y_share"), "expected y_site_share"},
-        {"not finite", edit("margin ", "margin inf"), "is not a number"},
-        {"cut short", good.substr(0, good.find("calibration")), "\"calibration 16\" is missing"},
-        {"good, beside the parameter file", good, ""},
+        {"bad header", edit(linear, "vemra rerank model 1", "weights 1"), "line 1: not a re-ranking model"},
+        {"other version", edit(boosted, "vemra rerank model 2", "vemra rerank model 3"), "line 1: re-ranking model "
+                                                                                          "version \"3\""},
+        {"v1 bad number", edit(linear, "score_gap ", "score_gap x"), "is not a number"},
+        {"v1 wrong feature count", edit(linear, "features 13", "features 10"), "expected \"features 13\""},
+        {"v1 not finite", edit(linear, "margin ", "margin inf"), "is not a number"},
+        {"v1 cut short", linear.substr(0, linear.find("calibration")), "\"calibration 16\" is missing"},
+        {"v2 unknown feature", edit(boosted, "\nintensity_cosine\n", "\nintensity_kosine\n"),
+         LineOf(boosted, "intensity_cosine") + "\"intensity_kosine\" is no feature"},
+        {"v2 damaged fragment table", edit(boosted, "table pair 23 23\n0 ", "table pair 23 23\nx "),
+         LineOf(boosted, "table pair 23 23", 1) + "table pair: \"x\" is not a number"},
+        {"v2 trees over other features", edit(boosted, "features 2\nscore_gap\nintensity_cosine\nbase",
+                                              "features 2\nscore_gap\nion_share\nbase"),
+         "feature 1 is \"ion_share\", this program's is \"intensity_cosine\""},
+        {"v2 no calibration", boosted.substr(0, boosted.find("calibration\n")), "\"calibration\" is missing"},
+        {"v1 beside the parameter file", linear, ""},
+        {"v2 beside the parameter file", boosted, ""},
     };
     for (const Case& k : cases) {
         TempDir dir;
@@ -88,27 +135,72 @@ TEST(Rerank, DamagedOrMissingModel_RefusesTheRun) {
         }
         EXPECT_EQ(r.status, 1) << k.szName;
         EXPECT_NE(r.err.find("[error]"), std::string::npos) << k.szName << r.err;
-        EXPECT_NE(r.err.find(k.strError), std::string::npos) << k.szName << r.err;
+        EXPECT_NE(r.err.find(k.strError), std::string::npos) << k.szName << ": " << k.strError << "\n" << r.err;
         EXPECT_FALSE(testutil::Exists(dir / "out")) << k.szName;
     }
 }
 
-TEST(Rerank, TrainThenApply_SameModelSameResults_ConfidenceInEveryTable) {
+// The linear model that was builtin:hcd before the boosted trees, named as a
+// file, gives exactly the results it gave then.
+TEST(Rerank, LinearModelFile_RanksAsBefore) {
     TempDir dir;
-    WriteFile(dir / "truth.tsv", ExampleTruth());
-    WriteFile(dir / "train.param", HcdParams("", 2));
-    for (const char* name : {"a.model", "b.model"}) {
-        const auto r = RunVemra({"train", "train.param", "truth.tsv", "-o", name}, dir.path());
-        ASSERT_EQ(r.status, 0) << r.err;
+    WriteFile(dir / "run.param", HcdParams(kSrc + "/tests/rerank/golden/linear_v1.model", 2, kSrc + "/examples/answers.txt"));
+    ASSERT_EQ(RunVemra({"run.param"}, dir.path()).status, 0);
+    EXPECT_EQ(ReadFile(dir / "out/vemra+/hcd_example.txt"),
+              ReadFile(kSrc + "/tests/rerank/golden/hcd_example_linear_v1.txt"));
+}
+
+// The shipped boosted model ranks the example alike with one and two
+// threads and gives every first peptide a probability.
+TEST(Rerank, ShippedBoostedModel_ThreadsAgree) {
+    TempDir dir;
+    WriteFile(dir / "one.param", HcdParams(CRerankModel::kBuiltinHcdBoosted, 1));
+    WriteFile(dir / "two.param", HcdParams(CRerankModel::kBuiltinHcdBoosted, 2));
+    ASSERT_EQ(RunVemra({"one.param", "one"}, dir.path()).status, 0);
+    ASSERT_EQ(RunVemra({"two.param", "two"}, dir.path()).status, 0);
+    const std::string one = ReadFile(dir / "out/one/hcd_example.txt");
+    EXPECT_EQ(one, ReadFile(dir / "out/two/hcd_example.txt"));
+    std::istringstream in(one);
+    int firsts = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("P1\t", 0) != 0) continue;
+        std::istringstream f(line);
+        std::string field[4];
+        for (auto& x : field) std::getline(f, x, '\t');
+        const double p = std::stod(field[3]);
+        EXPECT_TRUE(p > 0.0 && p < 1.0) << line;
+        ++firsts;
     }
-    const std::string model = ReadFile(dir / "a.model");
-    EXPECT_EQ(model, ReadFile(dir / "b.model"));
+    EXPECT_GT(firsts, 0);
+}
+
+TEST(Rerank, TrainTwoSets_SameFilesEveryTimeAndFromRows_ThreadsAgree_ConfidenceInEveryTable) {
+    TempDir dir;
+    WriteFile(dir / "a/truth.tsv", ExampleTruth(0));
+    WriteFile(dir / "b/truth.tsv", ExampleTruth(1));
+    WriteFile(dir / "train.param", HcdParams("", 2));
+    const std::vector<std::string> sets = {"train", "train.param", "a/truth.tsv", "train.param", "b/truth.tsv"};
+    for (const char* name : {"1.model", "2.model"}) {
+        std::vector<std::string> args = sets;
+        args.insert(args.end(), {"-o", name, "--save-rows", std::string(name) + ".rows", "--per-set"});
+        const auto r = RunVemra(args, dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("  a\t5\t"), std::string::npos) << r.err;  // the per-set figures
+    }
+    const auto again = RunVemra({"train", "--rows", "1.model.rows", "-o", "3.model"}, dir.path());
+    ASSERT_EQ(again.status, 0) << again.err;
+    const std::string model = ReadFile(dir / "1.model");
+    EXPECT_EQ(model, ReadFile(dir / "2.model"));
+    EXPECT_EQ(ReadFile(dir / "1.model.rows"), ReadFile(dir / "2.model.rows"));
+    EXPECT_EQ(model, ReadFile(dir / "3.model"));
     CRerankModel parsed;
     std::string error;
-    EXPECT_TRUE(parsed.Parse(model, error)) << error;
+    ASSERT_TRUE(parsed.Parse(model, error)) << error;
+    EXPECT_EQ(parsed.Version(), 2);
+    EXPECT_NE(parsed.Fragments(false, false), nullptr);
 
-    WriteFile(dir / "one.param", HcdParams("a.model", 1));
-    WriteFile(dir / "two.param", HcdParams("a.model", 2));
+    WriteFile(dir / "one.param", HcdParams("1.model", 1));
+    WriteFile(dir / "two.param", HcdParams("1.model", 2));
     ASSERT_EQ(RunVemra({"one.param", "one"}, dir.path()).status, 0);
     ASSERT_EQ(RunVemra({"two.param", "two"}, dir.path()).status, 0);
     for (const char* ext : {".txt", ".tsv"})
@@ -116,25 +208,32 @@ TEST(Rerank, TrainThenApply_SameModelSameResults_ConfidenceInEveryTable) {
                   ReadFile(dir / ("out/two/hcd_example" + std::string(ext))))
             << ext;
 
-    // The first candidate's confidence, as the native file gives it, is in
-    // the tsv's confidence column and the mzTab's second score.
-    const std::string native = ReadFile(dir / "out/one/hcd_example.txt");
-    const size_t p1 = native.find("\nP1\t");
-    ASSERT_NE(p1, std::string::npos);
-    std::istringstream line(native.substr(p1 + 1, native.find('\n', p1 + 1) - p1 - 1));
-    std::string rank, pep, score, confidence;
-    std::getline(line, rank, '\t');
-    std::getline(line, pep, '\t');
-    std::getline(line, score, '\t');
-    std::getline(line, confidence, '\t');
-    const double c = std::stod(confidence);
-    EXPECT_GT(c, 0.0);
-    EXPECT_LT(c, 1.0);
+    // Every record's first confidence is a probability no later candidate
+    // exceeds, and the tables carry the native file's.
+    std::istringstream native(ReadFile(dir / "out/one/hcd_example.txt"));
+    std::string line, pep, score, confidence;
+    double first = -1.0;
+    while (std::getline(native, line)) {
+        if (line.rfind("P", 0) != 0) continue;
+        std::istringstream f(line);
+        std::string rank, p, s, c;
+        std::getline(f, rank, '\t');
+        std::getline(f, p, '\t');
+        std::getline(f, s, '\t');
+        std::getline(f, c, '\t');
+        const double v = std::stod(c);
+        if (rank == "P1") {
+            first = v;
+            if (pep.empty()) pep = p, score = s, confidence = c;
+            EXPECT_GT(v, 0.0);
+            EXPECT_LT(v, 1.0);
+        } else {
+            EXPECT_LE(v, first) << line;
+        }
+    }
     const std::string tsv = ReadFile(dir / "out/one/hcd_example.tsv");
     EXPECT_NE(tsv.find("\tscore\tconfidence\taa_scores\tppm_error\t"), std::string::npos);
     EXPECT_NE(tsv.find("\t" + pep + "\t" + pep + "\t" + score + "\t" + confidence + "\t"), std::string::npos) << tsv;
     const std::string mztab = ReadFile(dir / "out/one/hcd_example.mztab");
-    EXPECT_NE(mztab.find("MTD\tpsm_search_engine_score[2]\t"), std::string::npos);
-    EXPECT_NE(mztab.find("\tsearch_engine_score[1]\tsearch_engine_score[2]\tmodifications\t"), std::string::npos);
     EXPECT_NE(mztab.find("\t" + score + "\t" + confidence + "\t"), std::string::npos);
 }

@@ -14,8 +14,9 @@
 
 namespace {
 
-// Bytes gathered before they are handed to the system.
-constexpr size_t kBufferBytes = 1 << 20;
+// Bytes gathered before they are handed to the system: few calls, and a
+// buffer per output file that stays small beside a worker.
+constexpr size_t kBufferBytes = 1 << 18;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // edge along a path, kept when its residues add up to the precursor's
 // residue mass, in the bounded candidate list.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,6 +16,9 @@ namespace {
 constexpr double kCompletionWindow = 0.01;
 // MH+ = residue mass + water + proton.
 constexpr double kWaterProton = mass::kWater + mass::kProton;
+
+// True when the group at text[pos] is "[XY/YX]" (two residues, two orders).
+bool IsOrderPair(const std::string& text, size_t pos) { return pos + 3 < text.size() && text[pos + 3] == '/'; }
 
 // Residue mass of code c; false when the code is not in the residue table.
 bool ResidueMass(const CCondition& cond, char c, double& mass) {
@@ -31,39 +35,48 @@ bool ResidueMass(const CCondition& cond, char c, double& mass) {
     return true;
 }
 
-// Residue mass spelled by a candidate text, summed left to right; false when
-// a code is unknown.
-bool TextMass(const CCondition& cond, const std::string& text, double& total) {
-    double m = 0.0;
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-        const char c = text[i];
-        if (c == '(' || c == ')') {
-            ++i;
-        } else if (c == '[') {
-            // "[XY/YX]": both orders weigh the same, count the first.
-            if (i + 2 >= n) return false;
-            double a = 0.0, b = 0.0;
-            if (!ResidueMass(cond, text[i + 1], a) || !ResidueMass(cond, text[i + 2], b)) return false;
-            m += a;
-            m += b;
-            i += 7;
-        } else {
-            double a = 0.0;
-            if (!ResidueMass(cond, c, a)) return false;
-            m += a;
-            ++i;
-        }
-    }
-    total = m;
-    return true;
-}
-
 }  // namespace
 
 void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
     for (const std::vector<unsigned int>& path : m_vPaths) GeneratePeptideForOnePath(path, candidates);
+}
+
+void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
+    // Per edge of the path, its labels with the residue masses they add, in
+    // the order the text spells them (a pair group by its first order), so
+    // the expansion sums each text's mass exactly as TextMass would.
+    m_vStepLabels.clear();
+    m_vStepMasses.clear();
+    m_vStepStart.clear();
+    for (size_t u = 1; u < path.size(); ++u) {
+        m_vStepStart.push_back(m_vStepLabels.size());
+        const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
+        for (unsigned int l = 0; l < edge->nLabelCount; ++l) {
+            const unsigned int index = edge->nFirstLabel + l;
+            const std::string& text = m_vLabels[index].strLabel;
+            CStepLabel sl;
+            sl.nLabel = index;
+            sl.nFirstMass = static_cast<unsigned int>(m_vStepMasses.size());
+            sl.bKnown = true;
+            for (size_t i = 0; i < text.size();) {
+                size_t stop = i + 1, next = i + 1;
+                if (text[i] == '[') {
+                    next = GroupEnd(text, i);
+                    stop = IsOrderPair(text, i) ? i + 3 : next - 1;
+                    ++i;
+                }
+                for (; i < stop && i < text.size(); ++i) {
+                    double m = 0.0;
+                    if (!ResidueMass(*m_pCondition, text[i], m)) sl.bKnown = false;
+                    m_vStepMasses.push_back(m);
+                }
+                i = next;
+            }
+            sl.nMassCount = static_cast<unsigned int>(m_vStepMasses.size()) - sl.nFirstMass;
+            m_vStepLabels.push_back(sl);
+        }
+    }
+    m_vStepStart.push_back(m_vStepLabels.size());
 }
 
 void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
@@ -79,46 +92,32 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
         weight = AddWeight(weight, m_vEdgeWeights[path[u - 1]][pos]);
     }
     const double pathWeight = static_cast<double>(weight);
+    _PathLabels(path);
 
-    // Breadth-first expansion, one edge per level. Levels are processed in
-    // queue order, so two buffers (current, next) give exactly the order of
-    // a first-in-first-out queue while keeping the strings' capacity.
-    auto push = [](std::vector<std::pair<std::string, double>>& buf, size_t& used) -> std::pair<std::string, double>& {
-        if (used == buf.size()) buf.emplace_back();
-        return buf[used++];
-    };
-    m_nFifoCur = 0;
-    {
-        auto& e = push(m_vFifoCur, m_nFifoCur);
-        e.first.clear();
-        e.second = 0.0;
-    }
+    // Breadth-first expansion, one edge per level, in the order of a
+    // first-in-first-out queue: each entry is one label choice on top of an
+    // entry of the level before (so no text is built while expanding), with
+    // the summed label deviation, residue mass and residue count so far.
+    m_vExpand.clear();
+    m_vExpand.push_back({0, 0, 0.0, 0.0, 0, true});
+    size_t levelStart = 0, levelEnd = 1;
     for (size_t u = 1; u < p; ++u) {
-        const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
-        if (edge == nullptr) return;
-        m_nFifoNext = 0;
-        for (size_t k = 0; k < m_nFifoCur; ++k) {
-            const std::string& text = m_vFifoCur[k].first;
-            const double drift = m_vFifoCur[k].second;
-            for (unsigned int l = 0; l < edge->nLabelCount; ++l) {
-                const CEdgeLabel& label = m_vLabels[edge->nFirstLabel + l];
-                const double d = label.lfDeviation;
-                if (!(std::fabs(d + drift) <= m_lfTolerance)) continue;
-                auto& next = push(m_vFifoNext, m_nFifoNext);
-                next.first.assign(text);
-                if (label.strLabel.size() == 2) {
-                    next.first += '(';
-                    next.first += label.strLabel;
-                    next.first += ')';
-                } else {
-                    next.first += label.strLabel;
-                }
-                next.second = drift + d;
+        const size_t first = m_vStepStart[u - 1], last = m_vStepStart[u];
+        for (size_t k = levelStart; k < levelEnd; ++k) {
+            const CExpansion cur = m_vExpand[k];
+            for (size_t l = first; l < last; ++l) {
+                const CStepLabel& sl = m_vStepLabels[l];
+                const double d = m_vLabels[sl.nLabel].lfDeviation;
+                if (!(std::fabs(d + cur.lfDrift) <= m_lfTolerance)) continue;
+                CExpansion next{static_cast<unsigned int>(k), static_cast<unsigned int>(l), cur.lfDrift + d,
+                                cur.lfMass, cur.nResidues + static_cast<int>(sl.nMassCount), cur.bKnown && sl.bKnown};
+                for (unsigned int x = 0; x < sl.nMassCount; ++x) next.lfMass += m_vStepMasses[sl.nFirstMass + x];
+                m_vExpand.push_back(next);
             }
         }
-        m_vFifoCur.swap(m_vFifoNext);
-        std::swap(m_nFifoCur, m_nFifoNext);
-        if (m_nFifoCur == 0) return;
+        levelStart = levelEnd;
+        levelEnd = m_vExpand.size();
+        if (levelStart == levelEnd) return;
     }
 
     // Completion against the precursor's residue mass.
@@ -126,18 +125,38 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     const double window = m_pCondition->m_bCompletionWithPepTol
                               ? m_pCondition->CalcPeptideMassDeviation(m_lfResidueMass + kWaterProton)
                               : kCompletionWindow;
-    for (size_t k = 0; k < m_nFifoCur; ++k) {
-        const std::string& text = m_vFifoCur[k].first;
-        double mass = 0.0;
-        if (!TextMass(*m_pCondition, text, mass)) continue;
-        if (!(std::fabs(mass - m_lfResidueMass) <= window)) continue;
-        CCandidate r;
-        r.strText = text;
-        r.lfPathWeight = pathWeight;
-        r.nDoubleSteps = GetPeptideLength(text) - edges;
-        r.bShifted = m_bShiftedGraph;
-        candidates.Push(std::move(r));
+    for (size_t k = levelStart; k < levelEnd; ++k) {
+        const CExpansion& e = m_vExpand[k];
+        if (!e.bKnown || !(std::fabs(e.lfMass - m_lfResidueMass) <= window)) continue;
+        candidates.PushLazy(e.nResidues - edges, pathWeight, m_bShiftedGraph,
+                            [this, k, edges](std::string& text) { _WriteText(k, static_cast<size_t>(edges), text); });
     }
+}
+
+void CNCGraph::_WriteText(size_t entry, size_t levels, std::string& text) {
+    // The labels chosen, found back from the last level to the first.
+    m_vTextLabels.resize(levels);
+    for (size_t u = levels; u-- > 0;) {
+        m_vTextLabels[u] = m_vStepLabels[m_vExpand[entry].nStep].nLabel;
+        entry = m_vExpand[entry].nParent;
+    }
+    for (const unsigned int l : m_vTextLabels) {
+        const std::string& label = m_vLabels[l].strLabel;
+        if (label.size() == 2) {
+            text += '(';
+            text += label;
+            text += ')';
+        } else {
+            text += label;
+        }
+    }
+}
+
+size_t CNCGraph::GroupEnd(const std::string& text, size_t pos) {
+    // Residue codes never include ']' (it is text syntax), so the group ends
+    // at the first one; an unterminated group runs to the end.
+    const size_t close = text.find(']', pos + 1);
+    return close == std::string::npos ? text.size() + 1 : close + 1;
 }
 
 int CNCGraph::GetPeptideLength(const std::string& text) {
@@ -146,8 +165,9 @@ int CNCGraph::GetPeptideLength(const std::string& text) {
     while (i < text.size()) {
         const char c = text[i];
         if (c == '[') {
-            n += 2;
-            i += 7;
+            const size_t end = GroupEnd(text, i);
+            n += IsOrderPair(text, i) ? 2 : static_cast<int>(std::min(end, text.size()) - i) - 2;
+            i = end;
         } else {
             if (c != '(' && c != ')') ++n;
             ++i;
@@ -164,7 +184,7 @@ void CNCGraph::transferPep(const std::string& text, unsigned int pos, std::strin
         return;
     }
     const char c = text[pos];
-    if (c == '[' && pos + 5 < text.size()) {
+    if (c == '[' && IsOrderPair(text, pos) && pos + 5 < text.size()) {
         std::string other = built;
         built += text[pos + 1];
         built += text[pos + 2];
@@ -172,6 +192,14 @@ void CNCGraph::transferPep(const std::string& text, unsigned int pos, std::strin
         other += text[pos + 4];
         other += text[pos + 5];
         transferPep(text, pos + 7, std::move(other), out);
+    } else if (c == '[') {
+        // A composition: every distinct order of its residues.
+        const size_t end = GroupEnd(text, pos);
+        std::string residues = text.substr(pos + 1, std::min(end, text.size()) - pos - 2);
+        std::sort(residues.begin(), residues.end());
+        do {
+            transferPep(text, static_cast<unsigned int>(end), built + residues, out);
+        } while (std::next_permutation(residues.begin(), residues.end()));
     } else if (c == '(' || c == ')') {
         transferPep(text, pos + 1, std::move(built), out);
     } else {

@@ -9,6 +9,8 @@
 namespace {
 
 bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
+// Most peptides spelled from one candidate text.
+constexpr size_t kMaxSpelledOrders = size_t{1} << 20;
 bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
 
 // Copy of a given spectrum with its hash table rebuilt, or an empty spectrum.
@@ -70,12 +72,46 @@ void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
 }
 
 void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
-    // The peptides of a text: each bracket group "[XY/YX]" is one of its two
-    // orders, parentheses are dropped.
-    size_t groups = 0;
-    for (const char ch : text) groups += ch == '[';
-    const size_t count = size_t{1} << std::min<size_t>(groups, 20);
-    for (size_t mask = 0; mask < count; ++mask) {
+    // The peptides of a text: each group "[XY/YX]" is one of its two orders,
+    // each composition "[XYZ]" (a gap edge's residues) one of the distinct
+    // orders of its residues; parentheses are dropped. The text is cut into
+    // fixed pieces and groups first, then every combination of the groups'
+    // orders is spelled (the first group varies fastest).
+    m_vSpellGroups.clear();
+    m_strSpellOrders.clear();
+    size_t count = 1;
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] != '[') {
+            ++i;
+            continue;
+        }
+        const size_t end = CNCGraph::GroupEnd(text, i);
+        CSpellGroup g;
+        g.nAt = i;
+        g.nEnd = std::min(end, text.size());
+        g.nFirst = m_strSpellOrders.size();
+        if (i + 3 < text.size() && text[i + 3] == '/') {
+            if (i + 5 >= text.size()) break;  // a cut-off pair: spelled as text
+            g.nLength = 2;
+            m_strSpellOrders.append(text, i + 1, 2);
+            m_strSpellOrders.append(text, i + 4, 2);
+            g.nOrders = 2;
+        } else {
+            std::string& residues = m_strSpellScratch;
+            residues.assign(text, i + 1, g.nEnd > i + 2 ? g.nEnd - i - 2 : 0);
+            std::sort(residues.begin(), residues.end());
+            g.nLength = residues.size();
+            do {
+                m_strSpellOrders += residues;
+                ++g.nOrders;
+            } while (std::next_permutation(residues.begin(), residues.end()));
+        }
+        m_vSpellGroups.push_back(g);
+        count = count > kMaxSpelledOrders / g.nOrders ? kMaxSpelledOrders : count * g.nOrders;
+        i = g.nEnd;
+    }
+    m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
+    for (size_t n = 0; n < count; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
         out.strPeptide.clear();
@@ -83,16 +119,20 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
         out.bShifted = shifted;
         size_t g = 0;
         for (size_t i = 0; i < text.size();) {
-            const char ch = text[i];
-            if (ch == '[' && i + 5 < text.size()) {
-                const size_t at = (mask >> g++) & 1 ? i + 4 : i + 1;
-                out.strPeptide += text[at];
-                out.strPeptide += text[at + 1];
-                i += 7;
+            if (g < m_vSpellGroups.size() && i == m_vSpellGroups[g].nAt) {
+                const CSpellGroup& grp = m_vSpellGroups[g];
+                out.strPeptide.append(m_strSpellOrders, grp.nFirst + m_vSpellDigits[g] * grp.nLength, grp.nLength);
+                i = grp.nEnd;
+                ++g;
             } else {
+                const char ch = text[i++];
                 if (ch != '(' && ch != ')') out.strPeptide += ch;
-                ++i;
             }
+        }
+        // The next combination: the first group's order varies fastest.
+        for (size_t k = 0; k < m_vSpellDigits.size(); ++k) {
+            if (++m_vSpellDigits[k] < m_vSpellGroups[k].nOrders) break;
+            m_vSpellDigits[k] = 0;
         }
     }
 }

@@ -76,6 +76,14 @@ public:
     // only when the candidate stays in the list.
     template <class F>
     void PushLazy(int doubleSteps, double pathWeight, bool shifted, F&& writeText);
+    // False when a candidate of these keys would be cut at once: the list is
+    // full and its weakest is stronger. Skipping such a push keeps the same
+    // candidates but may leave equal ones in another heap order, so only
+    // runs with gap edges (which differ from the plain graph anyway) skip.
+    bool Takes(int doubleSteps, double pathWeight) const {
+        if (static_cast<long long>(m_vHeap.size()) < m_nCapacity || m_vHeap.empty()) return true;
+        return !_Stronger(m_vHeap.front(), {doubleSteps, pathWeight, 0});
+    }
     bool Empty() const { return m_vHeap.empty(); }
     size_t Size() const { return m_vHeap.size(); }
     // The candidates into out (its entries' storage reused), weakest first,

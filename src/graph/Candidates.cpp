@@ -98,6 +98,11 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     // first-in-first-out queue: each entry is one label choice on top of an
     // entry of the level before (so no text is built while expanding), with
     // the summed label deviation, residue mass and residue count so far.
+    // With gap edges a text is dropped as soon as it has more unsupported
+    // cleavages than the list's weakest candidate (a further edge adds none
+    // or more, and the path weight is fixed): gap paths spell many texts,
+    // nearly all of which would be cut.
+    const bool cut = m_pCondition->m_nGapResidues > 0;
     m_vExpand.clear();
     m_vExpand.push_back({0, 0, 0.0, 0.0, 0, true});
     size_t levelStart = 0, levelEnd = 1;
@@ -109,8 +114,10 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
                 const CStepLabel& sl = m_vStepLabels[l];
                 const double d = m_vLabels[sl.nLabel].lfDeviation;
                 if (!(std::fabs(d + cur.lfDrift) <= m_lfTolerance)) continue;
+                const int residues = cur.nResidues + static_cast<int>(sl.nMassCount);
+                if (cut && !candidates.Takes(residues - static_cast<int>(u), pathWeight)) continue;
                 CExpansion next{static_cast<unsigned int>(k), static_cast<unsigned int>(l), cur.lfDrift + d,
-                                cur.lfMass, cur.nResidues + static_cast<int>(sl.nMassCount), cur.bKnown && sl.bKnown};
+                                cur.lfMass, residues, cur.bKnown && sl.bKnown};
                 for (unsigned int x = 0; x < sl.nMassCount; ++x) next.lfMass += m_vStepMasses[sl.nFirstMass + x];
                 m_vExpand.push_back(next);
             }
@@ -128,6 +135,7 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     for (size_t k = levelStart; k < levelEnd; ++k) {
         const CExpansion& e = m_vExpand[k];
         if (!e.bKnown || !(std::fabs(e.lfMass - m_lfResidueMass) <= window)) continue;
+        if (cut && !candidates.Takes(e.nResidues - edges, pathWeight)) continue;
         candidates.PushLazy(e.nResidues - edges, pathWeight, m_bShiftedGraph,
                             [this, k, edges](std::string& text) { _WriteText(k, static_cast<size_t>(edges), text); });
     }

@@ -50,7 +50,7 @@ run() {
         case $b in time.txt) continue ;; esac
         if [ "${b%.summary.json}" != "$b" ]; then
             # Counts only one of the two binaries knows (added later) are left out.
-            skip='"seconds"\|"failed"\|"peaks_reduced"'
+            skip='"seconds"\|"version"\|"failed"\|"peaks_reduced"\|"damaged_skipped"'
             grep -v "$skip" "$f" | sed -e "s#$tmp/old/#OUT/#" -e "s/,$//" >"$tmp/a.json"
             grep -v "$skip" "$tmp/new/$name/$b" 2>/dev/null | sed -e "s#$tmp/new/#OUT/#" -e "s/,$//" >"$tmp/b.json" || true
             cmp -s "$tmp/a.json" "$tmp/b.json" || { echo "different: $name/$b"; same=no; }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "output/ResultReader.h"
+
 namespace testutil {
 
 // A fresh folder under the system's temp folder, removed at scope end.
@@ -114,6 +116,17 @@ inline std::string SetKey(std::string text, const std::string& key, const std::s
     std::regex line("(^|\n)" + key + "=[^\n]*");
     if (std::regex_search(text, line)) return std::regex_replace(text, line, "$1" + key + "=" + value);
     return text + "\n" + key + "=" + value + "\n";
+}
+
+// The records of a result text (native, TSV or mzTab), read the way every
+// reader of results reads them; a malformed line fails the reading.
+inline std::vector<CResultRecord> ReadRecords(const std::string& text) {
+    CResultReader reader;
+    reader.m_bReport = false;
+    std::vector<CResultRecord> records;
+    std::string error;
+    if (!reader.ReadText(text, records, error) || !reader.m_vProblems.empty()) records.clear();
+    return records;
 }
 
 inline std::string SharedData() {

@@ -14,8 +14,18 @@ namespace console {
 
 enum class ELevel : unsigned char { Info, Warning, Error };
 
-// Writes "[level]\ttext\n" to stderr at once.
+// Writes "[level]\ttext\n" to stderr at once (with SetQuiet, errors only).
+// A progress line on the terminal is cleared first, and drawn again by the
+// next Progress call.
 void Say(ELevel level, const std::string& text);
+// Errors only from now on (--quiet).
+void SetQuiet(bool quiet);
+bool Quiet();
+// True when stderr is a terminal.
+bool Terminal();
+// On a terminal: text rewrites the one progress line ("" clears it). Not on
+// a terminal: nothing (the caller writes plain Info lines instead).
+void Progress(const std::string& text);
 
 // One line, written when it goes out of scope.
 class CLine {

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
 
+#include "common/Console.h"
 #include "conditions/Condition.h"
 
 namespace {
@@ -28,6 +30,12 @@ bool ParseAnswerLine(const char* line, TRUESQ& rec) {
 void CCondition::GetCorrectSQ() {
     std::ifstream file(m_strAnsPath);
     if (!file) return;
+    // A byte-order mark would spoil the first line's pair number.
+    char bom[3] = {};
+    if (!file.read(bom, 3) || std::string(bom, 3) != "\xEF\xBB\xBF") {
+        file.clear();
+        file.seekg(0);
+    }
     char first[kAnswerLineBufferSize];
     char second[kAnswerLineBufferSize];
     while (file.getline(first, kAnswerLineBufferSize)) {
@@ -36,8 +44,8 @@ void CCondition::GetCorrectSQ() {
         TRUESQ a, b;
         if (!ParseAnswerLine(first, a) || !ParseAnswerLine(second, b)) continue;
         if (a.nID != b.nID) {
-            std::cerr << "[error]\tanswer file " << m_strAnsPath << ": a pair of lines has two pair numbers, " << a.nID
-                      << " and " << b.nID << "; it is skipped" << std::endl;
+            console::Error() << "answer file " << m_strAnsPath << ": a pair of lines has two pair numbers, " << a.nID
+                             << " and " << b.nID << "; it is skipped";
             // Wait for the user only when there is one: a batch run must never block.
             if (isatty(STDIN_FILENO)) std::getchar();
             continue;

@@ -9,11 +9,14 @@
 #include <set>
 #include <thread>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
+#include "common/Console.h"
 #include "conditions/OptionTool.h"
 #include "input/ReaderFactory.h"
 
@@ -38,6 +41,16 @@ constexpr int kMaxReportPaths = 10000;
 
 const char* const kAllLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
+// Plausible tolerances (outside them a warning): the narrowest any
+// instrument measures, and the widest that still tell peaks apart.
+constexpr double kLowestPpm = 0.1, kLowestDa = 0.0001;
+constexpr double kFragHighPpm = 1000, kFragHighDa = 1;
+constexpr double kPepHighPpm = 10000, kPepHighDa = 10;
+// A residue mass (letters A..Z) above kMaxResidueMass cannot be meant and
+// would blow the edge table's integer-mass index up to gigabytes; one above
+// kHeavyResidue is heavier than any residue that is sequenced.
+constexpr double kMaxResidueMass = 100000, kHeavyResidue = 1000;
+
 // The standard ion types, used when the parameter file declares none for a
 // mode that is run: b and y (HCD), c and z (ETD), at charges 1 and 2.
 const char* const kDefaultHCDIons[] = {"b 1 1 0 0", "y 1 0 0 18.0105647", "b 2 1 0 0", "y 2 0 0 18.0105647"};
@@ -47,6 +60,23 @@ const char* const kDefaultETDIons[] = {"c 1 1 0 17.026549105", "z 1 0 0 1.992937
 std::string Upper(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     return s;
+}
+
+// A number key's value as read.
+struct CNumber {
+    bool bGiven = false;   // the key has a non-empty value
+    double lfValue = 0.0;  // the value (0 for text that is no number)
+    long long nValue = 0;  // integer keys: the value, saturated at long long's range
+    int nLine = 0;         // its line; 0: not given
+    std::string strText;   // the value as written
+};
+
+// Units people write after a tolerance; the unit keys decide instead.
+bool IsUnitWord(std::string word) {
+    for (char& ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (const char* unit : {"ppm", "da", "dalton", "daltons", "th", "mz", "m/z", "amu", "u", "mmu", "mda"})
+        if (word == unit) return true;
+    return false;
 }
 
 // Reads the keys of one section through the parameter file, remembering
@@ -64,63 +94,89 @@ public:
         if (where) *where = line;
         return value;
     }
+    // A number key's value: the number its text begins with, as the format
+    // has always read it (text that is no number is 0, a number followed by
+    // other text is that number). A value that is not wholly a number is
+    // almost always a typo that silently changes the run, so it is pointed
+    // out; a unit after a tolerance is pointed out with the key that decides
+    // the unit (unitKey, which says ppm when ppm is true). A real that is
+    // not finite is an error. An empty value is no value.
+    CNumber Number(const std::string& key, bool integer, const char* unitKey = nullptr, bool ppm = false) const {
+        CNumber n;
+        n.strText = Text(key, "", &n.nLine);
+        if (n.strText.empty()) return n;
+        n.bGiven = true;
+        const char* begin = n.strText.c_str();
+        char* end = nullptr;
+        if (integer) {
+            // Saturates at long long's range, far beyond every key's limits.
+            n.nValue = std::strtoll(begin, &end, 10);
+            n.lfValue = static_cast<double>(n.nValue);
+        } else {
+            n.lfValue = std::strtod(begin, &end);
+        }
+        std::string rest(end);
+        while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.back()))) rest.pop_back();
+        rest.erase(0, rest.find_first_not_of(" \t"));
+        const std::string given = key + "=" + n.strText;
+        std::ostringstream value;
+        if (integer) value << n.nValue;
+        else value << n.lfValue;
+        if (end != begin && !rest.empty() && unitKey != nullptr && IsUnitWord(rest)) {
+            Say("warning", n.nLine, given + ": the unit written after the number is ignored; " + unitKey +
+                                        " decides, and it makes " + key + " " + value.str() + (ppm ? " ppm" : " Da"));
+        } else if (end == begin || !rest.empty()) {
+            Say("warning", n.nLine, given + " is not " + (integer ? "an integer" : "a number") + "; it is read as " +
+                                        value.str());
+        }
+        if (!integer && !std::isfinite(n.lfValue)) Error(n.nLine, given + " is not a finite number");
+        return n;
+    }
+    // An integer key: def when it has no value; a value beyond int's range is
+    // an error (it would wrap round to another number), and def is used.
     int Int(const std::string& key, int def) const {
-        const std::string value = Text(key, "");
-        if (value.empty()) return def;
-        return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+        const CNumber n = Number(key, true);
+        if (!n.bGiven) return def;
+        if (n.nValue < INT_MIN || n.nValue > INT_MAX) {
+            Error(n.nLine, key + "=" + n.strText + " is out of range (an integer from -2147483648 to 2147483647)");
+            return def;
+        }
+        return static_cast<int>(n.nValue);
+    }
+    // A real key: def when it has no value or is not finite.
+    double Real(const std::string& key, double def, const char* unitKey = nullptr, bool ppm = false) const {
+        const CNumber n = Number(key, false, unitKey, ppm);
+        return n.bGiven && std::isfinite(n.lfValue) ? n.lfValue : def;
     }
 
     // "[warning]\tFILE:LINE: text" (no line part when line is 0).
     void Say(const char* level, int line, const std::string& text) const {
-        std::cerr << "[" << level << "]\t" << m_tool.FileName();
-        if (line > 0) std::cerr << ":" << line;
-        std::cerr << ": " << text << "\n";
+        std::ostringstream where;
+        where << m_tool.FileName();
+        if (line > 0) where << ":" << line;
+        where << ": " << text;
+        const console::ELevel l = level[0] == 'e' ? console::ELevel::Error
+                                  : level[0] == 'w' ? console::ELevel::Warning
+                                                    : console::ELevel::Info;
+        console::Say(l, where.str());
     }
     void Error(int line, const std::string& text) const {
         Say("error", line, text);
         ++m_nErrors;
     }
 
-    // The design reads numbers as atoi/atof do (text that is no number is 0,
-    // a number followed by other text is that number). That stays, but a
-    // value that is not wholly a number is almost always a typo that silently
-    // changes the run, so it is pointed out.
-    void WarnIfNotNumber(const std::string& key, bool integer) const {
-        int line = 0;
-        const std::string text = Text(key, "", &line);
-        if (text.empty()) return;
-        const char* begin = text.c_str();
-        char* end = nullptr;
-        if (integer)
-            (void)std::strtol(begin, &end, 10);
-        else
-            (void)std::strtod(begin, &end);
-        bool whole = end != begin;
-        for (const char* q = end; whole && *q; ++q)
-            if (!std::isspace(static_cast<unsigned char>(*q))) whole = false;
-        if (whole) return;
-        std::ostringstream msg;
-        msg << key << "=" << text << " is not " << (integer ? "an integer" : "a number") << "; it is read as ";
-        if (integer)
-            msg << std::atoi(begin);
-        else
-            msg << std::atof(begin);
-        Say("warning", line, msg.str());
-    }
-
+    // The count of a numbered key ("spec_path", "HCDIONTYPE"): 0 when it is
+    // negative or has no value, at most kMaxNumberedKeys.
     int Count(const std::string& key) const {
-        WarnIfNotNumber(key, true);
-        const int n = Int(key, 0);
-        if (n < 0) return 0;
-        if (n > kMaxNumberedKeys) {
-            int line = 0;
-            Text(key, "", &line);
-            Say("warning", line,
-                key + "=" + std::to_string(n) + " is too large; only " + std::to_string(kMaxNumberedKeys) +
+        const CNumber n = Number(key, true);
+        if (n.nValue < 0) return 0;
+        if (n.nValue > kMaxNumberedKeys) {
+            Say("warning", n.nLine,
+                key + "=" + n.strText + " is too large; only " + std::to_string(kMaxNumberedKeys) +
                     " numbered lines are read");
             return kMaxNumberedKeys;
         }
-        return n;
+        return static_cast<int>(n.nValue);
     }
 
     // An enumerated value, compared without regard to case; the value as
@@ -185,15 +241,70 @@ CIonType ParseIonType(const std::string& line) {
     return ion;
 }
 
+// "spec_path" and the paths it counts. A path it counts but the file does not
+// give is an error, one for the whole count however large, so that a run
+// never starts on a path that is missing.
+void ReadSpecPaths(const CSectionReader& file, std::vector<std::string>& paths) {
+    paths.clear();
+    const CNumber n = file.Number("spec_path", true);
+    if (n.nValue <= 0) return;
+    const long long looked = std::min<long long>(n.nValue, kMaxNumberedKeys);
+    long long firstMissing = 0;
+    for (long long k = 1; k <= looked; ++k) {
+        int line = 0;
+        const std::string path = file.Text("spec_path" + std::to_string(k), "", &line);
+        if (line != 0) paths.push_back(path);
+        else if (firstMissing == 0) firstMissing = k;
+    }
+    if (firstMissing == 0 && n.nValue > looked) firstMissing = looked + 1;
+    if (firstMissing == 0) return;
+    const std::string missing = "spec_path" + std::to_string(firstMissing);
+    if (n.nValue - static_cast<long long>(paths.size()) == 1)
+        file.Error(n.nLine, "spec_path=" + n.strText + " but " + missing + " is not given");
+    else
+        file.Error(n.nLine, "spec_path=" + n.strText + " but only " + std::to_string(paths.size()) +
+                                " spectrum paths are given (the first missing is " + missing + ")");
+}
+
 void ReadIonTypes(const CSectionReader& meta, const char* countKey, std::vector<CIonType>& ions) {
     ions.clear();
     const int n = meta.Count(countKey);
-    for (int k = 1; k <= n; ++k) ions.push_back(ParseIonType(meta.Text(countKey + std::to_string(k), "")));
+    for (int k = 1; k <= n; ++k) {
+        const std::string key = countKey + std::to_string(k);
+        int line = 0;
+        const std::string text = meta.Text(key, "", &line);
+        if (line == 0) {
+            // One error for the count, however many lines it lacks.
+            int countLine = 0;
+            meta.Text(countKey, "", &countLine);
+            meta.Error(countLine, std::string(countKey) + "=" + std::to_string(n) + " but " + key +
+                                      " is missing: an ion type without a line would match nothing");
+            break;
+        }
+        CIonType ion = ParseIonType(text);
+        // An offset beyond any chemistry (or not a number at all) would
+        // silently move every fragment off the spectrum.
+        if (!std::isfinite(ion.lfValue) || std::fabs(ion.lfValue) > kMaxResidueMass || ion.nNumber < 0 ||
+            ion.nNumber > 100)
+            meta.Error(line, key + "=" + text + ": the charge (0..100) or the mass offset (within 100000 Da) is absurd");
+        ions.push_back(ion);
+    }
+}
+
+// Terminal modification masses that cannot be meant are errors.
+void CheckTermMods(const CSectionReader& meta, const char* key, const std::vector<double>& masses) {
+    for (const double m : masses) {
+        if (std::isfinite(m) && std::fabs(m) <= kMaxResidueMass) continue;
+        int line = 0;
+        meta.Text(key, "", &line);
+        meta.Error(line, std::string(key) + ": the mass " + std::to_string(m) + " is no modification (within 100000 Da)");
+        return;
+    }
 }
 
 // Scalar keys, in the order they are read. Defaults live here only.
 enum class Kind { Real, Int, Text, FlagUnlessZero, FlagIfYes, Folder, Choice, ModList };
-struct ScalarKey {
+struct CScalarKey {
     const char* szKey;
     const char* szDefault;
     Kind eKind;
@@ -202,31 +313,46 @@ struct ScalarKey {
     bool CCondition::*pFlag;
     std::string CCondition::*pText;
     const char* szChoices = nullptr;  // Choice: the allowed values, "|"-separated
+    const char* szUnitKey = nullptr;  // Real: the key that sets its unit (ppm or Da)
+    // Real: values outside [lfLow, lfHigh] are implausible (a warning).
+    double lfLow = -std::numeric_limits<double>::infinity();
+    double lfHigh = std::numeric_limits<double>::infinity();
 };
 
-constexpr ScalarKey Real(const char* k, const char* d, double CCondition::*p) {
+constexpr CScalarKey Real(const char* k, const char* d, double CCondition::*p) {
     return {k, d, Kind::Real, p, nullptr, nullptr, nullptr};
 }
-constexpr ScalarKey Int(const char* k, const char* d, int CCondition::*p) {
+// A tolerance whose unit another key sets; its limits depend on the unit
+// and are checked with the other values.
+constexpr CScalarKey Tolerance(const char* k, const char* d, double CCondition::*p, const char* unitKey) {
+    return {k, d, Kind::Real, p, nullptr, nullptr, nullptr, nullptr, unitKey};
+}
+// A score penalty: a negative one rewards what it should punish, and one
+// above kMaxPenalty outweighs any peptide's score.
+constexpr double kMaxPenalty = 100.0;
+constexpr CScalarKey Penalty(const char* k, const char* d, double CCondition::*p) {
+    return {k, d, Kind::Real, p, nullptr, nullptr, nullptr, nullptr, nullptr, 0.0, kMaxPenalty};
+}
+constexpr CScalarKey Int(const char* k, const char* d, int CCondition::*p) {
     return {k, d, Kind::Int, nullptr, p, nullptr, nullptr};
 }
-constexpr ScalarKey Flag(const char* k, const char* d, Kind kind, bool CCondition::*p) {
+constexpr CScalarKey Flag(const char* k, const char* d, Kind kind, bool CCondition::*p) {
     return {k, d, kind, nullptr, nullptr, p, nullptr};
 }
-constexpr ScalarKey Text(const char* k, const char* d, Kind kind, std::string CCondition::*p) {
+constexpr CScalarKey Text(const char* k, const char* d, Kind kind, std::string CCondition::*p) {
     return {k, d, kind, nullptr, nullptr, nullptr, p};
 }
-constexpr ScalarKey Choice(const char* k, const char* d, const char* choices, std::string CCondition::*p) {
+constexpr CScalarKey Choice(const char* k, const char* d, const char* choices, std::string CCondition::*p) {
     return {k, d, Kind::Choice, nullptr, nullptr, nullptr, p, choices};
 }
 
-const ScalarKey kMetaScalars[] = {
+const CScalarKey kMetaScalars[] = {
     Real("mass_lower_bound", "400", &CCondition::m_lfMassLowerBound),
     Real("mass_upper_bound", "2500", &CCondition::m_lfMassUpperBound),
     Choice("activation_type", "HCD", "HCD|ETD|CID", &CCondition::m_strActivation),
-    Real("frag_tol", "20", &CCondition::m_lfFragTol),
+    Tolerance("frag_tol", "20", &CCondition::m_lfFragTol, "frag_tol_type_ppm"),
     Flag("frag_tol_type_ppm", "1", Kind::FlagUnlessZero, &CCondition::m_bFragTolPpm),
-    Real("pep_tol", "20", &CCondition::m_lfPepTol),
+    Tolerance("pep_tol", "20", &CCondition::m_lfPepTol, "pep_tol_type_ppm"),
     Flag("pep_tol_type_ppm", "1", Kind::FlagUnlessZero, &CCondition::m_bPepTolPpm),
     Int("batch_size", "10000", &CCondition::m_nBatchSize),
     Choice("pairing", "precursor", "precursor|order", &CCondition::m_strPairing),
@@ -235,15 +361,15 @@ const ScalarKey kMetaScalars[] = {
     // Keys added for accuracy on real spectra; the defaults are the design.
     Choice("node_weight", "log_intensity", "log_intensity|rank", &CCondition::m_strNodeWeight),
     Choice("tie_break", "none", "none|evidence", &CCondition::m_strTieBreak),
-    Real("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
+    Penalty("missing_fragment_penalty", "0", &CCondition::m_lfMissingSitePenalty),
     Flag("completion_with_pep_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bCompletionWithPepTol),
     Flag("scale_to_frag_tol", "0", Kind::FlagUnlessZero, &CCondition::m_bScaleToFragTol),
     Text("var_mods", "", Kind::ModList, &CCondition::m_strVarMods),
     Text("var_nterm_mods", "", Kind::ModList, &CCondition::m_strVarNTermMods),
-    Real("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
+    Penalty("var_mod_penalty", "0", &CCondition::m_lfVarModPenalty),
     Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
     Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
-    Real("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
+    Penalty("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
     Text("rerank_model", "", Kind::Text, &CCondition::m_strRerankModel),
     Choice("node_select", "weight", "weight|support", &CCondition::m_strNodeSelect),
     Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),
@@ -252,7 +378,7 @@ const ScalarKey kMetaScalars[] = {
     Real("gap_max_mass", "0", &CCondition::m_lfGapMaxMass),
 };
 
-const ScalarKey kFileScalars[] = {
+const CScalarKey kFileScalars[] = {
     Flag("folder", "no", Kind::FlagIfYes, &CCondition::m_bFolder),
     Choice("spec_type", "DTA", kReaderTypes, &CCondition::m_strSpecType),
     Text("out_path", "", Kind::Folder, &CCondition::m_strOutPath),
@@ -262,6 +388,7 @@ const ScalarKey kFileScalars[] = {
     Int("report_pep", "10", &CCondition::m_nReportPep),
     Int("max_node", "300", &CCondition::m_nMaxNode),
     Int("max_peaks", "5000", &CCondition::m_nMaxPeaks),
+    Int("table_rows", "0", &CCondition::m_nTableRows),
     Text("output_format", "native", Kind::Text, &CCondition::m_strOutputFormat),
 };
 
@@ -278,16 +405,24 @@ std::string AsFolder(std::string path) {
     return path;
 }
 
-void ReadScalar(const CSectionReader& r, const ScalarKey& k, CCondition& c) {
+void ReadScalar(const CSectionReader& r, const CScalarKey& k, CCondition& c) {
     switch (k.eKind) {
-    case Kind::Real:
-        r.WarnIfNotNumber(k.szKey, false);
-        c.*k.pReal = std::atof(r.Text(k.szKey, k.szDefault).c_str());
+    case Kind::Real: {
+        // The unit key is read as FlagUnlessZero reads it.
+        const bool ppm = k.szUnitKey != nullptr && r.Text(k.szUnitKey, "1") != "0";
+        c.*k.pReal = r.Real(k.szKey, std::atof(k.szDefault), k.szUnitKey, ppm);
+        const double v = c.*k.pReal;
+        if (v < k.lfLow || v > k.lfHigh) {
+            int line = 0;
+            const std::string text = r.Text(k.szKey, "", &line);
+            std::ostringstream msg;
+            msg << k.szKey << "=" << text << " is implausible (expected " << k.lfLow << " to " << k.lfHigh
+                << "); check the value";
+            r.Say("warning", line, msg.str());
+        }
         break;
-    case Kind::Int:
-        r.WarnIfNotNumber(k.szKey, true);
-        c.*k.pInt = r.Int(k.szKey, std::atoi(k.szDefault));
-        break;
+    }
+    case Kind::Int: c.*k.pInt = r.Int(k.szKey, std::atoi(k.szDefault)); break;
     case Kind::Text:
     case Kind::ModList: c.*k.pText = r.Text(k.szKey, k.szDefault); break;
     case Kind::Folder: c.*k.pText = AsFolder(r.Text(k.szKey, k.szDefault)); break;
@@ -326,11 +461,11 @@ size_t Distance(const std::string& a, const std::string& b) {
 // unknown key.
 std::string SectionOf(const std::string& key) {
     if (key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z') return "meta";
-    for (const ScalarKey& k : kMetaScalars)
+    for (const CScalarKey& k : kMetaScalars)
         if (key == k.szKey) return "meta";
     for (const char* k : kMetaOtherKeys)
         if (key == k) return "meta";
-    for (const ScalarKey& k : kFileScalars)
+    for (const CScalarKey& k : kFileScalars)
         if (key == k.szKey) return "file";
     for (const char* k : kFileOtherKeys)
         if (key == k) return "file";
@@ -345,8 +480,8 @@ std::string SectionOf(const std::string& key) {
 
 std::string ClosestKey(const std::string& key) {
     std::vector<std::string> known;
-    for (const ScalarKey& k : kMetaScalars) known.emplace_back(k.szKey);
-    for (const ScalarKey& k : kFileScalars) known.emplace_back(k.szKey);
+    for (const CScalarKey& k : kMetaScalars) known.emplace_back(k.szKey);
+    for (const CScalarKey& k : kFileScalars) known.emplace_back(k.szKey);
     for (const char* k : kMetaOtherKeys) known.emplace_back(k);
     for (const char* k : kFileOtherKeys) known.emplace_back(k);
     std::string best;
@@ -361,17 +496,18 @@ std::string ClosestKey(const std::string& key) {
     return best;
 }
 
-void SetThreads(CCondition& c, int requested, const CSectionReader& meta) {
+void SetThreads(CCondition& c, long long requested, const std::string& given, const CSectionReader& meta) {
     // Values up to 8 are taken as they are; beyond that the machine's cores
-    // set the limit, and 0 or a negative value means every core.
+    // set the limit, and 0 or a negative value means every core. The notes
+    // show the value as written: a huge one must not look like another.
     const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned int limit = std::max(8u, cores);
     if (requested <= 0) {
         c.m_nThreadNum = cores;
-        meta.Say("info", 0, "thread=" + std::to_string(requested) + ": every core is used (" + std::to_string(cores) + ")");
-    } else if (static_cast<unsigned int>(requested) > limit) {
+        meta.Say("info", 0, "thread=" + given + ": every core is used (" + std::to_string(cores) + ")");
+    } else if (requested > static_cast<long long>(limit)) {
         c.m_nThreadNum = limit;
-        meta.Say("info", 0, "thread=" + std::to_string(requested) + " is more than this machine's " +
+        meta.Say("info", 0, "thread=" + given + " is more than this machine's " +
                                 std::to_string(cores) + " cores; " + std::to_string(limit) + " threads are used");
     } else {
         c.m_nThreadNum = static_cast<unsigned int>(requested);
@@ -380,8 +516,11 @@ void SetThreads(CCondition& c, int requested, const CSectionReader& meta) {
 
 // Points out every key line that did not supply a value: unknown keys (with
 // the closest known one), keys before any header or in the wrong section,
-// repeated keys. Comments, blank lines and free text are left alone.
-void CheckLines(const COptionTool& tool, const std::set<int>& used) {
+// repeated keys; and, on the lines that did, what was cleaned off their
+// values. A section header other than [meta] and [file] is an error: the
+// keys under a misspelt one would silently take their defaults. Comments,
+// blank lines and free text are left alone.
+void CheckLines(const COptionTool& tool, const std::set<int>& used, int& errors) {
     const std::vector<std::string>& lines = tool.Lines();
     std::string section;  // the section the line stands in; empty before any header
     std::map<std::string, int> first;  // key -> line that supplied its value
@@ -389,46 +528,65 @@ void CheckLines(const COptionTool& tool, const std::set<int>& used) {
         std::string key, value;
         if (COptionTool::SplitKeyLine(lines[static_cast<size_t>(n - 1)], key, value)) first[key] = n;
     }
-    auto say = [&tool](const char* level, int n, const std::string& text) {
-        std::cerr << "[" << level << "]\t" << tool.FileName() << ":" << n << ": " << text << "\n";
+    auto say = [&tool](console::ELevel level, int n, const std::string& text) {
+        console::Say(level, tool.FileName() + ":" + std::to_string(n) + ": " + text);
     };
+    using console::ELevel;
+    // A file of mostly unknown keys is no parameter file (spectra, say): a
+    // few warnings tell, thousands would bury the one line that matters.
+    constexpr int kShownUnknown = 5;
+    int unknown = 0, keys = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         const int n = static_cast<int>(i + 1);
         const std::string& line = lines[i];
         const size_t lead = line.find_first_not_of(" \t");
         if (lead == std::string::npos || line[lead] == '#' || line[lead] == ';') continue;
-        if (line[lead] == '[') {
-            const size_t close = line.find(']', lead);
-            const std::string name =
-                close == std::string::npos ? line.substr(lead + 1) : line.substr(lead + 1, close - lead - 1);
-            if (lead == 0 && (name == "meta" || name == "file")) {
+        std::string name;
+        bool closed = false;
+        if (COptionTool::ParseHeader(line, name, closed)) {
+            if (closed && (name == "meta" || name == "file")) {
                 section = name;
             } else {
                 section = "?";
-                say("warning", n, "unknown section header " + line +
-                                      "; the headers are [meta] and [file], in small letters, in column 1");
+                say(ELevel::Error, n, (closed ? "unknown section header " : "section header without ']': ") + line +
+                                          "; the sections are [meta] and [file]");
+                ++errors;
             }
             continue;
         }
-        std::string key, value;
-        bool blanked = false;
-        if (!COptionTool::SplitKeyLine(line, key, value, &blanked)) continue;  // free text: a comment
+        CKeyLine k;
+        if (!COptionTool::ParseKeyLine(line, k)) continue;  // free text: a comment
+        const std::string& key = k.strKey;
         const std::string home = SectionOf(key);
+        ++keys;
         if (used.count(n)) {
-            if (blanked) say("info", n, "blanks around '=' in \"" + line + "\" are ignored");
+            if (k.bBlanked) say(ELevel::Info, n, "blanks around '=' in \"" + line + "\" are ignored");
+            if (k.bQuoted) say(ELevel::Info, n, "the quotes around " + key + "'s value are taken off");
+            if (!k.strRemark.empty())
+                say(ELevel::Warning, n, "the remark \"" + k.strRemark + "\" after " + key +
+                                            "'s value is cut off; " + key + " is \"" + k.strValue +
+                                            "\" (put remarks on lines of their own)");
             continue;
         }
         if (home.empty()) {
-            say("warning", n, "unknown key " + key + "; did you mean " + ClosestKey(key) + "?");
+            if (++unknown <= kShownUnknown)
+                say(ELevel::Warning, n, "unknown key " + key.substr(0, 60) + "; did you mean " + ClosestKey(key) + "?");
         } else if (section.empty()) {
-            say("warning", n, key + " stands before any section header and is ignored; put it under [" + home + "]");
+            say(ELevel::Warning, n, key + " stands before any section header and is ignored; put it under [" + home + "]");
         } else if (first.count(key)) {
-            say("warning", n, key + " is set again; the value of line " + std::to_string(first[key]) + " is used");
+            say(ELevel::Warning, n, key + " is set again; the value of line " + std::to_string(first[key]) + " is used");
         } else if (section != home) {
-            say("warning", n, key + " belongs to section [" + home + "], not [" + section + "]; it is ignored");
+            say(ELevel::Warning, n, key + " belongs to section [" + home + "], not [" + section + "]; it is ignored");
         } else {
-            say("warning", n, key + " is not read (a numbered line beyond its count); it is ignored");
+            say(ELevel::Warning, n, key + " is not read (a numbered line beyond its count); it is ignored");
         }
+    }
+    if (unknown > kShownUnknown)
+        console::Warning() << tool.FileName() << ": " << unknown - kShownUnknown << " more unknown keys";
+    if (unknown >= 10 && 2 * unknown > keys) {
+        console::Error() << tool.FileName() << ": " << unknown << " of its " << keys
+                         << " key lines are no parameter; is it a parameter file?";
+        ++errors;
     }
 }
 
@@ -444,18 +602,31 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
         meta.Error(lineOf(meta, "frag_tol"), "frag_tol must be above 0 (a fragment tolerance of 0 matches nothing)");
     if (!(c.m_lfPepTol > 0.0) || !std::isfinite(c.m_lfPepTol))
         meta.Error(lineOf(meta, "pep_tol"), "pep_tol must be above 0 (a precursor tolerance of 0 matches nothing)");
+    // Tolerances that work but cannot be meant: narrower than any
+    // instrument measures, or wide enough to match nearly everything.
+    auto plausible = [&meta, &lineOf](const char* key, double tol, bool ppm, double highPpm, double highDa) {
+        const double low = ppm ? kLowestPpm : kLowestDa, high = ppm ? highPpm : highDa;
+        if (!(tol > 0.0) || !std::isfinite(tol) || (tol >= low && tol <= high)) return;
+        const int line = lineOf(meta, key);
+        std::ostringstream msg;
+        msg << key << "=" << meta.Text(key, "") << " is implausible for a tolerance in " << (ppm ? "ppm" : "Da")
+            << " (expected " << low << " to " << high << "); check it and " << key << "_type_ppm";
+        meta.Say("warning", line, msg.str());
+    };
+    plausible("frag_tol", c.m_lfFragTol, c.m_bFragTolPpm, kFragHighPpm, kFragHighDa);
+    plausible("pep_tol", c.m_lfPepTol, c.m_bPepTolPpm, kPepHighPpm, kPepHighDa);
     if (!(c.m_lfMassLowerBound <= c.m_lfMassUpperBound))
         meta.Error(lineOf(meta, "mass_upper_bound"),
                    "mass_lower_bound is above mass_upper_bound: no spectrum could be sequenced");
     if (c.m_nBatchSize <= 0) meta.Error(lineOf(meta, "batch_size"), "batch_size must be 1 or more");
-    struct SizeKey {
+    struct CSizeKey {
         const char* szKey;
         int* pValue;
         bool bCapped;
     };
-    for (const SizeKey& k : {SizeKey{"report_path", &c.m_nReportPath, true},
-                             SizeKey{"report_temp", &c.m_nReportTemp, true},
-                             SizeKey{"report_pep", &c.m_nReportPep, false}}) {
+    for (const CSizeKey& k : {CSizeKey{"report_path", &c.m_nReportPath, true},
+                             CSizeKey{"report_temp", &c.m_nReportTemp, true},
+                             CSizeKey{"report_pep", &c.m_nReportPep, false}}) {
         if (*k.pValue <= 0) {
             file.Error(lineOf(file, k.szKey), std::string(k.szKey) + "=" + std::to_string(*k.pValue) +
                                                   " leaves every record empty; it must be 1 or more");
@@ -557,7 +728,7 @@ void CCondition::_ParseVarMods() {
             const std::string number = colon == std::string::npos ? "" : item.substr(colon + 1);
             const double delta = std::strtod(number.c_str(), &end);
             if (colon == std::string::npos || colon == 0 || number.empty() || *end != '\0' || !std::isfinite(delta)) {
-                std::cerr << "[warning]\t" << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.\n";
+                console::Warning() << key << ": \"" << item << "\" is not RESIDUES:delta; it is left out.";
                 continue;
             }
             std::string residues = item.substr(0, colon);
@@ -566,8 +737,8 @@ void CCondition::_ParseVarMods() {
                 // I is sequenced as L.
                 if (r < 'A' || r > 'Z' || r == 'I' || m_lfAAMass[r - 'A'] < 0.1) continue;
                 if (m_vVarMods.size() >= codes.size()) {
-                    std::cerr << "[warning]\t" << key << ": more than " << codes.size()
-                              << " modified residues; the rest are left out.\n";
+                    console::Warning() << key << ": more than " << codes.size()
+                                       << " modified residues; the rest are left out.";
                     return;
                 }
                 CVarMod mod;
@@ -584,19 +755,29 @@ void CCondition::_ParseVarMods() {
     parse(m_strVarNTermMods, "var_nterm_mods", true);
 }
 
-bool CCondition::Read(const std::string& paramFile) {
-    const COptionTool tool(paramFile);
+bool CCondition::Read(const std::string& paramFile) { return _Read(COptionTool(paramFile)); }
+
+bool CCondition::ReadText(const std::string& name, const std::string& text) { return _Read(COptionTool(name, text)); }
+
+bool CCondition::_Read(const COptionTool& tool) {
+    const std::string& paramFile = tool.FileName();
     m_strParamFile = paramFile;
     std::set<int> used;
     m_nParamErrors = 0;
     const CSectionReader meta(tool, "meta", used, m_nParamErrors);
     for (int k = 0; k < 26; ++k) {
         const std::string key(1, static_cast<char>('A' + k));
-        const std::string value = meta.Text(key, "NULL");
-        if (value != "NULL") {
-            meta.WarnIfNotNumber(key, false);
-            m_lfAAMass[k] = std::atof(value.c_str());
+        if (meta.Text(key, "NULL") == "NULL") continue;
+        // An empty value, like 0, makes the letter no residue.
+        const CNumber n = meta.Number(key, false);
+        if (!std::isfinite(n.lfValue)) continue;
+        if (n.lfValue > kMaxResidueMass) {
+            meta.Error(n.nLine, key + "=" + n.strText + " is no residue mass (above 100000 Da)");
+            continue;
         }
+        if (n.lfValue > kHeavyResidue)
+            meta.Say("warning", n.nLine, key + "=" + n.strText + " is heavier than any residue (above 1000 Da); check the value");
+        m_lfAAMass[k] = n.lfValue;
     }
 
     m_vNTermMass.clear();
@@ -607,6 +788,8 @@ bool CCondition::Read(const std::string& paramFile) {
     if (nTerm != "NULL") ParseTermMods(nTerm, m_vNTermMass, m_vNTermSites);
     const std::string cTerm = meta.Text("c-term", "NULL");
     if (cTerm != "NULL") ParseTermMods(cTerm, m_vCTermMass, m_vCTermSites);
+    CheckTermMods(meta, "n-term", m_vNTermMass);
+    CheckTermMods(meta, "c-term", m_vCTermMass);
 
     ReadIonTypes(meta, "HCDIONTYPE", m_vHCDIonTypes);
     ReadIonTypes(meta, "ETDIONTYPE", m_vETDIonTypes);
@@ -621,10 +804,10 @@ bool CCondition::Read(const std::string& paramFile) {
     }
     m_bEnzymeNTerm = m_strEnzymeTerm == "N";
 
-    meta.WarnIfNotNumber("thread", true);
-    SetThreads(*this, meta.Int("thread", 1), meta);
+    const CNumber threads = meta.Number("thread", true);
+    SetThreads(*this, threads.bGiven ? threads.nValue : 1, threads.strText, meta);
 
-    for (const ScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
+    for (const CScalarKey& k : kMetaScalars) ReadScalar(meta, k, *this);
     m_bRankNodeWeights = m_strNodeWeight == "rank";
     m_bSupportedNodesFirst = m_strNodeSelect == "support";
     m_bEvidenceTies = m_strTieBreak == "evidence";
@@ -642,12 +825,19 @@ bool CCondition::Read(const std::string& paramFile) {
     }
 
     const CSectionReader file(tool, "file", used, m_nParamErrors);
-    const int nPaths = file.Count("spec_path");
-    m_vSpecPaths.clear();
-    for (int k = 1; k <= nPaths; ++k) m_vSpecPaths.push_back(file.Text("spec_path" + std::to_string(k), "null"));
-    for (const ScalarKey& k : kFileScalars) ReadScalar(file, k, *this);
+    ReadSpecPaths(file, m_vSpecPaths);
+    const int nPaths = static_cast<int>(m_vSpecPaths.size());
+    for (const CScalarKey& k : kFileScalars) ReadScalar(file, k, *this);
+    // Without spec_type the spectrum file's name says the format (a folder
+    // stays a folder of DTA files).
+    int typeLine = 0;
+    file.Text("spec_type", "", &typeLine);
+    if (typeLine == 0 && !m_vSpecPaths.empty() && !m_bFolder) {
+        const std::string named = SpectrumTypeOfName(m_vSpecPaths[0]);
+        if (!named.empty()) m_strSpecType = named;
+    }
 
-    CheckLines(tool, used);
+    CheckLines(tool, used, m_nParamErrors);
     CheckValues(*this, meta, file);
     LocateRerankModel(*this, meta, paramFile);
 
@@ -657,8 +847,7 @@ bool CCondition::Read(const std::string& paramFile) {
         if (folder.empty() || folder.back() != '/') folder += '/';
         DIR* dir = opendir(folder.c_str());
         if (dir == nullptr) {
-            std::cerr << "[error]\tcannot open the spectrum folder " << folder << ": " << std::strerror(errno)
-                      << std::endl;
+            console::Error() << "cannot open the spectrum folder " << folder << ": " << std::strerror(errno);
             return false;
         }
         std::vector<std::string> names;

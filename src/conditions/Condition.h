@@ -15,6 +15,7 @@
 
 // Loaded by the re-ranking stage (LoadModels), held here as a derived table.
 class CRerankModel;
+class COptionTool;
 
 // One declared fragment ion type used by scoring:
 // "name charge prefix-flag second-flag mass-offset".
@@ -73,6 +74,10 @@ public:
     // m_nParamErrors; the run must not start). The models the file names are
     // loaded afterwards by LoadModels (rerank/).
     bool Read(const std::string& paramFile);
+    // The same for parameters composed in memory (vemra sequence); name
+    // stands for the file in messages, and relative model paths are taken
+    // from its folder.
+    bool ReadText(const std::string& name, const std::string& text);
 
     // The built-in monoisotopic residue mass of a capital letter (Da); 0 for
     // letters that are no residue.
@@ -104,6 +109,7 @@ public:
 
     // Loads the known answers from m_strAnsPath.
     void GetCorrectSQ();
+    bool _Read(const COptionTool& tool);
 
     std::string m_strParamFile;      // the parameter file as named
     std::string m_strOutPath;        // "out_path", always ending in '/' (empty: "./")
@@ -127,6 +133,9 @@ public:
     // "max_peaks": most peaks a spectrum keeps (the strongest of each m/z
     // window); negative: no limit. Real spectra stay far below the default.
     int m_nMaxPeaks = 5000;
+    // "table_rows": candidates per spectrum in the tables (mzTab, TSV); 0:
+    // as many as report_pep (the native file always has report_pep).
+    int m_nTableRows = 0;
     int m_nReportPath = 0;
     int m_nReportTemp = 0;
     int m_nReportPep = 0;

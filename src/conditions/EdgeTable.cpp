@@ -7,6 +7,7 @@
 #include <iostream>
 #include <limits>
 
+#include "common/Console.h"
 #include "conditions/Condition.h"
 
 namespace {
@@ -40,7 +41,7 @@ void BuildMassIndex(const std::vector<CEdge>& edges, std::vector<int>& index) {
 }
 
 void WarnImplausible(char letter, double mass) {
-    std::cerr << "[warning]\tresidue " << letter << " with mass " << mass << " is left out.\n";
+    console::Warning() << "residue " << letter << " with mass " << mass << " is left out.";
 }
 
 bool Contains(const std::string& sites, char letter) { return sites.find(letter) != std::string::npos; }

@@ -37,11 +37,17 @@ CBatchSequencer::~CBatchSequencer() {
 
 void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop) {
     const size_t n = units.size();
-    // Slots keep their storage from batch to batch: a long run does not
-    // allocate its texts afresh for every batch.
+    // Slots are freed as their units are handed on; the vectors of slots keep
+    // their size from batch to batch.
     for (auto* slots : {&m_vRecords, &m_vMzTabRows, &m_vTsvRows})
         if (slots->size() < n) slots->resize(n);
     m_vStatus.assign(n, EUnitStatus::Stopped);
+    if (m_nDoneCapacity < n) {
+        m_pDone = std::make_unique<std::atomic<unsigned char>[]>(n);
+        m_nDoneCapacity = n;
+    }
+    for (size_t i = 0; i < n; ++i) m_pDone[i].store(0, std::memory_order_relaxed);
+    m_nSeenDone = 0;
     m_vTraceRows.assign(m_options.bTrace ? n : 0, std::string());
     m_vTraceStage.assign(m_options.bTrace ? n : 0, -1);
     if (m_options.bFeatures && m_vFeatures.size() < n) {
@@ -85,7 +91,20 @@ void CBatchSequencer::_Start(const std::vector<CWorkUnit>& units, const std::ato
 
 bool CBatchSequencer::_WaitSome() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_idle.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_nRunning == 0; });
+    const size_t seen = m_nSeenDone;
+    m_idle.wait_for(lock, std::chrono::milliseconds(250), [&] { return m_nRunning == 0 || m_nDone.load() != seen; });
+    m_nSeenDone = m_nDone.load();
+    return m_nRunning == 0;
+}
+
+void CBatchSequencer::_Release(size_t i) {
+    // Handed on: the memory goes back now rather than at the batch's end.
+    for (auto* slots : {&m_vRecords, &m_vMzTabRows, &m_vTsvRows, &m_vTraceRows})
+        if (i < slots->size()) std::string().swap((*slots)[i]);
+    if (i < m_vFeatures.size()) {
+        std::vector<double>().swap(m_vFeatures[i]);
+        std::vector<std::string>().swap(m_vFeaturePeptides[i]);
+    }
 }
 
 void CBatchSequencer::_Serve() {
@@ -118,8 +137,13 @@ void CBatchSequencer::_Work(CWorker& w) {
         const size_t begin = m_nNext.fetch_add(m_nChunk);
         if (begin >= units.size()) break;
         const size_t end = std::min(units.size(), begin + m_nChunk);
-        for (size_t i = begin; i < end; ++i) _SequenceOne(i, units[i], w);
+        for (size_t i = begin; i < end; ++i) {
+            _SequenceOne(i, units[i], w);
+            m_pDone[i].store(1, std::memory_order_release);
+        }
         m_nDone.fetch_add(end - begin);
+        // The calling thread writes finished units out while others run.
+        m_idle.notify_all();
     }
 }
 

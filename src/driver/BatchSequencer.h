@@ -44,24 +44,37 @@ public:
     CBatchSequencer(const CBatchSequencer&) = delete;
     CBatchSequencer& operator=(const CBatchSequencer&) = delete;
 
-    // Sequences every unit with the condition's thread count. onProgress is
-    // called on the calling thread about four times a second with the number
-    // of units done. Workers stop taking units once *stop is non-zero; the
-    // units not done are Stopped.
-    template <class F>
-    void Run(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop, F onProgress) {
+    // Sequences every unit with the condition's thread count. On the
+    // calling thread, onUnit(i) is called for every unit in unit order as
+    // soon as it and the units before it are done (its slots are read there
+    // and freed afterwards, so a batch's texts are not all held at once), and
+    // onProgress(done) about four times a second. Workers stop taking units
+    // once *stop is non-zero; the units not done are Stopped (onUnit still
+    // sees them, with empty slots).
+    template <class F, class G>
+    void Run(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop, F onProgress, G onUnit) {
         _Start(units, stop);
-        while (!_WaitSome()) onProgress(m_nDone.load());
-        onProgress(m_nDone.load());
+        size_t handed = 0;
+        for (bool finished = false; !finished;) {
+            finished = _WaitSome();
+            for (; handed < units.size() && m_pDone[handed].load(std::memory_order_acquire) != 0; ++handed) {
+                onUnit(handed);
+                _Release(handed);
+            }
+            onProgress(m_nDone.load());
+        }
+        for (; handed < units.size(); ++handed) {
+            onUnit(handed);
+            _Release(handed);
+        }
     }
 
     // With stage times: the workers' times so far, summed (thread-seconds);
     // call between batches.
     CStageTimes StageTimes() const;
 
-    // Slots of the last batch; only the first units.size() are meaningful
-    // (the rest keep their storage for the next batch). Texts are "" where a
-    // unit has none (no record, or the file is not written).
+    // Slots of the batch, read in onUnit (freed once it returns). Texts are ""
+    // where a unit has none (no record, or the file is not written).
     std::vector<std::string> m_vRecords, m_vMzTabRows, m_vTsvRows;
     std::vector<EUnitStatus> m_vStatus;
     // With trace rows: each unit's row ("" without a known peptide) and its
@@ -75,7 +88,10 @@ public:
 
 private:
     void _Start(const std::vector<CWorkUnit>& units, const std::atomic<int>* stop);
-    bool _WaitSome();        // true once every worker has finished the batch
+    // Waits until a unit is done or a moment passed; true once every worker
+    // has finished the batch.
+    bool _WaitSome();
+    void _Release(size_t i);  // frees unit i's slots once handed on
     void _Serve();           // a worker's life: one batch after another
     class CWorker;
     void _Work(CWorker& w);  // takes chunks of the current batch until none is left
@@ -90,6 +106,10 @@ private:
     const std::atomic<int>* m_pStop = nullptr;
     std::atomic<size_t> m_nNext{0};
     std::atomic<size_t> m_nDone{0};
+    size_t m_nSeenDone = 0;  // m_nDone when the calling thread last looked
+    // Per unit of the batch: done (its slots are filled).
+    std::unique_ptr<std::atomic<unsigned char>[]> m_pDone;
+    size_t m_nDoneCapacity = 0;
     size_t m_nChunk = 1;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;  // a new batch, or the end

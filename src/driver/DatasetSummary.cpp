@@ -45,6 +45,7 @@ void CDatasetSummary::Add(const CDatasetSummary& o) {
     for (const CReason& r : kReasons) this->*r.pCount += o.*r.pCount;
     lfSeconds += o.lfSeconds;
     nPeaksReduced += o.nPeaksReduced;
+    nSkipped += o.nSkipped;
     nPairs += o.nPairs;
     nLoneHcd += o.nLoneHcd;
     nLoneEtd += o.nLoneEtd;
@@ -85,6 +86,7 @@ std::string CDatasetSummary::Text() const {
             << " ETD spectra alone";
         if (nRejected > 0) out << " (" << nRejected << " positional pairs rejected: their precursors disagree)";
     }
+    if (nSkipped > 0) out << "; " << nSkipped << " damaged spectra skipped";
     if (nPeaksReduced > 0) out << "; " << nPeaksReduced << " spectra reduced to max_peaks peaks";
     return out.str();
 }
@@ -100,7 +102,7 @@ std::string CDatasetSummary::LogLine() const {
 
 std::string CDatasetSummary::Json() const {
     std::ostringstream out;
-    out << "{\n  \"dataset\": " << JsonString(strDataset) << ",\n  \"result_file\": " << JsonString(strResultFile)
+    out << "{\n  \"version\": " << JsonString(VEMRA_VERSION) << ",\n  \"dataset\": " << JsonString(strDataset) << ",\n  \"result_file\": " << JsonString(strResultFile)
         << ",\n  \"mode\": " << JsonString(strMode) << ",\n  \"spectra_read\": " << nRead
         << ",\n  \"sequenced\": " << nSequenced << ",\n  \"not_sequenced\": {";
     const char* sep = "\n";
@@ -110,7 +112,7 @@ std::string CDatasetSummary::Json() const {
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", lfSeconds);
-    out << "\n  },\n  \"peaks_reduced\": " << nPeaksReduced << ",\n";
+    out << "\n  },\n  \"damaged_skipped\": " << nSkipped << ",\n  \"peaks_reduced\": " << nPeaksReduced << ",\n";
     if (!strPairing.empty())
         out << "  \"pairing\": {\n    \"method\": " << JsonString(strPairing) << ",\n    \"pairs\": " << nPairs
             << ",\n    \"lone_hcd\": " << nLoneHcd << ",\n    \"lone_etd\": " << nLoneEtd

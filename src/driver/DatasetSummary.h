@@ -19,6 +19,7 @@ struct CDatasetSummary {
     long long nOutsideWindow = 0;  // no record: precursor outside mass_lower_bound..mass_upper_bound
     long long nBadPrecursor = 0;   // no record: charge 0 or below, precursor not a positive number
     long long nFailed = 0;         // no record: an error inside the engine (reported with its title)
+    long long nSkipped = 0;        // counted in the file, but too damaged to be read (reported)
     long long nPeaksReduced = 0;   // sequenced with only the max_peaks strongest peaks (per m/z window)
     double lfSeconds = 0.0;
     // Paired datasets: how the work units were formed ("" when not paired).

@@ -27,7 +27,7 @@ COutputFolder::~COutputFolder() {
     if (m_nLockFd >= 0) close(m_nLockFd);
 }
 
-bool COutputFolder::Open(const std::string& folder) {
+bool COutputFolder::Open(const std::string& folder, bool own) {
     m_strFolder = folder;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -50,7 +50,7 @@ bool COutputFolder::Open(const std::string& folder) {
         m_nLockFd = -1;
         return false;
     }
-    RemoveLeftovers();
+    if (own) RemoveLeftovers();
     return true;
 }
 
@@ -64,13 +64,14 @@ std::string COutputFolder::UniqueBase(const std::string& base, const std::string
     return name;
 }
 
-void COutputFolder::RemoveLeftovers() const {
+void COutputFolder::RemoveLeftovers(const std::string& base) const {
     // The folder's lock is held: no live run writes here, so every temporary
     // file is what a killed run left (NAME.tmp.PID[.XXXXXX], and the
     // per-worker files of earlier versions).
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(m_strFolder, ec)) {
         const std::string name = entry.path().filename().string();
+        if (!base.empty() && name.rfind(base + ".", 0) != 0) continue;
         bool stale = false;
         const size_t tmp = name.rfind(".tmp.");
         if (tmp != std::string::npos) {

@@ -15,8 +15,10 @@ public:
 
     // Creates the folder (with its parents) and takes its lock. False, after
     // an "[error]" line, when the folder cannot be made or another run holds
-    // the lock.
-    bool Open(const std::string& folder);
+    // the lock. In a folder of the engine's own (own), what killed runs left
+    // is removed at once; elsewhere only a dataset's own leftovers, as it
+    // starts (RemoveLeftovers(base)).
+    bool Open(const std::string& folder, bool own = true);
 
     // A dataset base name that no earlier dataset of this run took and that
     // does not name the timing file ("time"); compared without regard to
@@ -25,8 +27,8 @@ public:
     std::string UniqueBase(const std::string& base, const std::string& source);
 
     // Removes what killed earlier runs left in the folder: every kind of
-    // temporary file (called by Open once the lock is held).
-    void RemoveLeftovers() const;
+    // temporary file, or only those of files named base.* (base given).
+    void RemoveLeftovers(const std::string& base = std::string()) const;
 
     // Temporary name of a result file in this folder.
     static std::string TempName(const std::string& target);

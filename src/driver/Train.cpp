@@ -44,14 +44,13 @@ bool CollectFile(const CCondition& c, const std::string& path, const CEvaluate& 
             NormaliseSpectrum(s, side == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
             units.push_back({&s, nullptr, index++, side == 0 ? EMode::HCD : EMode::ETD, 1, 2});
         }
-        sequencer.Run(units, nullptr, [](size_t) {});
-        for (size_t i = 0; i < units.size(); ++i) {
+        sequencer.Run(units, nullptr, [](size_t) {}, [&](size_t i) {
             // The first record of a title is its list (a spectrum outside
             // the window has no record).
             const EUnitStatus status = sequencer.m_vStatus[i];
-            if (status == EUnitStatus::OutsideWindow || status == EUnitStatus::BadPrecursor) continue;
+            if (status == EUnitStatus::OutsideWindow || status == EUnitStatus::BadPrecursor) return;
             const auto it = byTitle.find(units[i].pFirst->m_strTitle);
-            if (it == byTitle.end() || seen[it->second]) continue;
+            if (it == byTitle.end() || seen[it->second]) return;
             seen[it->second] = 1;
             const std::vector<std::string>& peptides = sequencer.m_vFeaturePeptides[i];
             long long positive = -1;
@@ -59,7 +58,7 @@ bool CollectFile(const CCondition& c, const std::string& path, const CEvaluate& 
                 if (CEvaluate::ParsePeptide(peptides[k], pep) && CEvaluate::ExactMatch(pep, truth.m_vEntries[it->second].truth))
                     positive = static_cast<long long>(k);
             trainer.AddList(sequencer.m_vFeatures[i].data(), peptides.size(), positive);
-        }
+        });
         list.clear();
     }
     reader->Close();

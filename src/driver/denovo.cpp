@@ -34,10 +34,14 @@ const char* const kBanner[7] = {
     "       #                                  #",
     "       #       Welcome to Vemra+          #",
     "       #                                  #",
-    "       #       https://vemra.example.org  #",
+    "       #                                  #",
     "       #                                  #",
     "       ####################################",
 };
+
+// Without a terminal, a plain progress line this often (seconds): a
+// cluster job's log shows the run is alive.
+constexpr double kProgressInterval = 30.0;
 
 // Set by RequestStop (possibly from a signal handler): the signal number.
 std::atomic<int> g_nStopSignal{0};
@@ -53,20 +57,26 @@ std::string Duration(double seconds) {
     return buf;
 }
 
-// The progress line of a dataset: bar, share done, rate and time left.
-// Shown only on a terminal: a log file gets the summary line instead.
+// The progress of a dataset: share done, rate and time left. On a terminal
+// one line rewritten in place; otherwise a plain line every half minute.
 void PrintProgress(long long done, long long total, double seconds) {
-    static const bool terminal = isatty(STDOUT_FILENO) != 0;
-    if (!terminal || total <= 0) return;
+    static double lastPlain = 0.0;
+    if (total <= 0) return;
+    if (seconds < lastPlain) lastPlain = 0.0;  // a new dataset
     done = std::min(done, total);
     const double share = static_cast<double>(done) / static_cast<double>(total);
-    const int bars = static_cast<int>(std::floor(40.0 * share));
-    std::string line = "\r|" + std::string(static_cast<size_t>(bars), '=') + std::string(static_cast<size_t>(40 - bars), ' ') + "|";
-    char tail[128];
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
     const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0.0;
-    std::snprintf(tail, sizeof tail, "\t%6.2f%%\t%.0f spectra/s\t%s left ", 100.0 * share, rate, Duration(left).c_str());
-    std::cout << line << tail << std::flush;
+    char text[160];
+    std::snprintf(text, sizeof text, "%5.1f%% done, %.0f spectra/s, %s left", 100.0 * share, rate, Duration(left).c_str());
+    if (console::Terminal()) {
+        const int bars = static_cast<int>(std::floor(30.0 * share));
+        console::Progress("|" + std::string(static_cast<size_t>(bars), '=') + std::string(static_cast<size_t>(30 - bars), ' ') +
+                          "| " + text);
+    } else if (seconds - lastPlain >= kProgressInterval && done < total) {
+        lastPlain = seconds;
+        console::Info() << text;
+    }
 }
 
 // True when the path can be read twice (once to count, once to read): a
@@ -148,7 +158,7 @@ bool WriteRunLog(const std::string& text) {
 }
 
 bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::string& outputName) {
-    const bool folderReadable = c.Read(paramFile);
+    const bool folderReadable = m_pParamText ? c.ReadText(paramFile, *m_pParamText) : c.Read(paramFile);
     LoadModels(c);
     if (c.m_nParamErrors > 0) {
         console::Error() << paramFile << ": " << c.m_nParamErrors << " error" << (c.m_nParamErrors > 1 ? "s" : "")
@@ -167,8 +177,8 @@ bool CDeNovo::_ReadData(CCondition& c, const std::string& paramFile, const std::
                              << " file to sequence";
         return false;
     }
-    m_run.strOutDir = c.m_strOutPath + outputName + "/";
-    return m_folder.Open(m_run.strOutDir);
+    m_run.strOutDir = m_plan.strFolder.empty() ? c.m_strOutPath + outputName + "/" : m_plan.strFolder;
+    return m_folder.Open(m_run.strOutDir, m_plan.bOwnFolder);
 }
 
 std::string CDeNovo::_DatasetPrefix(const std::string& outputName) {
@@ -185,6 +195,13 @@ std::string CDeNovo::_DatasetPrefix(const std::string& outputName) {
                            << outputName << "/.txt\"";
     else
         base = m_folder.UniqueBase(base, path0);
+    if (!m_plan.bOwnFolder) m_folder.RemoveLeftovers(base);
+    // One named table: the summary goes beside it, named after it.
+    if (!m_plan.strFile.empty()) {
+        const std::string& f = m_plan.strFile;
+        const size_t dot = f.find_last_of('.'), slash = f.find_last_of('/');
+        return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? f.substr(0, dot) : f;
+    }
     const std::string prefix = m_run.strOutDir + base;
     if (m_run.nDatasetNumber != 0) console::Info() << "output: " << prefix;
     return prefix;
@@ -239,9 +256,12 @@ bool CDeNovo::_OpenDataset(const CCondition& c, CDatasetSummary& summary, CDatas
         }
     }
     in.bPaired = paired || mixed;
-    if (!in.bPaired) return in.pReader != nullptr;
+    if (!in.bPaired) {
+        if (in.pReader) _CheckFileActivation(c, in);
+        return in.pReader != nullptr;
+    }
     in.eMode = EMode::Paired;
-    _CollectRecords(c, in.vRecords, mixed ? in.pReader.get() : nullptr, in.vHead);
+    _CollectRecords(c, in, mixed ? in.pReader.get() : nullptr);
     in.pReader.reset();
     in.vHead.clear();
     _PairUnits(c, summary, in);
@@ -274,25 +294,32 @@ bool CDeNovo::_RecordsBothActivations(const CCondition& c, CDatasetInput& in, si
     return both;
 }
 
-void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
-                              std::vector<CSpectrum>& head) {
+void CDeNovo::_CollectRecords(const CCondition& c, CDatasetInput& in, CInput* single) {
+    std::vector<CPairRecord>& records = in.vRecords;
     records.clear();
     std::vector<CSpectrum> chunk;
+    CFragmentationGuess guess(c.m_lfFragTol, c.m_bFragTolPpm);
+    CFragmentationVerdict verdicts[2];
     auto collect = [&](CInput& reader, int list, bool fromHead) {
         unsigned int index = 0;
+        guess.Clear();
         for (bool first = fromHead;; first = false) {
             chunk.clear();
             if (first)
-                chunk.swap(head);
+                chunk.swap(in.vHead);
             else if (reader.Browse(chunk, kRecordChunk) == 0)
                 break;
             for (CSpectrum& s : chunk) {
+                // The file's first spectra tell what fragmentation it holds.
+                if (index < CFragmentationGuess::kRecommendedSpectra) guess.Add(s);
                 CleanTitle(s.m_strTitle);
                 records.push_back(CPairRecord::FromSpectrum(s, list, index++));
             }
         }
         reader.Close();
         if (reader.Failed()) m_run.Fail();
+        in.nSkipped += reader.Skipped();
+        if (list < 2) verdicts[list] = guess.Verdict();
     };
     if (single != nullptr) {
         collect(*single, 0, true);
@@ -302,6 +329,42 @@ void CDeNovo::_CollectRecords(const CCondition& c, std::vector<CPairRecord>& rec
         unsigned int count = 0;
         if (std::unique_ptr<CInput> reader = _OpenSpectra(c, j, count)) collect(*reader, static_cast<int>(j), false);
     }
+    if (m_run.vPaths.size() == 2) _JudgeFileSides(verdicts, in);
+}
+
+void CDeNovo::_CheckFileActivation(const CCondition& c, const CDatasetInput& in) {
+    // Spectra that record their activation are sequenced by it anyway.
+    for (const CSpectrum& s : in.vHead)
+        if (CPairing::ActivationSide(s.m_strActivationRead) >= 0) return;
+    CFragmentationGuess guess(c.m_lfFragTol, c.m_bFragTolPpm);
+    const EFragmentation seen = guess.Guess(in.vHead).eFragmentation;
+    if (seen == EFragmentation::ETD_LIKE && in.eMode == EMode::HCD)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show c/z ions (ETD), but they are sequenced as HCD; set activation_type=ETD if they are";
+    else if (seen == EFragmentation::HCD_LIKE && in.eMode == EMode::ETD)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show b/y ions (HCD or CID), but they are sequenced as ETD; set activation_type=HCD if they are";
+}
+
+void CDeNovo::_JudgeFileSides(const CFragmentationVerdict verdicts[2], CDatasetInput& in) {
+    const EFragmentation first = verdicts[0].eFragmentation, second = verdicts[1].eFragmentation;
+    if (first == EFragmentation::ETD_LIKE && second == EFragmentation::HCD_LIKE) {
+        console::Info() << "the spectra of " << m_run.vPaths[0] << " show c/z ions and those of " << m_run.vPaths[1]
+                        << " b/y ions: the files are taken as ETD and HCD (given the other way round)";
+        in.nFileSide[0] = 1;
+        in.nFileSide[1] = 0;
+        // Pairing reads the side of a spectrum without a recorded activation
+        // from its record.
+        for (CPairRecord& r : in.vRecords)
+            if (CPairing::ActivationSide(r.strActivation) < 0) r.strActivation = r.nList == 0 ? "ETD" : "HCD";
+        return;
+    }
+    if (first == EFragmentation::ETD_LIKE)
+        console::Warning() << "the spectra of " << m_run.vPaths[0]
+                           << " show c/z ions (ETD) although the first file is the HCD side";
+    if (second == EFragmentation::HCD_LIKE)
+        console::Warning() << "the spectra of " << m_run.vPaths[1]
+                           << " show b/y ions (HCD) although the second file is the ETD side";
 }
 
 void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in) {
@@ -347,8 +410,9 @@ void CDeNovo::_PairUnits(const CCondition& c, CDatasetSummary& summary, CDataset
     in.nTotal = static_cast<long long>(in.vUnits.size());
 }
 
-void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+void CDeNovo::_FetchSpectra(const CCondition& c, const CDatasetInput& in, const std::vector<int>& want,
                             std::vector<CSpectrum>& out, long long& reduced) {
+    const std::vector<CPairRecord>& records = in.vRecords;
     out.assign(want.size(), CSpectrum());
     std::vector<CSpectrum> chunk;
     size_t k = 0;
@@ -359,6 +423,7 @@ void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>&
                    records[static_cast<size_t>(want[k])].nIndex == index;
         };
         std::unique_ptr<CInput> reader = MakeReader(c.m_strSpecType);
+        reader->SetQuiet(true);  // its spectra's problems were shown when the records were collected
         reader->Count(m_run.vPaths[static_cast<size_t>(list)]);
         unsigned int index = 0;
         for (;;) {
@@ -368,7 +433,8 @@ void CDeNovo::_FetchSpectra(const CCondition& c, const std::vector<CPairRecord>&
                 if (wanted(index)) {
                     s.m_nIndex = index;
                     CleanTitle(s.m_strTitle);
-                    reduced += NormaliseSpectrum(s, SideOf(s, list == 0 ? 0 : 1) == 0 ? "HCD" : "ETD", c.m_nMaxPeaks);
+                    reduced += NormaliseSpectrum(s, SideOf(s, in.nFileSide[list == 0 ? 0 : 1]) == 0 ? "HCD" : "ETD",
+                                                 c.m_nMaxPeaks);
                     out[k++] = std::move(s);
                 }
                 ++index;
@@ -429,9 +495,10 @@ void CDeNovo::_SequenceSingle(const CCondition& c, CDatasetInput& in, CDatasetSu
         sequence(units);
     }
     in.pReader->Close();
+    summary.nSkipped += in.pReader->Skipped();
     if (in.pReader->Failed()) {
         m_run.Fail();
-    } else if (g_nStopSignal.load() == 0 && index < static_cast<long long>(hi)) {
+    } else if (g_nStopSignal.load() == 0 && index + in.pReader->Skipped() < static_cast<long long>(hi)) {
         // Counted, then gone: the file was cut or replaced while it was read.
         console::Error() << m_run.vPaths[0] << " changed while it was sequenced: " << hi << " spectra counted, "
                          << index << " read";
@@ -459,7 +526,7 @@ void CDeNovo::_SequencePaired(const CCondition& c, CDatasetInput& in, F sequence
             for (const int rec : {in.vUnits[i].nHcd, in.vUnits[i].nEtd})
                 if (rec >= 0) want.push_back(rec);
         std::sort(want.begin(), want.end(), [&](int a, int b) { return byFile(a, records[static_cast<size_t>(b)]); });
-        _FetchSpectra(c, records, want, store, in.nPeaksReduced);
+        _FetchSpectra(c, in, want, store, in.nPeaksReduced);
         auto spectrum = [&](int rec) -> const CSpectrum* {
             if (rec < 0) return nullptr;
             const auto at = std::lower_bound(want.begin(), want.end(), records[static_cast<size_t>(rec)], byFile);
@@ -504,10 +571,11 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
 
     CDatasetFiles files;
     const CNativeWriter nativeWriter(c);
-    const CMzTabWriter mztabWriter(c, m_run.vPaths, c.m_strSpecType == "mzML" || c.m_strSpecType == "mzXML");
+    const CMzTabWriter mztabWriter(c, m_run.vPaths, c.m_strSpecType);
     const CTsvWriter tsvWriter(c, m_run.vPaths);
-    if ((c.m_bNative && !files.native.Open(prefix + ".txt")) || (c.m_bMzTab && !files.mztab.Open(prefix + ".mztab")) ||
-        (c.m_bTsv && !files.tsv.Open(prefix + ".tsv"))) {
+    auto target = [&](const char* ext) { return m_plan.strFile.empty() ? prefix + ext : m_plan.strFile; };
+    if ((c.m_bNative && !files.native.Open(target(".txt"))) || (c.m_bMzTab && !files.mztab.Open(target(".mztab"))) ||
+        (c.m_bTsv && !files.tsv.Open(target(".tsv")))) {
         m_run.Fail();
         return true;
     }
@@ -533,11 +601,9 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
     CBatchSequencer sequencer(c, options);
     long long done = 0;
     auto sequence = [&](const std::vector<CWorkUnit>& work) {
-        sequencer.Run(work, &g_nStopSignal, [&](size_t inBatch) {
-            PrintProgress(done + static_cast<long long>(inBatch), in.nTotal, SecondsSince(start));
-        });
-        const auto t0 = Clock::now();
-        for (size_t i = 0; i < work.size(); ++i) {
+        // Each unit is written as soon as it is next in order.
+        auto write = [&](size_t i) {
+            const auto t0 = Clock::now();
             if (files.native.IsOpen()) files.native.Write(sequencer.m_vRecords[i]);
             if (files.mztab.IsOpen()) files.mztab.Write(sequencer.m_vMzTabRows[i]);
             if (files.tsv.IsOpen()) files.tsv.Write(sequencer.m_vTsvRows[i]);
@@ -547,15 +613,20 @@ bool CDeNovo::_RunDataset(const CCondition& c, const std::string& outputName, CD
             }
             Count(summary, sequencer.m_vStatus[i], work[i].eMode == EMode::Paired ? 2 : 1);
             if (sequencer.m_vStatus[i] == EUnitStatus::Failed) m_run.Fail();
-        }
+            if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
+        };
+        sequencer.Run(
+            work, &g_nStopSignal,
+            [&](size_t inBatch) { PrintProgress(done + static_cast<long long>(inBatch), in.nTotal, SecondsSince(start)); },
+            write);
         done += static_cast<long long>(work.size());
-        if (m_pStageTimes) m_pStageTimes->lfWriting += SecondsSince(t0);
     };
     if (in.bPaired)
         _SequencePaired(c, in, sequence);
     else
         _SequenceSingle(c, in, summary, sequence);
     summary.nPeaksReduced += in.nPeaksReduced;
+    summary.nSkipped += in.nSkipped;
     if (m_pStageTimes) m_pStageTimes->Add(sequencer.StageTimes());
 
     if (g_nStopSignal.load() != 0) {
@@ -591,23 +662,25 @@ void CDeNovo::_ReportDataset(const CDatasetSummary& summary) {
 }
 
 void CDeNovo::_ReportTime(double seconds, const CDatasetSummary& total, size_t datasets) {
-    std::cout << "\r\n" << "time: " << std::fixed << std::setprecision(2) << seconds << " seconds" << "\n";
-    std::cout.unsetf(std::ios::floatfield);
-    std::cout << std::setprecision(6) << std::flush;
+    char line[64];
+    std::snprintf(line, sizeof line, "time: %.2f seconds", seconds);
+    console::Info() << line;
     if (datasets > 1) console::Info() << "run: " << total.Text();
     if (total.nRead > 0 && seconds > 0)
         console::Info() << static_cast<long long>(std::llround(static_cast<double>(total.nRead) / seconds))
                         << " spectra per second";
     std::ostringstream timeText;
     timeText << "time : " << seconds << "seconds" << "\n";
-    if (!CResultFile::WriteWhole(m_run.strOutDir + "time.txt", timeText.str())) m_run.Fail();
+    if (m_plan.bTimeFile && !CResultFile::WriteWhole(m_run.strOutDir + "time.txt", timeText.str())) m_run.Fail();
     runLog << "time=" << seconds << "\n";
 }
 
 int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputName) {
-    if (isatty(STDOUT_FILENO)) std::cout << "\033[2J\033[H";
-    for (const char* line : kBanner) std::cout << line << std::endl;
-    std::cout << std::endl;
+    // The banner greets a person at a terminal; logs and pipes get none.
+    if (console::Terminal() && !console::Quiet()) {
+        for (const char* line : kBanner) std::cerr << line << "\n";
+        std::cerr << std::endl;
+    }
 
     const auto start = Clock::now();
     CCondition c;
@@ -630,7 +703,7 @@ int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputNa
         m_run.nDatasetNumber = c.m_bFolder ? static_cast<unsigned int>(i + 1) : 0;
         CDatasetSummary summary;
         interrupted = !_RunDataset(c, outputName, summary);
-        if (isatty(STDOUT_FILENO)) std::cout << "\n" << std::flush;
+        console::Progress("");
         if (interrupted) break;
         _ReportDataset(summary);
         total.Add(summary);
@@ -639,7 +712,6 @@ int CDeNovo::DenovoRun(const std::string& paramFile, const std::string& outputNa
     const double seconds = SecondsSince(start);
     if (interrupted) {
         const int sig = g_nStopSignal.load();
-        std::cerr << "\n";
         console::Error() << "the run was interrupted (signal " << sig << "); the results of the dataset in hand were removed";
         runLog << "interrupted after " << seconds << " seconds\n";
         return 128 + sig;

@@ -15,6 +15,7 @@
 #include "driver/OutputFolder.h"
 #include "graph/CandidateGen.h"
 #include "input/Input.h"
+#include "pairing/FragmentationGuess.h"
 #include "pairing/Pairing.h"
 #include "records/WorkUnit.h"
 
@@ -61,6 +62,20 @@ struct CDatasetInput {
     std::vector<CPairUnit> vUnits;       // paired: this share's units in output order
     long long nFirstUnit = 0;            // record number of the share's first unit
     long long nPeaksReduced = 0;         // paired: spectra reduced to max_peaks
+    long long nSkipped = 0;              // paired: damaged spectra the readers passed over
+    // Paired files: the side (0 HCD, 1 ETD) of each file's spectra that do not
+    // record their activation: the file's position, unless its spectra
+    // clearly say otherwise.
+    int nFileSide[2] = {0, 1};
+};
+
+// Where a run's files go. A parameter-file run keeps the defaults; vemra
+// sequence writes where its -o says.
+struct COutputPlan {
+    std::string strFolder;   // results straight into this folder (ends in '/'); "": OUT_PATH/OUTPUT_NAME/
+    std::string strFile;     // the one table asked for, to exactly this path; "": named after the dataset
+    bool bTimeFile = true;   // time.txt beside the results
+    bool bOwnFolder = true;  // the folder is the engine's own (leftovers of any name are cleaned up)
 };
 
 class CDeNovo {
@@ -84,6 +99,10 @@ public:
     int m_nShards = 1;
     // [first, last) of n units that belong to this share.
     std::pair<size_t, size_t> ShardRange(size_t n) const;
+    COutputPlan m_plan;
+    // The parameters as text (vemra sequence composes them) instead of the
+    // file DenovoRun names; the name then stands for them in messages.
+    const std::string* m_pParamText = nullptr;
     // Set by the benchmark: the time of every stage is added here.
     CStageTimes* m_pStageTimes = nullptr;
     // What became of the spectra of the last run, all datasets together.
@@ -105,15 +124,21 @@ private:
     // First pass over a paired dataset: the light record of every spectrum
     // (titles cleaned, peaks dropped), from the dataset's files, or from the
     // single open file `single` whose first spectra are in head.
-    void _CollectRecords(const CCondition& c, std::vector<CPairRecord>& records, CInput* single,
-                         std::vector<CSpectrum>& head);
+    void _CollectRecords(const CCondition& c, CDatasetInput& in, CInput* single);
+    // Which side two files' spectra belong to, judged from their fragment
+    // ions (for spectra that do not record their activation); swaps swapped
+    // files back, warns about a file that contradicts its position.
+    void _JudgeFileSides(const CFragmentationVerdict verdicts[2], CDatasetInput& in);
+    // Warns when a single file's spectra look like another fragmentation
+    // than the one they are sequenced as.
+    void _CheckFileActivation(const CCondition& c, const CDatasetInput& in);
     // Pairs the records into work units in output order; counts them in the
     // summary and warns when few spectra pair.
     void _PairUnits(const CCondition& c, CDatasetSummary& summary, CDatasetInput& in);
     // Reads the spectra of the records `want` (positions in records, sorted
     // by file and position) again from their files, normalised, into out
     // (parallel to want).
-    void _FetchSpectra(const CCondition& c, const std::vector<CPairRecord>& records, const std::vector<int>& want,
+    void _FetchSpectra(const CCondition& c, const CDatasetInput& in, const std::vector<int>& want,
                        std::vector<CSpectrum>& out, long long& reduced);
     // Sequences one dataset into its result files; false when interrupted.
     bool _RunDataset(const CCondition& c, const std::string& outputName, CDatasetSummary& summary);

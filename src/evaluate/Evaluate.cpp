@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
-#include <map>
-#include <numeric>
-#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "output/ResultReader.h"
 
 namespace {
 
@@ -55,12 +54,6 @@ std::vector<double> Masses(const CEvalPeptide& p, const CEvalPeptide* truth) {
 bool DeltaAgrees(double result, bool mark, double truth) {
     if (mark && std::fabs(truth) > kDeltaAgree && std::fabs(result) <= kDeltaAgree) return true;
     return std::fabs(result - truth) <= kDeltaAgree;
-}
-
-std::string Fixed(double v, int digits) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-    return buf;
 }
 
 }  // namespace
@@ -151,7 +144,7 @@ bool CEvaluate::ReadTruth(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::string line;
-    std::map<std::string, bool> seen;
+    std::unordered_set<std::string> seen;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const size_t a = line.find('\t');
@@ -159,64 +152,48 @@ bool CEvaluate::ReadTruth(const std::string& path) {
         const size_t b = line.find('\t', a + 1);
         CEvalEntry e;
         e.strTitle = line.substr(0, a);
-        if (!ParsePeptide(line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1), e.truth))
-            continue;
-        if (seen[e.strTitle]) continue;  // a title once: its first peptide
-        seen[e.strTitle] = true;
+        e.strTruthText = line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+        if (!ParsePeptide(e.strTruthText, e.truth)) continue;
+        if (!seen.insert(e.strTitle).second) continue;  // a title once: its first peptide
         m_vEntries.push_back(std::move(e));
     }
     return true;
 }
 
-bool CEvaluate::ReadResults(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::map<std::string, size_t> byTitle;
+bool CEvaluate::ReadResults(const std::string& path, std::string& error) {
+    std::unordered_map<std::string, size_t> byTitle;
+    byTitle.reserve(m_vEntries.size());
     for (size_t i = 0; i < m_vEntries.size(); ++i) byTitle.emplace(m_vEntries[i].strTitle, i);
-    std::string line;
-    CEvalEntry* current = nullptr;
-    CEvalEntry* listed = nullptr;  // the record whose further ranks are read
-    int rankSeen = 0;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        if (line[0] == 'S') {
-            const size_t a = line.find('\t');
-            const size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
-            current = nullptr;
-            listed = nullptr;
-            rankSeen = 0;
-            if (a == std::string::npos) continue;
-            auto it = byTitle.find(line.substr(a + 1, b == std::string::npos ? b : b - a - 1));
-            if (it != byTitle.end() && !m_vEntries[it->second].bHasResult) current = listed = &m_vEntries[it->second];
-        } else if (line[0] == 'P' && listed != nullptr && current == nullptr) {
-            // Further ranks only say whether the truth is listed.
-            if (++rankSeen > kTopListed || listed->nTruthRank != 0) continue;
-            std::istringstream fields(line);
-            std::string rank, pep;
-            std::getline(fields, rank, '\t');
-            std::getline(fields, pep, '\t');
-            CEvalPeptide p;
-            if (ParsePeptide(pep, p) && ExactMatch(p, listed->truth)) listed->nTruthRank = rankSeen;
-        } else if (line[0] == 'P' && current != nullptr) {
-            rankSeen = 1;
-            std::istringstream fields(line);
-            std::string rank, pep, score, confidence;
-            std::getline(fields, rank, '\t');
-            std::getline(fields, pep, '\t');
-            std::getline(fields, score, '\t');
-            std::getline(fields, confidence, '\t');
-            if (ParsePeptide(pep, current->result)) {
-                current->bHasResult = true;
-                if (ExactMatch(current->result, current->truth)) current->nTruthRank = 1;
+    CResultReader reader;
+    m_nRecords = 0;
+    m_strFirstResultTitle.clear();
+    return reader.ReadEach(path, [&](CResultRecord& record) {
+        if (m_nRecords++ == 0) m_strFirstResultTitle = record.strTitle;
+        const auto it = byTitle.find(record.strTitle);
+        if (it == byTitle.end()) return true;
+        CEvalEntry& e = m_vEntries[it->second];
+        e.bFound = true;
+        // A title seen twice: the first record with a peptide counts.
+        if (e.bHasResult || record.vPeptides.empty()) return true;
+        for (size_t k = 0; k < record.vPeptides.size() && k < static_cast<size_t>(kTopListed); ++k) {
+            if (e.nTruthRank != 0) break;  // the further ranks cannot change anything
+            const CResultPeptide& p = record.vPeptides[k];
+            CEvalPeptide parsed;
+            const bool ok = ParsePeptide(p.strPeptide, parsed);
+            if (k == 0) {
+                // A rank-1 peptide that is no peptide gives no result.
+                if (!ok) return true;
+                e.bHasResult = true;
+                e.result = parsed;
+                e.strResultText = p.strPeptide;
                 // A confidence, when the file has one, is meant to compare
                 // spectra: it orders the curve.
-                current->lfScore = std::atof((confidence.empty() ? score : confidence).c_str());
+                e.lfScore = p.bConfidence ? p.lfConfidence : p.lfScore;
             }
-            current = nullptr;  // only rank 1
+            if (ok && ExactMatch(parsed, e.truth)) e.nTruthRank = static_cast<int>(k) + 1;
         }
-    }
-    return true;
+        return true;
+    }, error);
 }
 
 CEvalFigures CEvaluate::Compute() const {
@@ -228,6 +205,7 @@ CEvalFigures CEvaluate::Compute() const {
         const CEvalEntry& e = m_vEntries[i];
         f.nTruthAA += static_cast<long long>(e.truth.strResidues.size());
         f.nTopListed += e.nTruthRank != 0;
+        f.nFound += e.bFound;
         if (!e.bHasResult) continue;
         withResult.push_back(i);
         ++f.nWithResult;
@@ -256,84 +234,4 @@ CEvalFigures CEvaluate::Compute() const {
     const size_t half = (static_cast<size_t>(f.nTruth) + 1) / 2;
     if (half > 0 && half <= f.vPrecision.size()) f.lfPrecisionAtHalf = f.vPrecision[half - 1];
     return f;
-}
-
-bool CEvaluate::WriteSvg(const CEvalFigures& f, const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    if (!out) return false;
-    const double x0 = 60, y0 = 20, w = 400, h = 300;
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"500\" height=\"380\" font-family=\"sans-serif\" "
-           "font-size=\"12\">\n";
-    out << "<rect x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << w << "\" height=\"" << h
-        << "\" fill=\"none\" stroke=\"black\"/>\n";
-    for (int t = 0; t <= 10; t += 2) {
-        const double v = t / 10.0;
-        out << "<text x=\"" << x0 + v * w << "\" y=\"" << y0 + h + 15 << "\" text-anchor=\"middle\">"
-            << Fixed(v, 1) << "</text>\n";
-        out << "<text x=\"" << x0 - 5 << "\" y=\"" << y0 + h - v * h + 4 << "\" text-anchor=\"end\">"
-            << Fixed(v, 1) << "</text>\n";
-    }
-    out << "<text x=\"" << x0 + w / 2 << "\" y=\"" << y0 + h + 35 << "\" text-anchor=\"middle\">coverage</text>\n";
-    out << "<text x=\"15\" y=\"" << y0 + h / 2 << "\" transform=\"rotate(-90 15 " << y0 + h / 2
-        << ")\" text-anchor=\"middle\">precision (exact peptide)</text>\n";
-    out << "<polyline fill=\"none\" stroke=\"#1f77b4\" stroke-width=\"2\" points=\"";
-    for (size_t k = 0; k < f.vCoverage.size(); ++k)
-        out << Fixed(x0 + f.vCoverage[k] * w, 2) << ',' << Fixed(y0 + h - f.vPrecision[k] * h, 2) << ' ';
-    out << "\"/>\n";
-    out << "<text x=\"" << x0 + w - 5 << "\" y=\"" << y0 + 15 << "\" text-anchor=\"end\">area " << Fixed(f.lfArea, 4)
-        << "</text>\n</svg>\n";
-    return static_cast<bool>(out);
-}
-
-int RunEvaluate(int argc, char** argv) {
-    std::string plot;
-    std::vector<std::string> files;
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--plot" && i + 1 < argc) {
-            plot = argv[++i];
-        } else {
-            files.push_back(a);
-        }
-    }
-    if (files.size() != 2) {
-        std::cerr << "usage: vemra evaluate RESULTS TRUTH [--plot FILE.svg]" << std::endl;
-        return 2;
-    }
-    CEvaluate ev;
-    if (!ev.ReadTruth(files[1])) {
-        std::cerr << "[error]\tcannot read the truth file " << files[1] << std::endl;
-        return 1;
-    }
-    if (!ev.ReadResults(files[0])) {
-        std::cerr << "[error]\tcannot read the result file " << files[0] << std::endl;
-        return 1;
-    }
-    const CEvalFigures f = ev.Compute();
-    std::cout << "spectra with a known peptide\t" << f.nTruth << "\n";
-    std::cout << "spectra with a result\t" << f.nWithResult << "\n";
-    std::cout << "peptide recall, exact (I=L)\t" << Fixed(f.ExactRecall(), 4) << "\t" << f.nExact << "/" << f.nTruth
-              << "\n";
-    std::cout << "peptide recall, mass rule\t" << Fixed(f.MassRecall(), 4) << "\t" << f.nMass << "/" << f.nTruth
-              << "\n";
-    std::cout << "top-" << kTopListed << " recall, exact (I=L)\t" << Fixed(f.nTruth ? double(f.nTopListed) / f.nTruth : 0.0, 4)
-              << "\t" << f.nTopListed << "/" << f.nTruth << "\n";
-    std::cout << "amino-acid precision\t" << Fixed(f.AAPrecision(), 4) << "\t" << f.nMatchedAA << "/"
-              << f.nPredictedAA << "\n";
-    std::cout << "amino-acid recall\t" << Fixed(f.AARecall(), 4) << "\t" << f.nMatchedAA << "/" << f.nTruthAA << "\n";
-    std::cout << "precision-coverage area\t" << Fixed(f.lfArea, 4) << "\n";
-    std::cout << "precision at 50% coverage\t"
-              << (f.lfPrecisionAtHalf < 0 ? std::string("not reached") : Fixed(f.lfPrecisionAtHalf, 4)) << "\n";
-    std::cout << "coverage\tprecision\n";
-    // The curve at every tenth of the spectra with a result.
-    const size_t n = f.vCoverage.size();
-    for (int t = 1; t <= 10 && n > 0; ++t) {
-        const size_t k = std::max<size_t>(1, (n * t + 9) / 10) - 1;
-        std::cout << Fixed(f.vCoverage[k], 3) << "\t" << Fixed(f.vPrecision[k], 4) << "\n";
-    }
-    if (!plot.empty() && !CEvaluate::WriteSvg(f, plot)) {
-        std::cerr << "[error]\tcannot write " << plot << std::endl;
-        return 1;
-    }
-    return 0;
 }

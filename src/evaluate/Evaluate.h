@@ -1,9 +1,10 @@
 #pragma once
-// `vemra evaluate RESULTS TRUTH [--plot FILE.svg]`: how well a result file
-// agrees with known peptides. Reads the rank-1 peptide and score of every
-// record of a result file and a truth file (title<TAB>peptide[<TAB>...]),
-// and measures peptide recall (exact and by the mass rule), amino-acid
-// precision and recall, and the precision-coverage curve.
+// How well a run's results agree with known peptides: reads a truth file
+// (title<TAB>peptide[<TAB>...]) and the rank-1 peptide and confidence (or
+// score) of every record of a result file (native, TSV or mzTab, through
+// CResultReader), and measures peptide recall (exact and by the mass rule),
+// top-k recall, amino-acid precision and recall, and the precision-coverage
+// curve. The subcommand around it is in EvaluateCommand.h.
 //
 // Peptide text, both files: capital residue letters, each optionally
 // followed by mass deltas "[+15.995]" / "[-17.027]"; an N-terminal delta as
@@ -42,10 +43,13 @@ struct CEvalPeptide {
 // One spectrum's truth and its rank-1 result.
 struct CEvalEntry {
     std::string strTitle;
+    std::string strTruthText;   // the truth peptide as written
     CEvalPeptide truth;
-    bool bHasResult = false;
+    bool bFound = false;        // the results have a record with this title
+    bool bHasResult = false;    // ... and it has a rank-1 peptide
     CEvalPeptide result;
-    double lfScore = 0.0;
+    std::string strResultText;  // the rank-1 peptide as written
+    double lfScore = 0.0;       // rank-1 confidence, or its score when the file gives none
     int nTruthRank = 0;  // first rank (1..kTopListed) whose peptide equals the truth exactly; 0: none
 };
 
@@ -55,6 +59,7 @@ constexpr int kTopListed = 50;
 // The figures of one evaluation.
 struct CEvalFigures {
     int nTruth = 0;            // spectra with a truth peptide
+    int nFound = 0;            // ... whose title has a record in the results
     int nWithResult = 0;       // ... that have a rank-1 result
     int nExact = 0;            // rank-1 exactly equal (rules above)
     int nTopListed = 0;        // exactly equal at some rank up to kTopListed
@@ -86,16 +91,17 @@ public:
     // Truth lines "title<TAB>peptide..."; a line whose peptide does not parse
     // (a header) is skipped. False when the file cannot be read.
     bool ReadTruth(const std::string& path);
-    // The result file: "S" lines give the title, the first "P" line after
-    // one gives the rank-1 peptide and score (its confidence instead when
-    // the line has one); the first kTopListed "P" lines are searched for the
-    // truth. False when it cannot be read.
-    bool ReadResults(const std::string& path);
+    // A result file in any format CResultReader reads: the first record of
+    // a truth title that has a peptide gives the rank-1 peptide and its
+    // confidence (its score when the file gives none); its first kTopListed
+    // peptides are searched for the truth. False, with the reason, when the
+    // file cannot be read.
+    bool ReadResults(const std::string& path, std::string& error);
     CEvalFigures Compute() const;
-    static bool WriteSvg(const CEvalFigures& f, const std::string& path);
 
     std::vector<CEvalEntry> m_vEntries;  // truth order
+    // Of the last ReadResults: records read, and the first one's title (to
+    // show when no title matches).
+    long long m_nRecords = 0;
+    std::string m_strFirstResultTitle;
 };
-
-// The subcommand; argv[1] is "evaluate". Returns the exit status.
-int RunEvaluate(int argc, char** argv);

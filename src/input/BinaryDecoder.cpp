@@ -69,13 +69,35 @@ bool CBinaryDecoder::_Base64(const char* text, size_t len) {
 }
 
 bool CBinaryDecoder::_Inflate(size_t cap) {
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) return false;
+    zs.next_in = m_vBytes.data();
+    // Base64 text of a spectrum's array stays far below 4 GiB (uInt).
+    zs.avail_in = static_cast<uInt>(std::min<size_t>(m_vBytes.size(), 0xffffffffu));
+    // Start near the usual 2-4:1 ratio of peak data; double while it grows.
     // One byte more than allowed tells "too long" from "exactly right".
-    m_vInflated.resize(cap + 1);
-    uLongf outLen = static_cast<uLongf>(m_vInflated.size());
-    uLong inLen = static_cast<uLong>(m_vBytes.size());
-    const int rc = uncompress2(m_vInflated.data(), &outLen, m_vBytes.data(), &inLen);
-    if (rc != Z_OK || outLen > cap) return false;
-    m_vInflated.resize(outLen);
+    size_t size = std::min(cap + 1, std::max<size_t>(4096, m_vBytes.size() * 4));
+    size_t produced = 0;
+    int rc = Z_OK;
+    m_vInflated.resize(size);
+    while (rc == Z_OK) {
+        if (produced == size) {
+            if (size > cap) break;
+            size = std::min(cap + 1, size * 2);
+            m_vInflated.resize(size);
+        }
+        zs.next_out = m_vInflated.data() + produced;
+        zs.avail_out = static_cast<uInt>(std::min<size_t>(size - produced, 0xffffffffu));
+        const uInt before = zs.avail_out;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        produced += before - zs.avail_out;
+        // No progress at all with input left: the data are damaged.
+        if (rc == Z_BUF_ERROR && produced < size) break;
+        if (rc == Z_BUF_ERROR) rc = Z_OK;
+    }
+    inflateEnd(&zs);
+    if (rc != Z_STREAM_END || produced > cap) return false;
+    m_vInflated.resize(produced);
     return true;
 }
 

@@ -31,7 +31,9 @@ public:
 private:
     // Base64 text (white space allowed) into m_vBytes; false when malformed.
     bool _Base64(const char* text, size_t len);
-    // Inflates m_vBytes into m_vInflated, at most cap bytes; false on error.
+    // Inflates m_vBytes into m_vInflated, at most cap bytes; false on error
+    // or when the data inflate to more. The output grows as the data
+    // inflate, so a claimed size the data cannot fill costs no memory.
     bool _Inflate(size_t cap);
 
     std::vector<unsigned char> m_vBytes;

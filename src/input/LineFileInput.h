@@ -14,9 +14,18 @@ public:
     ~CLineFileInput() override;
 
 protected:
-    // Opens path, counts the lines `counts` accepts and prepares Browse;
+    // Opens path, counts its spectra with counter and prepares Browse;
     // returns the count (0 and Failed() when the file cannot be read).
-    unsigned int _Open(const std::string& path, bool (*counts)(const char* line, size_t len));
+    unsigned int _Open(const std::string& path, textscan::CLineCounter& counter);
+    // The next line for Browse (see CLineReader::NextLine); a line cut at
+    // the reader's limit is reported as a problem of spectrum `number`.
+    bool _NextLine(const char*& line, size_t& len, unsigned long long number) {
+        bool cut = false;
+        if (!m_reader.NextLine(line, len, cut)) return false;
+        if (cut) _WarnCut(number);
+        return true;
+    }
+    void _WarnCut(unsigned long long number);
     // Last step of a Browse call that started at cursor `start`: reports a
     // read error, returns the number of spectra delivered.
     unsigned int _EndBrowse(unsigned int start);

@@ -32,12 +32,15 @@ bool Length(const pugi::xml_attribute& a, size_t& n) {
 
 }  // namespace
 
-int CMzMLInput::ScanFromId(const char* id) {
+int CMzMLInput::ScanFromId(const char* id, bool* outOfRange) {
+    if (outOfRange != nullptr) *outOfRange = false;
     for (const char* p = std::strstr(id, "scan="); p != nullptr; p = std::strstr(p + 1, "scan=")) {
         if (p != id && p[-1] != ' ') continue;  // "subscan=" is another key
         const char* v = p + 5;
         if (*v < '0' || *v > '9') return -1;
-        return textscan::Atoi(v, v + std::strlen(v));
+        int scan = -1;
+        if (!textscan::ReadScan(v, v + std::strlen(v), scan) && outOfRange != nullptr) *outOfRange = true;
+        return scan;
     }
     return -1;
 }
@@ -66,13 +69,14 @@ void CMzMLInput::_ReadHeader(CXmlStream& stream) {
     m_mapGroupLevel.clear();
     m_docGroups.reset();
     // Parameter groups come before the run; their cv terms count as written
-    // where a group is referred to.
+    // where a group is referred to. Only a whole list met before the first
+    // spectrum is taken, and nothing is passed over otherwise: a list in a
+    // damaged place must not hide the spectra before it.
     size_t at, end;
-    if (stream.Find("<referenceableParamGroupList", "<run", 0, false, at) != 1) return;
-    stream.Consume(at);
-    if (stream.Find("</referenceableParamGroupList>", "", 0, true, end) != 1) return;
+    if (stream.Find("<referenceableParamGroupList", "<spectrum", 0, true, at) != 1) return;
+    if (stream.Find("</referenceableParamGroupList>", "<spectrum", at, true, end) != 1) return;
     end += 30;
-    m_vGroupText.assign(stream.Data(), stream.Data() + end);
+    m_vGroupText.assign(stream.Data() + at, stream.Data() + end);
     stream.Consume(end);
     if (!m_docGroups.load_buffer_inplace(m_vGroupText.data(), m_vGroupText.size(), pugi::parse_escapes,
                                          pugi::encoding_utf8))
@@ -136,7 +140,11 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     if (s.m_strTitle.empty()) s.m_strTitle = id;
     _StripIdSuffix(s.m_strTitle, id);
     if (s.m_strTitle.empty()) s.m_strTitle = _FallbackTitle();
-    s.m_nScan = ScanFromId(id);
+    bool outOfRange = false;
+    s.m_nScan = ScanFromId(id, &outOfRange);
+    if (outOfRange)
+        _Warn(m_strPath, m_nCurrent + 1, s.m_strTitle,
+              std::string("the scan number of the id \"") + id + "\" is above 2147483647; the scan is taken as not given");
 
     const pugi::xml_node scan = element.child("scanList").child("scan");
     if (const pugi::xml_node rt = _Cv(scan, "MS:1000016")) {
@@ -156,7 +164,7 @@ std::string CMzMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     } else if (const pugi::xml_node t = _Cv(precursor.child("isolationWindow"), "MS:1000827")) {
         mz = Number(t.attribute("value").value());
     }
-    if (const pugi::xml_node c = _Cv(ion, "MS:1000041")) z = Integer(c.attribute("value").value());
+    if (const pugi::xml_node c = _Cv(ion, "MS:1000041")) z = _Charge(c.attribute("value").value(), s.m_strTitle);
     s.m_nCharge = z;
     s.m_lfPrecursorMH = _PrecursorMH(mz, z);
 

@@ -12,7 +12,10 @@
 // - title: the spectrum title cv term, else a TITLE user parameter, else the
 //   id (see CXmlSpectrumInput for the suffix rule and the fallback).
 // A spectrum without defaultArrayLength, or whose arrays cannot be decoded
-// or do not match that length, is damage (see CXmlSpectrumInput).
+// or do not match that length, is damaged and skipped (see
+// CXmlSpectrumInput). A charge that is negative or above INT_MAX is read as
+// 0 (an impossible precursor), a scan number above INT_MAX as not given,
+// each with a warning.
 
 #include <map>
 #include <string>
@@ -25,8 +28,9 @@ public:
     CMzMLInput() : CXmlSpectrumInput("<spectrum", "</spectrum>", "</run", false) {}
 
     // The scan number in a native id ("controllerType=0 controllerNumber=1
-    // scan=17" gives 17); -1 when it names none.
-    static int ScanFromId(const char* id);
+    // scan=17" gives 17); -1 when it names none or one above INT_MAX (then
+    // *outOfRange, when given, is set).
+    static int ScanFromId(const char* id, bool* outOfRange = nullptr);
 
 protected:
     void _ReadHeader(CXmlStream& stream) override;

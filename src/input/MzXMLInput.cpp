@@ -57,7 +57,7 @@ std::string CMzXMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     if (!count || *countText < '0' || *countText > '9' || *end != '\0' || pairs >= (1ULL << 30))
         return "no valid peaksCount attribute";
     const char* num = element.attribute("num").value();
-    s.m_nScan = *num >= '0' && *num <= '9' ? textscan::Atoi(num, num + std::strlen(num)) : -1;
+    s.m_nScan = *num >= '0' && *num <= '9' ? _Scan(num, "") : -1;
     if (const pugi::xml_attribute rt = element.attribute("retentionTime")) {
         const char* t = rt.value();
         // "-PT1S" is what a converter writes for "no time"; negative means not given.
@@ -79,8 +79,7 @@ std::string CMzXMLInput::_Read(const pugi::xml_node& element, CSpectrum& s) {
     const double mz = textscan::Atof(mzText, mzText + std::strlen(mzText));
     int z = 2;
     if (const pugi::xml_attribute c = precursor.attribute("precursorCharge")) {
-        const char* t = c.value();
-        z = textscan::Atoi(t, t + std::strlen(t));
+        z = _Charge(c.value(), s.m_strTitle);
     }
     s.m_nCharge = z;
     s.m_lfPrecursorMH = _PrecursorMH(mz, z);

@@ -11,8 +11,10 @@
 // - title: a TITLE nameValue (see CXmlSpectrumInput for the suffix rule and
 //   the fallback).
 // A scan without peaksCount, with peaks that cannot be decoded or do not hold
-// peaksCount pairs, or with peaks of another content type is damage (see
-// CXmlSpectrumInput).
+// peaksCount pairs, or with peaks of another content type is damaged and
+// skipped (see CXmlSpectrumInput). A charge that is negative or above
+// INT_MAX is read as 0 (an impossible precursor), a num above INT_MAX as
+// not given, each with a warning.
 
 #include "input/XmlSpectrumInput.h"
 

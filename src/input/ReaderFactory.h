@@ -18,3 +18,13 @@ std::unique_ptr<CInput> MakeReader(const std::string& type);
 // True when a file called `name` (no folder part) found in a folder-mode
 // folder is a dataset of the type.
 bool IsDatasetFileName(const std::string& name, const std::string& type);
+
+// The spectrum type a path's name says ("MGF", "mzML", "mzXML", "MS2"; "DTA"
+// for a folder), any case, also ".gz" for the XML formats; "" when the name
+// says none.
+std::string SpectrumTypeOfName(const std::string& path);
+
+// What the first bytes of a file hold, as far as they tell: a spectrum type
+// as above, "gzip", "binary", or "" (text that is no spectrum format, such as
+// a parameter file). A file that cannot be read gives "".
+std::string SpectrumTypeOfContent(const std::string& path);

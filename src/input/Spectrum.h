@@ -32,6 +32,11 @@ struct CSpectrum {
     double m_lfRetentionTime = -1.0;    // seconds; negative: not given
     std::string m_strActivationRead;    // "CID", "HCD", "ETD", "ECD", "EThcD"; empty: not given
     unsigned int m_nIndex = 0;          // 0-based position among the file's MS2 spectra (set by the driver)
+    long long m_nFileIndex = -1;        // the spectrum's index as the file gives it (mzML: among all
+                                        // spectra, MS1 too); -1: the file gives none (m_nIndex then)
+
+    // The index people find the spectrum by in its file.
+    long long FileIndex() const { return m_nFileIndex >= 0 ? m_nFileIndex : static_cast<long long>(m_nIndex); }
 
     // Title order: plain unsigned byte comparison, shorter first on a tie.
     static bool SCANLESS(const CSpectrum& a, const CSpectrum& b) { return a.m_strTitle < b.m_strTitle; }

@@ -1,11 +1,14 @@
 #include "input/TextScan.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <charconv>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include "common/Console.h"
 
 namespace textscan {
 
@@ -136,6 +139,52 @@ void ScanTwoDoubles(const char* p, const char* end, double& a, double& b) {
     std::sscanf(copy.c_str(), "%lf%lf", &a, &b);
 }
 
+ECharge ReadCharge(const char* p, const char* end, int& z, const char** after) {
+    p = SkipSpace(p, end);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (after != nullptr) *after = p;
+    if (p >= end || !IsDigit(*p)) return ECharge::NONE;
+    // Saturates far above INT_MAX, so that no length of digits wraps.
+    unsigned long long v = 0;
+    for (; p < end && IsDigit(*p); ++p)
+        if (v <= INT_MAX) v = v * 10 + static_cast<unsigned>(*p - '0');
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-' || negative;
+    if (after != nullptr) *after = p;
+    if (negative) return ECharge::NEGATIVE;
+    if (v > INT_MAX) return ECharge::RANGE;
+    z = static_cast<int>(v);
+    return ECharge::OK;
+}
+
+bool ReadScan(const char* p, const char* end, int& scan) {
+    p = SkipSpace(p, end);
+    if (p < end && *p == '+') ++p;
+    if (p >= end || !IsDigit(*p)) return false;
+    unsigned long long v = 0;
+    for (; p < end && IsDigit(*p); ++p)
+        if (v <= INT_MAX) v = v * 10 + static_cast<unsigned>(*p - '0');
+    if (v > INT_MAX) return false;
+    scan = static_cast<int>(v);
+    return true;
+}
+
+bool ReadDouble(const char* p, const char* end, double& v) {
+    const char* s = SkipSpace(p, end);
+    v = 0.0;
+    const char* q = ParsePlain(s, end, v);
+    if (q != nullptr && (q == end || (*q != 'x' && *q != 'X'))) return true;
+    std::string copy(s, end);
+    char* stop = nullptr;
+    v = std::strtod(copy.c_str(), &stop);
+    return stop != copy.c_str();
+}
+
+void BlankLineBreaks(std::string& title) {
+    for (char& c : title)
+        if (c == '\v' || c == '\f') c = ' ';
+}
+
 void CLineReader::Reset(FILE* fp) {
     m_fp = fp;
     if (m_vBuf.empty()) m_vBuf.resize(size_t{1} << 20);
@@ -143,6 +192,28 @@ void CLineReader::Reset(FILE* fp) {
     m_nEnd = 0;
     m_bEof = fp == nullptr;
     m_bHasNul = false;
+    m_bPieceCut = false;
+    m_bSkipRest = false;
+}
+
+void CLineReader::SkipBom() {
+    while (m_nEnd - m_nPos < 3 && Fill()) {
+    }
+    if (StartsWithBom(m_vBuf.data() + m_nPos, m_nEnd - m_nPos)) m_nPos += 3;
+}
+
+void CLineReader::_SkipRest() {
+    m_bSkipRest = false;
+    for (;;) {
+        const char* b = m_vBuf.data() + m_nPos;
+        const void* nl = std::memchr(b, '\n', m_nEnd - m_nPos);
+        if (nl != nullptr) {
+            m_nPos += static_cast<size_t>(static_cast<const char*>(nl) - b) + 1;
+            return;
+        }
+        m_nPos = m_nEnd;
+        if (!Fill()) return;
+    }
 }
 
 bool CLineReader::Fill() {
@@ -178,6 +249,7 @@ bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
         }
         if (avail >= maxLen) {
             n = maxLen;
+            m_bPieceCut = true;
             break;
         }
         scanned = lim;
@@ -198,6 +270,7 @@ bool CLineReader::_NextSlow(const char*& line, size_t& len, size_t maxLen) {
 }
 
 int CLineReader::Peek() {
+    if (m_bSkipRest) _SkipRest();
     if (m_nPos < m_nEnd || Fill()) return static_cast<unsigned char>(m_vBuf[m_nPos]);
     return EOF;
 }
@@ -223,34 +296,41 @@ const char* ActivationName(const char* p, const char* end) {
     return "";
 }
 
-FILE* OpenAndCount(const std::string& path, CLineReader& reader, bool (*counts)(const char* line, size_t len),
-                   unsigned int& count) {
+FILE* OpenAndCount(const std::string& path, CLineReader& reader, CLineCounter& counter, unsigned int& count) {
     count = 0;
     reader.Reset(nullptr);
     FILE* fp = std::fopen(path.c_str(), "r");
     if (fp == nullptr) {
-        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        console::Error() << "cannot open spectrum file " << Where(path) << ": " << std::strerror(errno);
         return nullptr;
     }
     // The reader does its own buffering.
     std::setvbuf(fp, nullptr, _IONBF, 0);
     reader.Reset(fp);
+    reader.SkipBom();
     const char* line;
     size_t len;
-    unsigned int n = 0;
-    while (reader.Next(line, len, CLineReader::FGETS_PIECE))
-        if (counts(line, len)) ++n;
+    bool cut;
+    while (reader.NextLine(line, len, cut)) counter.Line(line, len);
     if (std::ferror(fp)) {
         // Opened but unreadable (a folder, an I/O error): nothing to deliver.
-        std::cerr << "[error]\tcannot read spectrum file " << path << std::endl;
+        console::Error() << "cannot read spectrum file " << Where(path) << ": " << std::strerror(errno ? errno : EIO);
         reader.Reset(nullptr);
         std::fclose(fp);
         return nullptr;
     }
     std::rewind(fp);
     reader.Reset(fp);
-    count = n;
+    reader.SkipBom();
+    count = counter.Total();
     return fp;
+}
+
+std::string Where(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::error_code ec;
+    const std::string cwd = std::filesystem::current_path(ec).string();
+    return ec ? path : path + " (in " + cwd + ")";
 }
 
 }  // namespace textscan

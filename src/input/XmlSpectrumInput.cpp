@@ -1,14 +1,15 @@
 #include "input/XmlSpectrumInput.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
 
+#include "common/Console.h"
+#include "common/Masses.h"
 #include "input/TextScan.h"
 
 namespace {
-
-constexpr double PROTON = 1.00727647012;
 
 inline bool EndsTagName(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '>' || c == '/'; }
 inline bool OpensTag(std::string_view s) { return s.size() > 1 && s[0] == '<' && s[1] != '/'; }
@@ -27,9 +28,10 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
     m_strPath = path;
     m_strBaseName = XmlBaseName(path);
     m_nTotal = m_nCurrent = 0;
+    m_nSkipped = 0;
     m_nElement = 0;
     if (!m_stream.Open(path)) {
-        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        console::Error() << "cannot open spectrum file " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
         return 0;
     }
@@ -44,10 +46,13 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
         m_stream.Consume(len);
     }
     if (!m_stream.Open(path)) {
-        std::cerr << "[error]\tcannot open spectrum file " << path << std::endl;
+        console::Error() << "cannot open spectrum file " << textscan::Where(path) << ": " << std::strerror(errno);
         m_bFailed = true;
         return 0;
     }
+    // Both passes start where the header ends, so they see the same elements
+    // even when the header is damaged.
+    _ReadHeader(m_stream);
     m_nElement = 0;
     m_nTotal = count;
     m_bDone = false;
@@ -56,12 +61,11 @@ unsigned int CXmlSpectrumInput::Count(const std::string& path) {
 
 unsigned int CXmlSpectrumInput::Browse(std::vector<CSpectrum>& out, unsigned int n) {
     if (m_bDone) return 0;
-    const unsigned int left = m_nTotal - m_nCurrent;
-    const unsigned int limit = m_nCurrent + (n < left ? n : left);
     const unsigned int start = m_nCurrent;
     size_t len;
     bool closeIt;
-    while (m_nCurrent < limit) {
+    // Skipped spectra do not fill the batch: it ends early only at the end.
+    while (m_nCurrent - start < n && m_nCurrent + m_nSkipped < m_nTotal) {
         const EStep step = _Next(len, closeIt);
         if (step != ELEMENT) {
             _Finish(step);
@@ -73,19 +77,25 @@ unsigned int CXmlSpectrumInput::Browse(std::vector<CSpectrum>& out, unsigned int
             continue;
         }
         CSpectrum& s = out.emplace_back();
-        const std::string why = _Parse(len, closeIt, s);
+        s.m_nFileIndex = static_cast<long long>(m_nElement);
+        bool xml = false;
+        const std::string why = _Parse(len, closeIt, s, xml);
         if (!why.empty()) {
             out.pop_back();
-            _Stop(why);
-            return m_nCurrent - start;
+            if (xml) {
+                _Stop(why);
+                return m_nCurrent - start;
+            }
+            _Skip(why);
+        } else {
+            ++m_nCurrent;
         }
         m_stream.Consume(len);
         ++m_nElement;
-        ++m_nCurrent;
     }
-    // All counted spectra delivered: the rest of the file must still be
+    // All counted spectra passed: the rest of the file must still be
     // whole, or the file was cut after its last complete spectrum.
-    if (m_nCurrent >= m_nTotal) {
+    if (m_nCurrent + m_nSkipped >= m_nTotal) {
         EStep step;
         while ((step = _Next(len, closeIt)) == ELEMENT) {
             m_stream.Consume(len);
@@ -97,6 +107,7 @@ unsigned int CXmlSpectrumInput::Browse(std::vector<CSpectrum>& out, unsigned int
 }
 
 bool CXmlSpectrumInput::Close() {
+    _EndProblems(m_strPath);
     m_stream.Close();
     m_bDone = true;
     return true;
@@ -144,15 +155,19 @@ CXmlSpectrumInput::EStep CXmlSpectrumInput::_Next(size_t& len, bool& closeIt) {
     return ELEMENT;
 }
 
-std::string CXmlSpectrumInput::_Parse(size_t len, bool closeIt, CSpectrum& s) {
+std::string CXmlSpectrumInput::_Parse(size_t len, bool closeIt, CSpectrum& s, bool& xml) {
     m_vElement.assign(m_stream.Data(), m_stream.Data() + len);
     if (closeIt) m_vElement.insert(m_vElement.end(), m_strCloseTag.begin(), m_strCloseTag.end());
     const pugi::xml_parse_result res =
         m_doc.load_buffer_inplace(m_vElement.data(), m_vElement.size(), pugi::parse_escapes, pugi::encoding_utf8);
+    xml = true;
     if (!res) return std::string("malformed XML (") + res.description() + ")";
     const pugi::xml_node element = m_doc.first_child();
     if (!element) return "malformed XML";
-    return _Read(element, s);
+    xml = false;
+    std::string why = _Read(element, s);
+    textscan::BlankLineBreaks(s.m_strTitle);
+    return why;
 }
 
 void CXmlSpectrumInput::_Finish(EStep step) {
@@ -173,12 +188,42 @@ void CXmlSpectrumInput::_Finish(EStep step) {
 }
 
 void CXmlSpectrumInput::_Stop(const std::string& why) {
-    std::cerr << "[error]\t" << m_strPath << ": reading stopped at spectrum element " << m_nElement << " (byte "
-              << m_stream.Offset() << "): " << why << "; the " << m_nCurrent << " spectra before it are kept"
-              << std::endl;
+    if (!_Quiet())
+        console::Error() << m_strPath << ": reading stopped at spectrum element " << m_nElement << " (byte "
+                         << m_stream.Offset() << "): " << why << "; the " << m_nCurrent << " spectra before it are kept";
     m_bFailed = true;
     m_stream.Close();
     m_bDone = true;
+}
+
+void CXmlSpectrumInput::_Skip(const std::string& why) {
+    ++m_nSkipped;
+    m_bFailed = true;
+    _Warn(m_strPath, 0, "",
+          "spectrum element " + std::to_string(m_nElement) + " (byte " + std::to_string(m_stream.Offset()) + ") is damaged: " +
+              why + "; it is skipped",
+          true);
+}
+
+int CXmlSpectrumInput::_Charge(const char* text, const std::string& title) {
+    int z = 0;
+    const textscan::ECharge st = textscan::ReadCharge(text, text + std::strlen(text), z);
+    if (st == textscan::ECharge::OK) return z;
+    _Warn(m_strPath, m_nCurrent + 1, title,
+          std::string("the precursor charge \"") + text + "\" is " +
+              (st == textscan::ECharge::NONE ? "no charge" : st == textscan::ECharge::NEGATIVE ? "negative" : "out of range") +
+              ": the precursor is unknown, so the spectrum is not sequenced");
+    return 0;
+}
+
+int CXmlSpectrumInput::_Scan(const char* text, const std::string& title) {
+    int scan = -1;
+    if (!textscan::ReadScan(text, text + std::strlen(text), scan)) {
+        _Warn(m_strPath, m_nCurrent + 1, title,
+              std::string("the scan number ") + text + " is not from 0 to 2147483647; the scan is taken as not given");
+        return -1;
+    }
+    return scan;
 }
 
 std::string CXmlSpectrumInput::_FallbackTitle() const {
@@ -191,9 +236,7 @@ void CXmlSpectrumInput::_StripIdSuffix(std::string& title, std::string_view id) 
     if (title[at - 1] == '_' && title.compare(at, id.size(), id) == 0) title.resize(at - 1);
 }
 
-double CXmlSpectrumInput::_PrecursorMH(double mz, int z) {
-    return static_cast<double>(z) * mz - (static_cast<double>(z) - 1.0) * PROTON;
-}
+double CXmlSpectrumInput::_PrecursorMH(double mz, int z) { return mass::MHOfMz(mz, z); }
 
 void CXmlSpectrumInput::_SetPeaks(const std::vector<double>& mz, const std::vector<double>& in, CSpectrum& s) {
     s.m_vPeaks.clear();

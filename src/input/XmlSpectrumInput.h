@@ -8,13 +8,16 @@
 // text pass over the file (the MS level is read from the element's text
 // without parsing it); Browse keeps its position between calls.
 //
-// Damage (a cut file, bad base64, damaged zlib or numpress data, a missing
-// required attribute, malformed XML, an empty file) ends the reading: the
-// spectra before it are delivered, one "[error]\t..." line names the file,
-// the spectrum element (0-based, all MS levels) and its byte offset
-// (in the uncompressed text), Failed() becomes true and every further Browse
-// returns 0. A file is whole when its run's closing tag is reached; Browse
-// checks that once the counted spectra have been delivered.
+// A damaged spectrum inside well-formed XML (bad base64, damaged zlib or
+// numpress data, arrays of the wrong length, a missing required attribute)
+// is skipped: one "[error]\t..." line names the file, the spectrum element
+// (0-based, all MS levels) and its byte offset (in the uncompressed text),
+// Skipped() counts it, Failed() becomes true, and reading goes on with the
+// next element. Damage to the file itself (a cut file, malformed XML, an
+// empty file) ends the reading: the spectra before it are delivered, one
+// such line says so, Failed() becomes true and every further Browse returns
+// 0. A file is whole when its run's closing tag is reached; Browse checks
+// that once the counted spectra have been delivered.
 //
 // Titles that a converter made unique by appending "_" and the spectrum's
 // native id ("x_index=0", "x_scan=17") lose that suffix, so that a file
@@ -61,6 +64,12 @@ protected:
     static void _StripIdSuffix(std::string& title, std::string_view id);
     // [M+H]+ (Da) of a precursor m/z at charge z, as the MGF reader makes it.
     static double _PrecursorMH(double mz, int z);
+    // The precursor charge written as text: z, or 0 with a warning when it
+    // is no charge, negative or above INT_MAX (an impossible precursor).
+    int _Charge(const char* text, const std::string& title);
+    // A scan number written as text: the number, or -1 (not given) with a
+    // warning when it is negative or above INT_MAX.
+    int _Scan(const char* text, const std::string& title);
     // The peaks of parallel m/z and intensity arrays, in array order; pairs
     // with a non-finite value are dropped.
     static void _SetPeaks(const std::vector<double>& mz, const std::vector<double>& in, CSpectrum& s);
@@ -83,10 +92,13 @@ private:
     // after such a needle.
     int _FindTag(std::string_view a, std::string_view b, size_t from, bool keep, size_t& at);
     // Parses the element at m_stream.Data() into s; returns "" or why not.
-    std::string _Parse(size_t len, bool closeIt, CSpectrum& s);
+    // xml tells that the element's XML is malformed (not only its content).
+    std::string _Parse(size_t len, bool closeIt, CSpectrum& s, bool& xml);
     // The end of the elements: ends reading, reporting anything but RUN_END.
     void _Finish(EStep step);
     void _Stop(const std::string& why);
+    // Reports a damaged spectrum that is skipped.
+    void _Skip(const std::string& why);
 
     std::string_view m_strOpenTag, m_strCloseTag, m_strRunEnd;
     bool m_bNested;

@@ -55,10 +55,7 @@ void CNativeWriter::Record(const CUnitResult& r, std::string& out) const {
             out += '\t';
             AppendScore(out, p.lfConfidence);
             out += '\t';
-            for (size_t k = 0; k < p.vResidueSides.size(); ++k) {
-                if (k) out += ',';
-                out += p.vResidueSides[k] == 2 ? "1" : p.vResidueSides[k] == 1 ? "0.5" : "0";
-            }
+            out += ResidueScores(p);
         }
         out += "\t\n";
     }

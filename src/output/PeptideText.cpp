@@ -1,5 +1,6 @@
 #include "output/PeptideText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -90,4 +91,17 @@ double ResultMH(const CResult& r, const CCondition& c) {
     if (std::fabs(r.lfNTermShift) > kSmallestShift) m += r.lfNTermShift;
     if (std::fabs(r.lfCTermShift) > kSmallestShift) m += r.lfCTermShift;
     return m;
+}
+
+std::string ResidueScores(const CResult& r) {
+    std::string out;
+    for (size_t k = 0; k < r.vResidueSides.size(); ++k) {
+        if (k) out += ',';
+        out += r.vResidueSides[k] == 2 ? "1" : r.vResidueSides[k] == 1 ? "0.5" : "0";
+    }
+    return out;
+}
+
+size_t TableRows(const CCondition& c) {
+    return static_cast<size_t>(std::max(0, c.m_nTableRows > 0 ? c.m_nTableRows : c.m_nReportPep));
 }

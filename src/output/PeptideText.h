@@ -26,3 +26,8 @@ std::string PlainSequence(const CResult& r, const CCondition& c);
 double ResultMH(const CResult& r, const CCondition& c);
 // A mass delta as "+57.0215" (four decimals, trailing zeros dropped).
 std::string Delta(double mass);
+// The per-residue confidences, comma-separated ("1,0.5,1"): 1 for both
+// sides of a residue seen, 0.5 for one, 0 for none.
+std::string ResidueScores(const CResult& r);
+// Candidates per spectrum the tables write (table_rows, else report_pep).
+size_t TableRows(const CCondition& c);

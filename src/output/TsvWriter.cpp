@@ -23,8 +23,10 @@ std::string Number(const char* format, double v) {
 
 std::string CTsvWriter::Header() const {
     // With a re-ranking model a confidence column follows the score.
+    // With confidence=1, the per-residue confidences.
     return std::string("file\tspectrum_index\ttitle\tscan\tretention_time\tprecursor_mz\tcharge\trank\tpeptide\tproforma\tscore\t") +
-           (m_cond.m_pRerankModel ? "confidence\t" : "") + "ppm_error\tstatus\tpaired_file\tpaired_index\n";
+           (m_cond.m_pRerankModel ? "confidence\t" : "") + (m_cond.m_bConfidence ? "aa_scores\t" : "") +
+           "ppm_error\tstatus\tpaired_file\tpaired_index\n";
 }
 
 void CTsvWriter::Rows(const CUnitResult& r, std::string& out) const {
@@ -32,7 +34,7 @@ void CTsvWriter::Rows(const CUnitResult& r, std::string& out) const {
     const CSpectrum& s = *u.pFirst;
     std::string lead;
     Cell(lead, m_vRuns[static_cast<size_t>(u.nFirstRun - 1)]);
-    Cell(lead, std::to_string(s.m_nIndex));
+    Cell(lead, std::to_string(s.FileIndex()));
     Cell(lead, s.m_strTitle);
     Cell(lead, s.m_nScan >= 0 ? std::to_string(s.m_nScan) : "");
     Cell(lead, s.m_lfRetentionTime >= 0 ? Number("%.3f", s.m_lfRetentionTime) : "");
@@ -41,17 +43,18 @@ void CTsvWriter::Rows(const CUnitResult& r, std::string& out) const {
     std::string tail;
     if (u.pSecond != nullptr) {
         Cell(tail, m_vRuns[static_cast<size_t>(u.nSecondRun - 1)]);
-        tail += std::to_string(u.pSecond->m_nIndex);
+        tail += std::to_string(u.pSecond->FileIndex());
     } else {
         tail += '\t';
     }
     tail += '\n';
 
-    const size_t shown = std::min(r.vPeptides.size(), static_cast<size_t>(std::max(0, m_cond.m_nReportPep)));
+    const size_t shown = std::min(r.vPeptides.size(), TableRows(m_cond));
     const char* status = StatusName(r.eStatus);
     if (shown == 0) {
         out += lead;
-        out += m_cond.m_pRerankModel ? "\t\t\t\t\t\t" : "\t\t\t\t\t";
+        // rank, peptide, proforma, score, [confidence], [aa_scores], ppm_error: empty.
+        out += std::string(5 + (m_cond.m_pRerankModel ? 1 : 0) + (m_cond.m_bConfidence ? 1 : 0), '\t');
         Cell(out, status);
         out += tail;
         return;
@@ -68,6 +71,7 @@ void CTsvWriter::Rows(const CUnitResult& r, std::string& out) const {
         Cell(out, proforma);
         Cell(out, Number("%g", p.lfScore));
         if (m_cond.m_pRerankModel) Cell(out, Number("%g", p.lfConfidence));
+        if (m_cond.m_bConfidence) Cell(out, ResidueScores(p));
         Cell(out, Number("%.3f", (s.m_lfPrecursorMH - calc) / calc * 1e6));
         Cell(out, status);
         out += tail;

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace portable {
@@ -74,6 +75,20 @@ inline double Sigmoid(double x) {
     if (x >= 0.0) return 1.0 / (1.0 + Exp(-x));
     const double ex = Exp(x);
     return ex / (1.0 + ex);
+}
+
+// e^x in float for x <= 0 (softmax after subtracting the largest score);
+// 0 below -87.
+inline float ExpNonPositive(float x) {
+    if (!(x > -87.0f)) return 0.0f;
+    const float k = static_cast<float>(static_cast<int>(x * 1.44269504f - 0.5f));  // nearest, x <= 0
+    const float r = (x - k * 0.693145752f) - k * 1.42860677e-6f;
+    float p = 1.0f / 5040.0f;
+    for (float d : {720.0f, 120.0f, 24.0f, 6.0f, 2.0f, 1.0f, 1.0f}) p = p * r + 1.0f / d;
+    const uint32_t bits = static_cast<uint32_t>(static_cast<int32_t>(k) + 127) << 23;
+    float scale;
+    std::memcpy(&scale, &bits, sizeof scale);
+    return p * scale;
 }
 
 }  // namespace portable

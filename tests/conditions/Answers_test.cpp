@@ -114,3 +114,12 @@ TEST(Answers, MissingFile_NoAnswersNoMessage) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_TRUE(c.m_mapAnswers.empty());
 }
+
+// A byte-order mark used to spoil the first line's pair number, losing the
+// first pair.
+TEST(Answers, ByteOrderMark_FirstPairKept) {
+    TempDir dir;
+    CCondition c;
+    EXPECT_EQ(Load(c, dir, "\xEF\xBB\xBF" + Line(1, "a", "PEP", "YES") + Line(1, "b", "PEP", "YES")), "");
+    EXPECT_EQ(c.m_mapAnswers.size(), 2u);
+}

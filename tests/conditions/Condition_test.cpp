@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -48,7 +49,7 @@ TEST(Condition, Read_OnlyThread12_DefaultsAndEightWorkers) {
     EXPECT_EQ(c.m_nReportTemp, 200);
     EXPECT_EQ(c.m_nReportPep, 10);
     EXPECT_EQ(c.m_nMaxNode, 300);
-    EXPECT_EQ(c.m_strSpecType, "DTA");
+    EXPECT_EQ(c.m_strSpecType, "MGF");  // no spec_type: the path's name says it
     EXPECT_FALSE(c.m_bFolder);
     EXPECT_EQ(c.m_strAnsPath, "");
     EXPECT_EQ(c.m_strEnzymeName, "");
@@ -114,26 +115,23 @@ TEST(Condition, Read_TermModLists) {
     EXPECT_TRUE(d.m_vCTermMass.empty());
 }
 
-TEST(Condition, Read_IonTypeLines_MissingLineAndWordsAreZero) {
+TEST(Condition, Read_IonTypeLines_MissingLineIsAnError_MissingWordsAreZero) {
     TempDir dir;
     CCondition c;
+    testing::internal::CaptureStderr();
     ReadParams(c, dir,
                "HCDIONTYPE=2\nHCDIONTYPE1=y 2 0 1 18.0105647\n"
                "ETDIONTYPE=2\nETDIONTYPE1=c 1\nETDIONTYPE2=z x 1 0 1.99\n",
                "");
-    ASSERT_EQ(c.m_vHCDIonTypes.size(), 2u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("HCDIONTYPE=2 but HCDIONTYPE2 is missing"), std::string::npos);
+    EXPECT_EQ(c.m_nParamErrors, 1);
+    ASSERT_EQ(c.m_vHCDIonTypes.size(), 1u);
     const CIonType& y = c.m_vHCDIonTypes[0];
     EXPECT_EQ(y.strName, "y");
     EXPECT_EQ(y.nNumber, 2);
     EXPECT_FALSE(y.bFlag1);
     EXPECT_EQ(y.lfValue, 18.0105647);
     EXPECT_EQ(y.strLine, "y 2 0 1 18.0105647");
-    const CIonType& none = c.m_vHCDIonTypes[1];
-    EXPECT_EQ(none.strName, "");
-    EXPECT_EQ(none.nNumber, 0);
-    EXPECT_FALSE(none.bFlag1);
-    EXPECT_EQ(none.lfValue, 0.0);
-    EXPECT_EQ(none.strLine, "");
 
     ASSERT_EQ(c.m_vETDIonTypes.size(), 2u);
     EXPECT_EQ(c.m_vETDIonTypes[0].strName, "c");
@@ -152,8 +150,9 @@ TEST(Condition, Read_NumberedKeyCounts_NegativeIsZero_HugeIsCapped) {
     ReadParams(c, dir, "HCDIONTYPE=-2\nETDIONTYPE=2000000000\n", "spec_path=-1\n");
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(c.m_vHCDIonTypes.size(), 4u);  // none declared: the standard ones
-    EXPECT_EQ(c.m_vETDIonTypes.size(), 1024u);
+    EXPECT_TRUE(c.m_vETDIonTypes.empty());  // capped at 1024, whose lines are missing: one error
     EXPECT_NE(err.find(":3: ETDIONTYPE=2000000000 is too large"), std::string::npos) << err;
+    EXPECT_NE(err.find("ETDIONTYPE1 is missing"), std::string::npos) << err;
     EXPECT_TRUE(c.m_vSpecPaths.empty());
     EXPECT_TRUE(c.m_vFiles.empty());
 }
@@ -182,7 +181,7 @@ TEST(Condition, Read_EnzymeWords) {
 TEST(Condition, Read_OutPath_OneTrailingSlash_EmptyIsCurrentFolder) {
     TempDir dir;
     for (auto [value, expected] : {std::pair{"results", "results/"}, {"results/", "results/"},
-                                   {"", "./"}, {"res ", "res /"}}) {
+                                   {"", "./"}, {"res ", "res/"}, {"\"my results\"", "my results/"}}) {
         CCondition c;
         ReadParams(c, dir, "", std::string("out_path=") + value + "\n");
         EXPECT_EQ(c.m_strOutPath, expected) << value;
@@ -199,13 +198,13 @@ TEST(Condition, Read_LongValue_KeptWhole) {
     EXPECT_EQ(c.m_strAnsPath, std::string(400, 'a'));
 }
 
-TEST(Condition, Read_SpecPaths_MissingKeyIsNull_FolderNeedsExactlyOne) {
+TEST(Condition, Read_SpecPaths_InOrder_NoneIsNoFile) {
     TempDir dir;
     CCondition c;
-    ReadParams(c, dir, "", "spec_path=3\nspec_path1=h.mgf\nspec_path3=e.mgf\nfolder=yes\n");
-    EXPECT_EQ(c.m_vSpecPaths, (std::vector<std::string>{"h.mgf", "null", "e.mgf"}));
+    ReadParams(c, dir, "", "spec_path=2\nspec_path2=e.mgf\nspec_path1=h.mgf\nfolder=yes\n");
+    EXPECT_EQ(c.m_vSpecPaths, (std::vector<std::string>{"h.mgf", "e.mgf"}));
     EXPECT_EQ(c.m_vFiles, std::vector<std::string>{"h.mgf"});
-    EXPECT_TRUE(c.m_bFolder);
+    EXPECT_EQ(c.m_nParamErrors, 0);
 
     CCondition none;
     EXPECT_TRUE(ReadParams(none, dir, "", ""));
@@ -327,4 +326,64 @@ TEST(Condition, Read_AccuracyKeys_DefaultsAreTheDesign_ValuesParsed) {
     ReadParams(e, dir, "scale_to_frag_tol=1\n", "");
     EXPECT_EQ(e.m_lfPpmScale, 1.0);
     EXPECT_EQ(e.m_lfEdgeScale, 1.0);
+}
+
+// Parameter mistakes that used to slip through unseen (a section lost to a
+// byte-order mark or a capital letter, an invisible blank, a NaN penalty, a
+// count that wrapped round): each is now read as meant or refused, and said.
+TEST(Condition, Read_ParameterMistakes_ReadAsMeantOrRefused) {
+    const std::string meta = "[meta]\nC=160.03065\n", file = "[file]\nspec_path=1\nspec_path1=x.mgf\nspec_type=MGF\n";
+    struct Row {
+        std::string strText;
+        int nErrors;
+        std::vector<std::string> vSaid;  // each on stderr
+        std::function<bool(const CCondition&)> fnCheck = nullptr;
+    };
+    const std::vector<Row> rows = {
+        {"\xEF\xBB\xBF" + meta + "frag_tol=0.5\n" + file, 0, {}, [](auto& c) { return c.m_lfFragTol == 0.5; }},
+        {"[Meta]\nfrag_tol=0.5\n[FILE]\nspec_path=1\nspec_path1=x.mgf\n", 0, {}, [](auto& c) { return c.m_lfFragTol == 0.5; }},
+        {"[metta]\nfrag_tol=0.5\n" + file, 1, {"[error]\tP:1: unknown section header [metta]; the sections are [meta] and [file]"}},
+        {"[meta\n" + file, 1, {"P:1: section header without ']'"}},
+        {meta + file + "spec_type=mgf \t\n", 0, {}, [](auto& c) { return c.m_strSpecType == "MGF"; }},
+        {meta + "[file]\nspec_path=1\nspec_path1=\"x y.mgf\"\n", 0, {"[info]\tP:5: the quotes around spec_path1's value are taken off"},
+         [](auto& c) { return c.m_vSpecPaths[0] == "x y.mgf"; }},
+        {meta + "pep_tol=10 # ppm\n" + file, 0, {"[warning]\tP:3: the remark \"# ppm\" after pep_tol's value is cut off"},
+         [](auto& c) { return c.m_lfPepTol == 10; }},
+        {meta + "pep_tol=0.02 Da\n" + file, 0,
+         {"P:3: pep_tol=0.02 Da: the unit written after the number is ignored; pep_tol_type_ppm decides, and it makes "
+          "pep_tol 0.02 ppm", "pep_tol=0.02 Da is implausible for a tolerance in ppm (expected 0.1 to 10000)"}},
+        {meta + "frag_tol=20ppm\nfrag_tol_type_ppm=0\n" + file, 0, {"it makes frag_tol 20 Da", "(expected 0.0001 to 1)"}},
+        {meta + "missing_fragment_penalty=nan\nvar_mod_penalty=inf\n" + file, 2,
+         {"P:3: missing_fragment_penalty=nan is not a finite number", "P:4: var_mod_penalty=inf is not a finite number"}},
+        {meta + "mass_upper_bound=1e400\n" + file, 1, {"mass_upper_bound=1e400 is not a finite number"}},
+        {meta + "isotope_error_penalty=-1\n" + file, 0, {"isotope_error_penalty=-1 is implausible (expected 0 to 100)"}},
+        {meta + "pep_tol=1e308\nfrag_tol=1e-300\n" + file, 0,
+         {"pep_tol=1e308 is implausible", "frag_tol=1e-300 is implausible"}},
+        {meta + file + "report_pep=4294967297\n", 1,
+         {"report_pep=4294967297 is out of range (an integer from -2147483648 to 2147483647)"},
+         [](auto& c) { return c.m_nReportPep == 10; }},
+        {meta + "batch_size=-99999999999\n" + file, 1, {"batch_size=-99999999999 is out of range"}},
+        {meta + "thread=99999999999\n" + file, 0, {"[info]\tP: thread=99999999999 is more than this machine's"}},
+        {meta + "[file]\nspec_path=2\nspec_path1=x.mgf\n", 1, {"P:4: spec_path=2 but spec_path2 is not given"}},
+        {meta + "[file]\nspec_path=1000000000\nspec_path1=x.mgf\n", 1,
+         {"spec_path=1000000000 but only 1 spectrum paths are given (the first missing is spec_path2)"}},
+        {meta + "W=1e12\n" + file, 1, {"P:3: W=1e12 is no residue mass (above 100000 Da)"}},
+        {meta + "W=5000\n" + file, 0, {"[warning]\tP:3: W=5000 is heavier than any residue"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.strText);
+        TempDir dir;
+        const std::string path = dir.Write("p.param", r.strText);
+        CCondition c;
+        testing::internal::CaptureStderr();
+        c.Read(path);
+        std::string err = testing::internal::GetCapturedStderr();
+        for (size_t at; (at = err.find(path)) != std::string::npos;) err.replace(at, path.size(), "P");
+        EXPECT_EQ(c.m_nParamErrors, r.nErrors) << err;
+        size_t errorLines = 0;
+        for (size_t at = 0; (at = err.find("[error]", at)) != std::string::npos; ++at) ++errorLines;
+        EXPECT_EQ(errorLines, static_cast<size_t>(r.nErrors)) << err;
+        for (const std::string& said : r.vSaid) EXPECT_NE(err.find(said), std::string::npos) << said << "\n" << err;
+        EXPECT_TRUE(!r.fnCheck || r.fnCheck(c)) << err;
+    }
 }

@@ -12,28 +12,18 @@ std::string Lookup(const std::string& file, const std::string& section, const ch
     return COptionTool(file)._GetPrivateProfileString(section, key, def);
 }
 
-int LookupInt(const std::string& file, const char* key, int def) {
-    return COptionTool(file)._GetPrivateProfileInt("meta", key, def);
-}
-
 }  // namespace
 
-TEST(OptionTool, Int_ValueEmptyMissingOrText_DefaultOrAtoi) {
-    TempDir dir;
-    EXPECT_EQ(LookupInt(dir.Write("a", "[meta]\nthread=4\n"), "thread", 1), 4);
-    EXPECT_EQ(LookupInt(dir.Write("b", "[meta]\n"), "thread", 1), 1);
-    EXPECT_EQ(LookupInt(dir.Write("c", "[meta]\nthread=\n"), "thread", 1), 1);
-    EXPECT_EQ(LookupInt(dir.Write("d", "[meta]\nthread=x\n"), "thread", 1), 0);
-    EXPECT_EQ(LookupInt(dir.Write("e", "[meta]\nthread = 4\n"), "thread", 1), 4);
-    EXPECT_EQ(LookupInt(dir.Write("f", "[meta]\nthread= -7abc\n"), "thread", 1), -7);
-}
-
-TEST(OptionTool, Header_RemarkAfterBracket_OpensSection_IndentOrCase_DoesNot) {
+TEST(OptionTool, Header_AnyCaseIndentOrRemark_OpensSection_ByteOrderMarkDropped) {
     TempDir dir;
     EXPECT_EQ(Lookup(dir.Write("a", "[meta] main settings\nk=1\n"), "meta", "k"), "1");
-    EXPECT_EQ(Lookup(dir.Write("b", " [meta]\nk=1\n"), "meta", "k"), "DEF");
-    EXPECT_EQ(Lookup(dir.Write("c", "[Meta]\nk=1\n"), "meta", "k"), "DEF");
+    EXPECT_EQ(Lookup(dir.Write("b", " [ meta ]\nk=1\n"), "meta", "k"), "1");
+    EXPECT_EQ(Lookup(dir.Write("c", "[Meta]\nk=1\n"), "meta", "k"), "1");
     EXPECT_EQ(Lookup(dir.Write("d", "k=1\n"), "meta", "k"), "DEF");
+    EXPECT_EQ(Lookup(dir.Write("e", "[metta]\nk=1\n"), "meta", "k"), "DEF");
+    EXPECT_EQ(Lookup(dir.Write("f", "[meta\nk=1\n"), "meta", "k"), "DEF");
+    // A byte-order mark before the first header used to hide the section.
+    EXPECT_EQ(Lookup(dir.Write("g", "\xEF\xBB\xBF[meta]\nk=1\n"), "meta", "k"), "1");
 }
 
 TEST(OptionTool, KeySearch_RunsPastLaterHeaders_NotBeforeOwnHeader) {
@@ -53,32 +43,45 @@ TEST(OptionTool, KeyMatch_PrefixOfLongerKey_NotMatched) {
     EXPECT_EQ(Lookup(f, "file", "Spec_path"), "DEF");
 }
 
-TEST(OptionTool, Value_Verbatim_CrLfTrimmed) {
+// What a user does not mean to be part of a value is taken off it: blanks,
+// tabs and CR at the ends, a remark after a blank, surrounding quotes.
+TEST(OptionTool, KeyLine_ValueCleaned_WhatWasTakenOffTold) {
+    struct Row {
+        const char* line;
+        const char* key;
+        const char* value;
+        bool blanked, quoted;
+        const char* remark;
+    } rows[] = {
+        {"spec_type=MGF ", "spec_type", "MGF", false, false, ""},
+        {"out_path=res\t\r", "out_path", "res", false, false, ""},
+        {"spec_path = /data/x y.mgf ", "spec_path", "/data/x y.mgf", true, false, ""},
+        {"  out_path\t=res", "out_path", "res", true, false, ""},
+        {"last=\tz", "last", "z", true, false, ""},
+        {"empty=", "empty", "", false, false, ""},
+        {"p=\"a b\"", "p", "a b", false, true, ""},
+        {"p='a # b' ; mine", "p", "a # b", false, true, "; mine"},
+        {"p=x.mgf  # HCD run", "p", "x.mgf", false, false, "# HCD run"},
+        {"p=run#1.mgf", "p", "run#1.mgf", false, false, ""},
+        {"p=\"a\" b", "p", "\"a\" b", false, false, ""},
+        {"p=\"open", "p", "\"open", false, false, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        CKeyLine k;
+        ASSERT_TRUE(COptionTool::ParseKeyLine(r.line, k));
+        EXPECT_EQ(k.strKey, r.key);
+        EXPECT_EQ(k.strValue, r.value);
+        EXPECT_EQ(k.bBlanked, r.blanked);
+        EXPECT_EQ(k.bQuoted, r.quoted);
+        EXPECT_EQ(k.strRemark, r.remark);
+    }
+    CKeyLine k;
+    EXPECT_FALSE(COptionTool::ParseKeyLine("frag tol=5", k));
+    EXPECT_FALSE(COptionTool::ParseKeyLine("=5", k));
     TempDir dir;
-    const std::string f =
-        dir.Write("a", "[file]\r\nout_path=results \r\nq=\"a b\" # not a comment\r\nempty=\r\nlast=\tz");
-    EXPECT_EQ(Lookup(f, "file", "out_path"), "results ");
-    EXPECT_EQ(Lookup(f, "file", "q"), "\"a b\" # not a comment");
-    EXPECT_EQ(Lookup(f, "file", "empty"), "");
-    // A blank right after '=' is one of the blanks around it: trimmed.
-    EXPECT_EQ(Lookup(f, "file", "last"), "z");
-}
-
-TEST(OptionTool, BlanksAroundKeyOrEquals_KeyFoundValueTrimmed_ExactLinesVerbatim) {
-    TempDir dir;
-    const std::string f = dir.Write("a", "[file]\nspec_path = /data/x y.mgf \n  out_path\t=res\nq=a \nlong=" +
-                                             std::string(300, 'v') + "\n");
-    EXPECT_EQ(Lookup(f, "file", "spec_path"), "/data/x y.mgf");
-    EXPECT_EQ(Lookup(f, "file", "out_path"), "res");
-    EXPECT_EQ(Lookup(f, "file", "q"), "a ");
-    // No fixed buffer: a long value (a deep path) is kept whole.
-    EXPECT_EQ(Lookup(f, "file", "long"), std::string(300, 'v'));
-    std::string key, value;
-    bool blanked = true;
-    EXPECT_TRUE(COptionTool::SplitKeyLine("k=v ", key, value, &blanked));
-    EXPECT_FALSE(blanked);
-    EXPECT_FALSE(COptionTool::SplitKeyLine("frag tol=5", key, value));
-    EXPECT_FALSE(COptionTool::SplitKeyLine("=5", key, value));
+    EXPECT_EQ(Lookup(dir.Write("a", "[file]\r\nlong=" + std::string(300, 'v') + " \r\n"), "file", "long"),
+              std::string(300, 'v'));
 }
 
 TEST(OptionTool, MissingFile_ThrowsNamingTheFile) {

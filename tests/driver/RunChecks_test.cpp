@@ -6,6 +6,7 @@
 #include <sys/file.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <regex>
 #include <thread>
@@ -66,8 +67,18 @@ TEST(RunChecks, ParameterMistakes_ClearMessageAndStatus) {
         {"[meta]\n" + mgfFile + "[file]\nout_path=res\n", 1,
          {"run.param:2: spec_path belongs to section [file], not [meta]; it is ignored"}},
         {kMeta + "frag_tolerence=5\n" + kFile, 0, {"run.param:4: unknown key frag_tolerence; did you mean frag_tol?"}},
-        {kMeta + "[file]\nspec_path=1\nspec_path1=x.mgf\nspec_typ=MGF\n", 1, {"unknown key spec_typ; did you mean spec_type?"}},
+        // Without spec_type the name says MGF: the misspelt key only warns.
+        {kMeta + "[file]\nspec_path=1\nspec_path1=x.mgf\nspec_typ=MGF\n", 0, {"unknown key spec_typ; did you mean spec_type?"}},
         {kMeta + "activation_type=EDT\n" + kFile, 1, {"run.param:4: activation_type=EDT is not one of HCD, ETD, CID"}},
+        {kMeta + "HCDIONTYPE=2\nHCDIONTYPE1=b 1 1 0 0\n" + kFile, 1, {"run.param:4: HCDIONTYPE=2 but HCDIONTYPE2 is missing"}},
+        {kMeta + "HCDIONTYPE=1\nHCDIONTYPE1=y 1 0 0 1e300\n" + kFile, 1, {"run.param:5: HCDIONTYPE1=y 1 0 0 1e300: the charge"}},
+        {kMeta + "n-term=1e9 K\n" + kFile, 1, {"n-term: the mass 1000000000.000000 is no modification"}},
+        // A file of spectra given as parameters (mostly unknown keys) stops early.
+        {kMeta + [] {
+             std::string junk;
+             for (int k = 0; k < 40; ++k) junk += "PEAK" + std::to_string(k) + "=1\n";
+             return junk;
+         }() + kFile, 1, {"35 more unknown keys", "of its"}},
         {kMeta + "[file]\nspec_path=1\nspec_path1=x.mgf\nspec_type=xml\n", 1, {"spec_type=xml is not one of"}},
         {kMeta + kFile + "folder=maybe\n", 1, {"folder=MAYBE is not one of yes, no"}},
         {kMeta + "activation_type=etd\n" + kFile + "folder=No\n", 0, {"no ETDIONTYPE lines: the standard c and z ions"}},
@@ -113,13 +124,14 @@ TEST(RunChecks, CommandLine_HelpVersionPrintParams) {
     for (const char* opt : {"--help", "-h"}) {
         const auto r = RunVemra({opt}, dir.path());
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind("usage: vemra PARAM_FILE", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind("usage: vemra sequence SPECTRA", 0), 0u) << r.out;
         EXPECT_NE(r.out.find("Exit status"), std::string::npos);
     }
     auto r = RunVemra({"--version"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("vemra [0-9]+\\.[0-9]+\\.[0-9]+ \\(.*build\\)\n"))) << r.out;
-    for (auto bad : std::vector<std::vector<std::string>>{{"--print-params", "xyz"}, {"--frobnicate"}, {"--help", "x"}}) {
+    for (auto bad : std::vector<std::vector<std::string>>{{"--print-params", "xyz"}, {"--frobnicate"}, {"--help", "x"},
+                                                           {"p.param", "--shard", "1/4294967297"}, {"p.param", "--shard", "0/2"}}) {
         r = RunVemra(bad, dir.path());
         EXPECT_EQ(r.status, 2) << bad[0];
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
@@ -129,9 +141,12 @@ TEST(RunChecks, CommandLine_HelpVersionPrintParams) {
     for (const char* mode : {"hcd", "etd", "paired"}) {
         r = RunVemra({"--print-params", mode}, dir.path());
         ASSERT_EQ(r.status, 0) << mode;
-        std::string text = std::regex_replace(r.out, std::regex("spec_path([12])=[^\n]*"), "spec_path$1=x.mgf");
+        std::string text = std::regex_replace(r.out, std::regex("spec_path([12])=[^\n]*"), "spec_path$1=x$1.mgf");
         WriteFile(dir / "p.param", text);
-        WriteFile(dir / "x.mgf", ExampleSpectra(1));
+        // Spectra of the fragmentation each file is for.
+        const std::string etd = ReadFile(kSource + "/examples/etd_example.mgf");
+        WriteFile(dir / "x1.mgf", std::string(mode) == "etd" ? etd : ExampleSpectra(1));
+        WriteFile(dir / "x2.mgf", etd);
         const auto run = RunVemra({"p.param"}, dir.path());
         EXPECT_EQ(run.status, 0) << mode << run.err;
         EXPECT_EQ(run.err.find("[warning]"), std::string::npos) << mode << run.err;
@@ -240,4 +255,40 @@ TEST(RunChecks, ConsoleClosedOrLogUnwritable_ResultsStillWritten) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("[warning]\tcannot write the run log denovo.log"), std::string::npos) << r.err;
     EXPECT_FALSE(ReadFile(dir / "res/vemra+/x.txt").empty());
+}
+
+// A file cut while it is read loses spectra: said, and the run fails.
+TEST(RunChecks, FileShrinksWhileRead_ReportedStatusOne) {
+    TempDir dir;
+    const std::string spectra = ExampleSpectra(300);  // 3,000 spectra
+    WriteFile(dir / "x.mgf", spectra);
+    WriteFile(dir / "run.param", kMeta + "batch_size=1\n" + kFile);
+    const pid_t pid = testutil::StartVemra({"run.param"}, dir.path());
+    // Once the file is counted, keep only its first half.
+    for (int k = 0; k < 600 && ReadFile(dir / ".stderr").find(" spectra.") == std::string::npos; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::filesystem::resize_file(dir / "x.mgf", spectra.find("BEGIN IONS", spectra.size() / 2));  // between blocks
+    const auto r = testutil::WaitVemra(pid, dir.path());
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("x.mgf changed while it was sequenced: 3000 spectra counted"), std::string::npos) << r.err;
+}
+
+// Whether one file holds HCD + ETD pairs is decided from all its spectra,
+// whatever the batch size.
+TEST(RunChecks, BothActivationsLateInTheFile_PairedWhateverTheBatch) {
+    TempDir dir;
+    std::string mgf;
+    const std::string one = ExampleSpectra(1);
+    for (int k = 0; k < 120; ++k) mgf += one;  // 1,200 spectra without activation
+    std::string tagged = one;
+    for (size_t at = 0; (at = tagged.find("BEGIN IONS\n", at)) != std::string::npos; at += 11)
+        tagged.insert(at + 11, "ACTIVATION=ETD\n");
+    mgf += tagged + std::regex_replace(tagged, std::regex("ACTIVATION=ETD"), "ACTIVATION=HCD");
+    WriteFile(dir / "x.mgf", mgf);
+    for (const char* batch : {"10", "10000"}) {
+        WriteFile(dir / "run.param", kMeta + "batch_size=" + batch + "\n" + kFile);
+        const auto r = RunVemra({"run.param"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(ReadFile(dir / "res/vemra+/x.summary.json").find("\"mode\": \"HCD+ETD\""), std::string::npos) << batch;
+    }
 }

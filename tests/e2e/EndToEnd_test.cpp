@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "../TestUtil.h"
+#include "output/ResultReader.h"
 
 using testutil::Exists;
 using testutil::ReadFile;
@@ -38,23 +39,18 @@ struct Ranked {
 
 Ranked ParseResults(const std::string& text) {
     Ranked r;
-    std::istringstream in(text);
-    std::string line, title;
-    bool wantTop = false;
-    while (std::getline(in, line)) {
-        if (line.rfind("S", 0) == 0) {
-            ++r.records;
-            size_t a = line.find('\t'), b = line.find('\t', a + 1);
-            title = line.substr(a + 1, b - a - 1);
-            wantTop = true;
-        } else if (line.rfind("P1\t", 0) == 0 && wantTop) {
-            size_t a = line.find('\t'), b = line.find('\t', a + 1);
-            std::string pep = line.substr(a + 1, b - a - 1);
-            if (!pep.empty() && pep.front() == 'n') pep.erase(0, 1);
-            if (!pep.empty() && pep.back() == 'c') pep.pop_back();
-            r.top[title] = pep;
-            wantTop = false;
-        }
+    std::vector<CResultRecord> records;
+    std::string error;
+    CResultReader reader;
+    EXPECT_TRUE(reader.ReadText(text, records, error)) << error;
+    EXPECT_TRUE(reader.m_vProblems.empty()) << reader.m_vProblems.front();
+    r.records = records.size();
+    for (const CResultRecord& rec : records) {
+        if (rec.vPeptides.empty() || rec.vPeptides[0].nRank != 1) continue;
+        std::string pep = rec.vPeptides[0].strPeptide;
+        if (!pep.empty() && pep.front() == 'n') pep.erase(0, 1);
+        if (!pep.empty() && pep.back() == 'c') pep.pop_back();
+        r.top[rec.strTitle] = pep;
     }
     return r;
 }

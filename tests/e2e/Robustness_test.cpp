@@ -30,11 +30,7 @@ testutil::RunResult RunOn(const TempDir& dir, const std::string& mgf, const std:
     return RunVemra({"run.param"}, dir.path());
 }
 
-size_t Records(const std::string& results) {
-    size_t n = 0;
-    for (size_t p = 0; (p = results.find("\nS", p)) != std::string::npos; ++p) ++n;
-    return n + (results.rfind("S", 0) == 0 ? 1 : 0);
-}
+size_t Records(const std::string& results) { return testutil::ReadRecords(results).size(); }
 
 }  // namespace
 
@@ -48,10 +44,9 @@ TEST(Robustness, DamagedSpectra_GoodOnesSequencedRunEnds) {
     mgf += std::string("\x01\x02\xff\xfe garbage \0 more\n", 20);
     mgf += kGood.substr(0, kGood.size() / 2);  // truncated inside a block
     auto r = RunOn(dir, mgf);
-    // A file cut short is a failed input: the spectra before the cut are
-    // sequenced, and the run says it did not do all its work.
+    // A file cut short is an input that could not be read whole.
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("ends inside a spectrum block"), std::string::npos) << r.err << r.out;
+    EXPECT_NE(r.err.find("the file ends inside spectrum 6 (cut short?)"), std::string::npos) << r.err << r.out;
     const std::string results = ReadFile(dir / "out/vemra+/in.txt");
     EXPECT_NE(results.find("S1\tgood\t\n"), std::string::npos);
     EXPECT_NE(results.find("\nP1\t"), std::string::npos);  // the good spectrum has candidates
@@ -72,12 +67,13 @@ TEST(Robustness, MalformedParameters_WarnedAndRunEnds) {
     params += "[meta]\n";  // a repeated header changes nothing
     params = "garbage line\n\x01\x02\n" + params;
     params.insert(params.find("thread=2"), "thread=four\n");
-    params.insert(params.find("C=160"), "frag_tol=20ppm\nmax_node=lots\nW=1e12\nHCDIONTYPE3=\n");
+    params.insert(params.find("C=160"), "frag_tol=20ppm\nmax_node=lots\nW=5000\nHCDIONTYPE3=\n");
     auto r = RunOn(dir, kGood, params);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("thread=four"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("frag_tol=20ppm"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("thread=0: every core is used"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("thread=four: every core is used"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("W=5000 is heavier than any residue"), std::string::npos) << r.err;
     EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 1u);
 }
 
@@ -89,4 +85,54 @@ TEST(Robustness, MalformedAnswerFile_RunEndsWithoutWaiting) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("a pair of lines has two pair numbers, 1 and 2"), std::string::npos) << r.err;
     EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 1u);
+}
+
+// A byte-order mark, small-letter keys, a block without END IONS and one
+// without PEPMASS: the good spectra are sequenced under their own record
+// numbers and the one without a precursor is counted as impossible.
+TEST(Robustness, BrokenMgfBlocks_RecordNumbersKeptImpossiblePrecursorCounted) {
+    TempDir dir;
+    auto titled = [](const std::string& title) {
+        std::string b = kGood;
+        return b.replace(b.find("good"), 4, title);
+    };
+    std::string lower = titled("g4");
+    for (const char* key : {"TITLE", "PEPMASS", "CHARGE"}) {
+        const size_t at = lower.find(key);
+        for (size_t i = 0; key[i]; ++i) lower[at + i] = static_cast<char>(std::tolower(key[i]));
+    }
+    std::string open = titled("g2");
+    open.erase(open.find("END IONS"));
+    std::string noMass = titled("g3");
+    noMass.erase(noMass.find("PEPMASS"), noMass.find('\n', noMass.find("PEPMASS")) + 1 - noMass.find("PEPMASS"));
+    auto r = RunOn(dir, "\xEF\xBB\xBF" + titled("g1") + open + noMass + lower);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("in.mgf: spectrum 2 (g2): BEGIN IONS comes before this block's END IONS"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("in.mgf: spectrum 3 (g3): no PEPMASS line"), std::string::npos) << r.err;
+    const std::string results = ReadFile(dir / "out/vemra+/in.txt");
+    for (const char* record : {"S1\tg1\t\nP1\t", "S2\tg2\t\nP1\t", "S4\tg4\t\nP1\t"})
+        EXPECT_NE(results.find(record), std::string::npos) << record << results;
+    EXPECT_EQ(results.find("g3"), std::string::npos);
+    const std::string summary = ReadFile(dir / "out/vemra+/in.summary.json");
+    EXPECT_NE(summary.find("\"spectra_read\": 4"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"impossible_precursor\": 1"), std::string::npos) << summary;
+}
+
+// One spectrum of a million peaks among ordinary ones: reduced to max_peaks,
+// every spectrum sequenced, quickly and in bounded memory.
+TEST(Robustness, MillionPeakSpectrum_ReducedEverySpectrumSequenced) {
+    TempDir dir;
+    std::string mgf = kGood + "BEGIN IONS\nTITLE=huge\nPEPMASS=800.4\nCHARGE=2\n";
+    unsigned x = 12345;
+    char line[64];
+    for (int i = 0; i < 1000000; ++i) {
+        x = x * 1103515245u + 12345u;
+        std::snprintf(line, sizeof line, "%.4f %u\n", 100.0 + (x >> 8) % 1900000 / 1000.0, 1 + (x >> 4) % 100000);
+        mgf += line;
+    }
+    mgf += "END IONS\n" + kGood;
+    const auto r = RunOn(dir, mgf);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 spectra reduced to max_peaks peaks"), std::string::npos) << r.err;
+    EXPECT_EQ(Records(ReadFile(dir / "out/vemra+/in.txt")), 3u);
 }

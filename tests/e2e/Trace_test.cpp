@@ -22,23 +22,15 @@ namespace {
 const std::string kSource = VEMRA_SOURCE_DIR;
 
 
-// title -> peptides of the record, rank order.
+// title -> peptides of the record, rank order (I written as L).
 std::map<std::string, std::vector<std::string>> Records(const std::string& text) {
     std::map<std::string, std::vector<std::string>> out;
-    std::istringstream in(text);
-    std::string line, title;
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        std::string a, b;
-        std::getline(f, a, '\t');
-        std::getline(f, b, '\t');
-        if (line.rfind("S", 0) == 0) {
-            title = b;
-            out[title];
-        } else if (line.rfind("P", 0) == 0) {
-            for (char& ch : b)
+    for (const CResultRecord& r : testutil::ReadRecords(text)) {
+        std::vector<std::string>& peptides = out[r.strTitle];
+        for (CResultPeptide p : r.vPeptides) {
+            for (char& ch : p.strPeptide)
                 if (ch == 'I') ch = 'L';
-            out[title].push_back(b);
+            peptides.push_back(p.strPeptide);
         }
     }
     return out;

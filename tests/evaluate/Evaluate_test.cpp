@@ -1,11 +1,18 @@
-// The evaluate subcommand's metrics on a tiny case checked by hand.
+// The evaluate subcommand: its metrics on a tiny case checked by hand, and
+// the command as a user runs it (every result format, several runs, the
+// failure of results that match no known title).
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+
 #include "../TestUtil.h"
 #include "evaluate/Evaluate.h"
+#include "evaluate/EvaluateCommand.h"
 
 using testutil::ReadFile;
+using testutil::RunVemra;
 using testutil::TempDir;
 using testutil::WriteFile;
 
@@ -59,8 +66,9 @@ TEST(Evaluate, Compute_TinyCase_RecallPrecisionAndCurve) {
               "S3\ts3\t\nP1\tLLAK\t20\t\n\n"
               "S4\ts4\t\n\n");
     CEvaluate ev;
+    std::string error;
     ASSERT_TRUE(ev.ReadTruth(dir / "truth.tsv"));
-    ASSERT_TRUE(ev.ReadResults(dir / "res.txt"));
+    ASSERT_TRUE(ev.ReadResults(dir / "res.txt", error)) << error;
     const CEvalFigures f = ev.Compute();
     EXPECT_EQ(f.nTruth, 4);
     EXPECT_EQ(f.nWithResult, 3);
@@ -81,7 +89,92 @@ TEST(Evaluate, Compute_TinyCase_RecallPrecisionAndCurve) {
     WriteFile(dir / "more.tsv", ReadFile(dir / "truth.tsv") + "s5\tAAK\ns6\tGGK\ns7\tGAK\n");
     CEvaluate fewer;
     ASSERT_TRUE(fewer.ReadTruth(dir / "more.tsv"));
-    ASSERT_TRUE(fewer.ReadResults(dir / "res.txt"));
+    ASSERT_TRUE(fewer.ReadResults(dir / "res.txt", error)) << error;
     EXPECT_LT(fewer.Compute().lfPrecisionAtHalf, 0.0);
-    EXPECT_TRUE(CEvaluate::WriteSvg(f, dir / "curve.svg"));
+}
+
+TEST(Evaluate, RunLabels_NamesStayApart) {
+    struct Case { std::vector<std::string> paths, given, labels; };
+    const Case cases[] = {
+        {{"out/a/run.txt"}, {}, {"run"}},
+        {{"a/x.txt", "b/x.txt"}, {}, {"a/x", "b/x"}},           // the usual comparison: two output folders
+        {{"o/x.txt", "o/x.tsv", "o/y.txt"}, {}, {"x.txt", "x.tsv", "y"}},  // one run, two formats
+        {{"a/x.txt", "b/x.txt"}, {"new"}, {"new", "b/x"}},      // --label names by position
+    };
+    for (const Case& c : cases) EXPECT_EQ(RunLabels(c.paths, c.given), c.labels) << c.paths[0];
+}
+
+namespace {
+
+// The HCD example sequenced with the recommended settings into dir, in all
+// three formats; the truth file of its known peptides beside it.
+void SequenceExample(const TempDir& dir) {
+    std::string param = ReadFile(VEMRA_SOURCE_DIR "/examples/hcd.param");
+    param = std::regex_replace(param, std::regex("=examples/"), std::string("=") + VEMRA_SOURCE_DIR + "/examples/");
+    param = testutil::SetKey(param, "out_path", dir.path());
+    param = testutil::SetKey(param, "output_format", "native,mztab,tsv");
+    WriteFile(dir / "hcd.param", param);
+    ASSERT_EQ(RunVemra({"hcd.param"}, dir.path()).status, 0);
+    std::string truth;
+    std::istringstream answers(ReadFile(VEMRA_SOURCE_DIR "/examples/answers.txt"));
+    for (std::string line; std::getline(answers, line);) {
+        std::istringstream f(line);
+        std::string pair, title, a, b, c, d, peptide;
+        f >> pair >> title >> a >> b >> c >> d >> peptide;
+        if (title.rfind("hcd_", 0) == 0) truth += title + "\t" + peptide + "\n";
+    }
+    WriteFile(dir / "truth.tsv", truth);
+}
+
+}  // namespace
+
+TEST(Evaluate, Command_EveryFormatGivesTheSameFigures) {
+    TempDir dir;
+    SequenceExample(dir);
+    const testutil::RunResult native = RunVemra({"evaluate", "vemra+/hcd_example.txt", "truth.tsv"}, dir.path());
+    ASSERT_EQ(native.status, 0) << native.err;
+    EXPECT_NE(native.err.find("[info]\t10 of 10 known spectra have a result"), std::string::npos) << native.err;
+    EXPECT_NE(native.out.find("spectra with a result\t10\n"), std::string::npos) << native.out;
+    for (const char* table : {"vemra+/hcd_example.tsv", "vemra+/hcd_example.mztab"}) {
+        const testutil::RunResult r = RunVemra({"evaluate", "-r", table, "--truth", "truth.tsv"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, native.out) << table;
+    }
+}
+
+TEST(Evaluate, Command_TwoRunsPerSpectrumAndNoMatchingTitles) {
+    TempDir dir;
+    SequenceExample(dir);
+    // A second "run" whose rank 1 is wrong for one spectrum (and carries no
+    // confidence, so its score orders the curve).
+    WriteFile(dir / "other.txt",
+              "S1\thcd_example.001\t\nP1\tLVNELTEFKA\t12\t\n\nS2\thcd_example.002\t\nP1\tYLYELAR\t9\t\n\n");
+    const testutil::RunResult two = RunVemra({"evaluate", "vemra+/hcd_example.txt", "other.txt", "truth.tsv", "--label",
+                                              "engine", "--plot", "c.svg", "--per-spectrum", "p.tsv"}, dir.path());
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_NE(two.out.find("results\tengine\tvemra+/hcd_example.txt\n"), std::string::npos) << two.out;
+    EXPECT_NE(two.out.find("results\tother\tother.txt\n"), std::string::npos) << two.out;
+    EXPECT_NE(two.err.find("other: 2 of 10 known spectra have a result"), std::string::npos) << two.err;
+    const std::string svg = ReadFile(dir / "c.svg");
+    size_t curves = 0;
+    for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++curves;
+    EXPECT_EQ(curves, 2u);
+    EXPECT_NE(svg.find(">engine: area"), std::string::npos);
+    EXPECT_NE(svg.find(">other: area"), std::string::npos);
+    EXPECT_NE(svg.find("N = 10 spectra with a known peptide"), std::string::npos);
+    // The per-spectrum table: a row per known spectrum and run; the other
+    // run's rows: one wrong, one right, eight without a result.
+    const std::string table = ReadFile(dir / "p.tsv");
+    EXPECT_EQ(table.rfind("run\ttitle\ttruth\tprediction\tcorrect\tconfidence\n", 0), 0u);
+    EXPECT_NE(table.find("other\thcd_example.001\tLVNELTEFAK\tLVNELTEFKA\t0\t12\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("other\thcd_example.002\tYLYELAR\tYLYELAR\t1\t9\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("other\thcd_example.010\tVPQVSTPTLVEVSR\t\t0\t\n"), std::string::npos) << table;
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 21);
+
+    // Results of other spectra used to print zeros and exit 0.
+    WriteFile(dir / "wrong.tsv", "x.1\tPEPTIDE\n");
+    const testutil::RunResult none = RunVemra({"evaluate", "vemra+/hcd_example.txt", "wrong.tsv"}, dir.path());
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("[error]\tnone of the 1 titles of wrong.tsv has a record"), std::string::npos) << none.err;
+    EXPECT_EQ(RunVemra({"evaluate", "vemra+/hcd_example.txt"}, dir.path()).status, 2);
 }

@@ -30,18 +30,23 @@ inline void WriteFile(const std::string& path, const uint8_t* data, size_t size)
     std::fclose(fp);
 }
 
-// Reads everything in batches picked by the first byte; checks the contract.
+// Reads everything in batches picked by the first byte and checks the
+// contract: never more than counted, and, unless the reader failed, exactly
+// as many as counted (Count and Browse agree), with finite peaks.
 inline void Drain(CInput& in, const std::string& path, uint8_t pick, bool sorted) {
+    in.SetQuiet(true);
     unsigned total = in.Count(path);
     std::vector<CSpectrum> out;
     unsigned batch = (pick % 4 == 0) ? CInput::ALL : 1 + pick % 4;
     unsigned got = 0;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000000; ++i) {
         unsigned r = in.Browse(out, batch);
         if (r == 0) break;
+        if (r > batch) std::abort();
         got += r;
     }
-    if (got > total || got != out.size()) std::abort();
+    if (got + in.Skipped() > total || got != out.size()) std::abort();
+    if (!in.Failed() && got != total) std::abort();
     for (const auto& s : out)
         for (size_t j = 0; j < s.m_vPeaks.size(); ++j) {
             if (!std::isfinite(s.m_vPeaks[j].lfMz) || !std::isfinite(s.m_vPeaks[j].lfIntensity)) std::abort();

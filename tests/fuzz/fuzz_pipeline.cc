@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = FuzzDir() + "/in.mgf";
     WriteFile(path, data, size);
     CMGFInput in;
+    in.SetQuiet(true);
     in.Count(path);
     std::vector<CSpectrum> specs;
     in.Browse(specs, CInput::ALL);

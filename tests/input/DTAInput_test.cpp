@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +13,9 @@
 
 namespace {
 
-std::vector<CSpectrum> ReadFolder(const std::string& path, CDTAInput& in, unsigned int* count = nullptr) {
+std::vector<CSpectrum> ReadFolder(const std::string& path, CDTAInput& in, unsigned int* count = nullptr,
+                                  bool quiet = true) {
+    in.SetQuiet(quiet);
     unsigned int c = in.Count(path);
     if (count) *count = c;
     std::vector<CSpectrum> out;
@@ -86,32 +90,78 @@ TEST(DTAInput, PeakLines_NumericReadQuirks) {
     EXPECT_TRUE(out[6].m_vPeaks.empty());
 }
 
-TEST(DTAInput, UnopenableFile_SkippedReportedAndFailed) {
+// Only regular files are read: a pipe named x.dta used to hang the run in
+// fopen. Other entries are reported and not counted; a file that vanishes
+// after the count is an error that fails the run, the rest is still read.
+TEST(DTAInput, EntriesThatAreNoRegularFile_SkippedWithWarning) {
     CTempDir dir;
     dir.Write("a.dta", "500 1\n");
     dir.Write("c.dta", "600 1\n");
+    dir.Write("g.dta", "700 1\n");
     ASSERT_EQ(symlink((dir.Path() + "/missing").c_str(), (dir.Path() + "/b.dta").c_str()), 0);
+    ASSERT_EQ(symlink((dir.Path() + "/c.dta").c_str(), (dir.Path() + "/f.dta").c_str()), 0);
     std::filesystem::create_directory(dir.Path() + "/d.dta");
+    ASSERT_EQ(mkfifo((dir.Path() + "/e.dta").c_str(), 0600), 0);
     CDTAInput in;
+    testing::internal::CaptureStderr();
     ASSERT_EQ(in.Count(dir.Path()), 4u);
+    std::string msg = testing::internal::GetCapturedStderr();
+    for (const char* name : {"b.dta", "d.dta", "e.dta"})
+        EXPECT_NE(msg.find("[warning]\t" + dir.Path() + "/" + name + " is not a regular file"), std::string::npos) << msg;
+    std::filesystem::remove(dir.Path() + "/g.dta");
     std::vector<CSpectrum> out;
     testing::internal::CaptureStderr();
-    unsigned int got = in.Browse(out, CInput::ALL);
-    std::string msg = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(msg, "[error]\tcannot read the DTA file " + dir.Path() + "/b.dta\n[error]\tcannot read the DTA file " +
-                       dir.Path() + "/d.dta\n");
-    EXPECT_EQ(got, 2u);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[1].m_strTitle, "c.dta");
+    EXPECT_EQ(in.Browse(out, CInput::ALL), 3u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot read the DTA file " + dir.Path() + "/g.dta: No such file or directory\n");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2].m_strTitle, "f.dta");
+    EXPECT_EQ(out[2].m_lfPrecursorMH, 600.0);
     EXPECT_TRUE(in.Failed());
+    EXPECT_EQ(in.Skipped(), 1u);
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
+}
+
+// The first line: a byte-order mark before it is skipped; a charge that is
+// missing, negative or beyond int's range is refused (0) with a warning.
+TEST(DTAInput, FirstLine_BomSkipped_BadChargeRefused) {
+    struct Row {
+        const char* text;
+        double mh;
+        int charge;
+        const char* warning;
+    } rows[] = {
+        {"\xEF\xBB\xBF" "1000.5 2\n100 1\n", 1000.5, 2, ""},
+        {"1000.5 -2\n100 1\n", 1000.5, 0, "the charge -2 is negative"},
+        {"1000.5 2-\n100 1\n", 1000.5, 0, "the charge 2- is negative"},
+        {"1000.5 4294967298\n100 1\n", 1000.5, 0, "the charge 4294967298 is out of range"},
+        {"1000.5 x\n100 1\n", 1000.5, 0, "the first line holds no charge"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        CTempDir dir;
+        dir.Write("a.dta", r.text);
+        CDTAInput in;
+        testing::internal::CaptureStderr();
+        auto out = ReadFolder(dir.Path(), in, nullptr, false);
+        in.Close();
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].m_lfPrecursorMH, r.mh);
+        EXPECT_EQ(out[0].m_nCharge, r.charge);
+        EXPECT_EQ(Peaks(out[0]).back(), (std::pair<double, double>{100, 1}));
+        if (*r.warning) {
+            EXPECT_EQ(err.rfind("[warning]\t" + dir.Path() + "/a.dta: spectrum 1: " + r.warning, 0), 0u) << err;
+        } else {
+            EXPECT_EQ(err, "");
+        }
+    }
 }
 
 TEST(DTAInput, UnopenableFolder_MessageZeroAndFailed) {
     CDTAInput in;
     testing::internal::CaptureStderr();
     EXPECT_EQ(in.Count("/nonexistent/folder"), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open the DTA folder /nonexistent/folder\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[error]\tcannot open the DTA folder /nonexistent/folder: No such file or directory\n");
     std::vector<CSpectrum> out;
     EXPECT_EQ(in.Browse(out, CInput::ALL), 0u);
     EXPECT_TRUE(in.Failed());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
@@ -130,26 +131,32 @@ TEST(MzMLInput, SpectrumFields_ReadAsWritten) {
     EXPECT_EQ(CMzMLInput::ScanFromId("subscan=3 scan=x"), -1);
 }
 
-TEST(MzMLInput, DamagedFiles_KeepSpectraBeforeTheDamage) {
+// Damage to one spectrum's content skips that spectrum only; damage to the
+// file (cut, malformed XML) ends the reading there.
+TEST(MzMLInput, DamagedFiles_SkipTheSpectrumOrKeepThoseBefore) {
     const std::string plain = ExampleMzML({64}, {32});
     const std::string zlib = ExampleMzML({64, true}, {32, true});
     struct Row {
         const char* name;
         std::string text;
-        size_t keep;
+        int skipped;  // the one spectrum skipped, or -1: reading ends
+        size_t keep;  // spectra kept when reading ends
     } rows[] = {
-        {"cut inside a spectrum", plain.substr(0, Nth(plain, "<spectrum ", 4) + 300), 4},
-        {"cut between spectra", plain.substr(0, Nth(plain, "</spectrum>", 5) + 12), 6},
-        {"bad base64", std::string(plain).replace(Nth(plain, "<binary>", 4) + 8, 1, "!"), 2},
+        {"cut inside a spectrum", plain.substr(0, Nth(plain, "<spectrum ", 4) + 300), -1, 4},
+        {"cut between spectra", plain.substr(0, Nth(plain, "</spectrum>", 5) + 12), -1, 6},
+        {"bad base64", std::string(plain).replace(Nth(plain, "<binary>", 4) + 8, 1, "!"), 2, 0},
         {"zlib error", std::string(zlib).replace(Nth(zlib, "<binary>", 5) + 20, 1,
-                                                 zlib[Nth(zlib, "<binary>", 5) + 20] == 'A' ? "B" : "A"), 2},
-        {"missing attribute", std::string(plain).replace(Nth(plain, "defaultArrayLength", 7), 18, "length"), 7},
-        {"arrays of another length", std::string(plain).replace(Nth(plain, "defaultArrayLength=\"", 3) + 20, 0, "1"), 3},
-        {"unclosed element", std::string(plain).erase(Nth(plain, "</binaryDataArrayList>", 1), 22), 1},
-        {"lost closing tag", std::string(plain).erase(Nth(plain, "</spectrum>", 8), 11), 8},
-        {"gzip file cut", xmlwriter::Gzip(plain).substr(0, xmlwriter::Gzip(plain).size() / 2), 0},
-        {"empty file", "", 0},
-        {"not XML", "BEGIN IONS\nPEPMASS=500\nEND IONS\n", 0},
+                                                 zlib[Nth(zlib, "<binary>", 5) + 20] == 'A' ? "B" : "A"), 2, 0},
+        {"missing attribute", std::string(plain).replace(Nth(plain, "defaultArrayLength", 7), 18, "length"), 7, 0},
+        {"arrays of another length", std::string(plain).replace(Nth(plain, "defaultArrayLength=\"", 3) + 20, 0, "1"), 3, 0},
+        {"length no data can fill", std::string(zlib).replace(Nth(zlib, "defaultArrayLength=\"", 6) + 20,
+                                                              zlib.find('"', Nth(zlib, "defaultArrayLength=\"", 6) + 20) -
+                                                                  Nth(zlib, "defaultArrayLength=\"", 6) - 20, "2147483647"), 6, 0},
+        {"unclosed element", std::string(plain).erase(Nth(plain, "</binaryDataArrayList>", 1), 22), -1, 1},
+        {"lost closing tag", std::string(plain).erase(Nth(plain, "</spectrum>", 8), 11), -1, 8},
+        {"gzip file cut", xmlwriter::Gzip(plain).substr(0, xmlwriter::Gzip(plain).size() / 2), -1, 0},
+        {"empty file", "", -1, 0},
+        {"not XML", "BEGIN IONS\nPEPMASS=500\nEND IONS\n", -1, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -161,17 +168,46 @@ TEST(MzMLInput, DamagedFiles_KeepSpectraBeforeTheDamage) {
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(in.Failed());
         EXPECT_EQ(in.Browse(got, CInput::ALL), 0u);
-        // One error line naming the file and where reading stopped.
-        EXPECT_EQ(err.rfind("[error]\t" + path + ": reading stopped at spectrum element ", 0), 0u) << err;
+        // One error line naming the file and the damaged element.
+        const std::string said = r.skipped >= 0 ? ": spectrum element " + std::to_string(r.skipped) + " (byte "
+                                                : ": reading stopped at spectrum element ";
+        EXPECT_EQ(err.rfind("[error]\t" + path + said, 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        std::vector<std::string> want;
+        for (int i = 1; i <= 10; ++i) want.push_back((i < 10 ? "hcd_example.00" : "hcd_example.0") + std::to_string(i));
+        if (r.skipped >= 0) want.erase(want.begin() + r.skipped);
+        else want.resize(r.keep);
+        EXPECT_EQ(in.Skipped(), r.skipped >= 0 ? 1u : 0u);
         if (std::string(r.name) == "gzip file cut") {
             EXPECT_GT(got.size(), 0u);
             EXPECT_LT(got.size(), 10u);
-        } else {
-            EXPECT_EQ(got.size(), r.keep) << err;
+            continue;
         }
-        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].m_strTitle, "hcd_example.00" + std::to_string(i + 1));
+        ASSERT_EQ(got.size(), want.size()) << err;
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].m_strTitle, want[i]);
     }
+}
+
+// A claimed length far beyond what the data can hold used to be zero-filled
+// before inflating (2^31 values: gigabytes); the output now grows only as
+// far as the data inflate.
+TEST(MzMLInput, HugeClaimedLength_NoMemoryBeyondTheData) {
+    std::vector<unsigned char> bytes(3 << 20);
+    unsigned state = 7;
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
+    const std::vector<unsigned char> packed = xmlwriter::Zlib(bytes);
+    const std::string text = CBinaryDecoder::Base64(packed.data(), packed.size());
+    CBinaryDecoder decoder;
+    std::vector<double> out;
+    CArrayEncoding enc;
+    enc.nBits = 64;
+    enc.bZlib = true;
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const std::string why = decoder.Decode(text.data(), text.size(), enc, 2147483647, out);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(why, "array holds 3145728 bytes, 17179869176 expected");
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024);  // kB
 }
 
 TEST(MzMLInput, SharedConvertedFiles_SameAsTheirMgf) {
@@ -261,4 +297,25 @@ TEST(MzMLInput, ParameterGroups_CountAsWrittenWhereReferred) {
     std::vector<CSpectrum> ms2 = want;
     ms2.erase(ms2.begin() + 1);
     xmltest::ExpectSame(got, ms2, 0, 0);
+}
+
+// A parameter-group list opened in a damaged place (here after the run of a
+// first document, another document following): the counting pass and the
+// reading pass must pass over the same text, and no spectrum before the
+// list may be lost.
+TEST(MzMLInput, MisplacedGroupList_CountAndReadAgree) {
+    std::vector<xmlwriter::CSpec> specs;
+    xmltest::ReadMgf(kExample, &specs);
+    std::string first = xmlwriter::MzML({specs[0]}, {64}, {64});
+    first.erase(first.find("<run"), first.find(">", first.find("<run")) + 1 - first.find("<run"));
+    first.insert(first.find("</run>") + 6, "<referenceableParamGroupList count=\"1\">\n");
+    const std::string text = first + xmlwriter::MzML(specs, {64}, {64});
+    CTempDir dir;
+    CMzMLInput in;
+    in.SetQuiet(true);
+    unsigned count = 0;
+    const auto got = xmltest::ReadBatches(in, dir.Write("d.mzML", text), 1, &count);
+    EXPECT_EQ(got.size() + in.Skipped(), count);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].m_strTitle, specs[0].title);
 }

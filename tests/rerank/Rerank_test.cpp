@@ -131,7 +131,7 @@ TEST(Rerank, TrainThenApply_SameModelSameResults_ConfidenceInEveryTable) {
     EXPECT_GT(c, 0.0);
     EXPECT_LT(c, 1.0);
     const std::string tsv = ReadFile(dir / "out/one/hcd_example.tsv");
-    EXPECT_NE(tsv.find("\tscore\tconfidence\tppm_error\t"), std::string::npos);
+    EXPECT_NE(tsv.find("\tscore\tconfidence\taa_scores\tppm_error\t"), std::string::npos);
     EXPECT_NE(tsv.find("\t" + pep + "\t" + pep + "\t" + score + "\t" + confidence + "\t"), std::string::npos) << tsv;
     const std::string mztab = ReadFile(dir / "out/one/hcd_example.mztab");
     EXPECT_NE(mztab.find("MTD\tpsm_search_engine_score[2]\t"), std::string::npos);

@@ -376,6 +376,7 @@ const CScalarKey kMetaScalars[] = {
     Int("gap_edges", "0", &CCondition::m_nGapResidues),
     Real("gap_weight", "0.5", &CCondition::m_lfGapWeight),
     Real("gap_max_mass", "0", &CCondition::m_lfGapMaxMass),
+    Int("gap_orders", "3", &CCondition::m_nGapOrders),
 };
 
 const CScalarKey kFileScalars[] = {

@@ -205,6 +205,7 @@ public:
     int m_nGapResidues = 0;             // "gap_edges"
     double m_lfGapWeight = 0.5;         // "gap_weight"
     double m_lfGapMaxMass = 0.0;        // "gap_max_mass": heaviest gap composition, Da (0 or below: no limit)
+    int m_nGapOrders = 3;               // "gap_orders": orders of a gap's residues spelled per candidate (below 1: one)
     // The compositions, by mass, one entry per residue multiset (strLabel:
     // its codes in byte order; nResidues their count), and their
     // integer-mass index (as m_vEdgeIndex). Empty without gap edges.

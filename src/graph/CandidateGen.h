@@ -51,6 +51,21 @@ struct CGraphEdge {
     unsigned int nLabelCount = 0;
 };
 
+// Most residues of a gap composition whose orders the graph ranks (a
+// longer one is written as a composition, every order open).
+inline constexpr int kMaxGapOrderLength = 4;
+
+// A group of a candidate text, "[" ... "]": residues whose order the
+// spectrum leaves open. Either listed orders of equal length separated by
+// '/' ("[AG/GA]", the two orders of a two-residue edge; "[DEK/EDK]", the
+// orders kept of a gap edge's residues) or one composition without '/'
+// ("[DEK]": every distinct order of its residues).
+struct CTextGroup {
+    size_t nEnd = 0;     // one past ']'; beyond the text when the group is malformed
+    size_t nLength = 0;  // residues the group spells
+    size_t nOrders = 0;  // listed orders; 0 for a composition
+};
+
 // What one graph is built from: the cleaned spectra of the unit (an HCD
 // side, an ETD side or both) and its precursor.
 struct CGraphInput {
@@ -178,10 +193,13 @@ public:
     // --- candidates ---
     void GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates);
     static int GetPeptideLength(const std::string& text);
-    // One past the end of the group "[...]" that starts at text[pos]: a
-    // pair "[XY/YX]" or a composition "[XYZ]" (a gap edge's residues, order
-    // open); text.size() + 1 for a group without its closing bracket.
+    // One past the end of the group "[...]" that starts at text[pos];
+    // text.size() + 1 for a group without its closing bracket.
     static size_t GroupEnd(const std::string& text, size_t pos);
+    // The group that starts at text[pos] (see CTextGroup).
+    static CTextGroup ParseGroup(const std::string& text, size_t pos);
+    // True for a gap edge's label: a group without '/' ("[DEK]", "s[AG]").
+    static bool IsComposition(const std::string& label);
     static void transferPep(const std::string& text, unsigned int pos, std::string built,
                             std::set<std::string>& out);
 
@@ -230,6 +248,23 @@ private:
     std::vector<size_t> m_vStepStart;
     std::vector<CExpansion> m_vExpand;
     std::vector<unsigned int> m_vTextLabels;
+    const std::vector<unsigned int>* m_pTextPath = nullptr;  // the path being expanded
+    // Gap orders. Per gap label (by its index in m_vLabels, filled on first
+    // use for the graph in hand) the distinct orders of its composition with
+    // the score of their inside (fragment evidence and the pairs within);
+    // a text adds the pairs with its neighbours.
+    struct COrder {
+        double lfScore = 0.0;
+        unsigned char nLength = 0;
+        char szOrder[kMaxGapOrderLength] = {};
+    };
+    std::vector<std::pair<unsigned int, unsigned int>> m_vOrderIndex;  // label -> [first, first + count) in m_vOrderPool
+    std::vector<COrder> m_vOrderPool, m_vOrders;
+    // Writes text label u of m_vTextLabels, a composition starting at prefix
+    // mass `prefix`, as its most likely orders (GapOrders.cpp).
+    void _WriteGapOrders(size_t u, double prefix, std::string& text);
+    void _ScoreGapOrders(unsigned int label, double prefix);
+    bool _PrefixSeen(double prefix) const;
     void _PathLabels(const std::vector<unsigned int>& path);
     // The text of expansion entry `entry` of the last of `levels` levels.
     void _WriteText(size_t entry, size_t levels, std::string& text);
@@ -259,5 +294,7 @@ private:
     std::vector<std::uint64_t> m_vReach;
     std::vector<CGapStep> m_vGapRow;
     void _AddGapEdges();
+    void _GapLabels(std::size_t i, std::size_t j, double within);
+    void _ExtendCell(std::size_t i, std::size_t x);
     void _MergeGapRow(std::size_t i);
 };

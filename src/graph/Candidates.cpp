@@ -17,9 +17,6 @@ constexpr double kCompletionWindow = 0.01;
 // MH+ = residue mass + water + proton.
 constexpr double kWaterProton = mass::kWater + mass::kProton;
 
-// True when the group at text[pos] is "[XY/YX]" (two residues, two orders).
-bool IsOrderPair(const std::string& text, size_t pos) { return pos + 3 < text.size() && text[pos + 3] == '/'; }
-
 // Residue mass of code c; false when the code is not in the residue table.
 bool ResidueMass(const CCondition& cond, char c, double& mass) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -61,8 +58,11 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
             for (size_t i = 0; i < text.size();) {
                 size_t stop = i + 1, next = i + 1;
                 if (text[i] == '[') {
-                    next = GroupEnd(text, i);
-                    stop = IsOrderPair(text, i) ? i + 3 : next - 1;
+                    // A label's group: a pair "[XY/YX]" (its first order) or
+                    // a composition "[XYZ]".
+                    const CTextGroup g = ParseGroup(text, i);
+                    next = g.nEnd;
+                    stop = i + 1 + g.nLength;
                     ++i;
                 }
                 for (; i < stop && i < text.size(); ++i) {
@@ -93,6 +93,7 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     }
     const double pathWeight = static_cast<double>(weight);
     _PathLabels(path);
+    m_pTextPath = &path;
 
     // Breadth-first expansion, one edge per level, in the order of a
     // first-in-first-out queue: each entry is one label choice on top of an
@@ -148,16 +149,26 @@ void CNCGraph::_WriteText(size_t entry, size_t levels, std::string& text) {
         m_vTextLabels[u] = m_vStepLabels[m_vExpand[entry].nStep].nLabel;
         entry = m_vExpand[entry].nParent;
     }
-    for (const unsigned int l : m_vTextLabels) {
-        const std::string& label = m_vLabels[l].strLabel;
+    double prefix = 0.0;  // the prefix mass where the label starts
+    for (size_t u = 0; u < m_vTextLabels.size(); ++u) {
+        const std::string& label = m_vLabels[m_vTextLabels[u]].strLabel;
         if (label.size() == 2) {
             text += '(';
             text += label;
             text += ')';
+        } else if (IsComposition(label)) {
+            _WriteGapOrders(u, prefix, text);
         } else {
             text += label;
         }
+        const unsigned int node = (*m_pTextPath)[u + 1];
+        if (node < m_vNodes.size()) prefix = m_vNodes[node].lfMass;
     }
+}
+
+bool CNCGraph::IsComposition(const std::string& label) {
+    const size_t open = label.find('[');
+    return open != std::string::npos && label.find('/', open) == std::string::npos;
 }
 
 size_t CNCGraph::GroupEnd(const std::string& text, size_t pos) {
@@ -167,47 +178,63 @@ size_t CNCGraph::GroupEnd(const std::string& text, size_t pos) {
     return close == std::string::npos ? text.size() + 1 : close + 1;
 }
 
+CTextGroup CNCGraph::ParseGroup(const std::string& text, size_t pos) {
+    CTextGroup g;
+    g.nEnd = GroupEnd(text, pos);
+    if (g.nEnd > text.size()) return g;  // unterminated: no group
+    const size_t inner = g.nEnd - pos - 2;
+    const size_t slash = text.find('/', pos + 1);
+    if (slash == std::string::npos || slash >= g.nEnd) {
+        g.nLength = inner;  // one composition, every order open
+        return g;
+    }
+    g.nLength = slash - pos - 1;
+    g.nOrders = g.nLength == 0 ? 0 : (inner + 1) / (g.nLength + 1);
+    // Alternatives of unequal length are no group either.
+    if (g.nOrders * (g.nLength + 1) != inner + 1) g.nEnd = text.size() + 1;
+    return g;
+}
+
 int CNCGraph::GetPeptideLength(const std::string& text) {
     int n = 0;
     size_t i = 0;
     while (i < text.size()) {
         const char c = text[i];
         if (c == '[') {
-            const size_t end = GroupEnd(text, i);
-            n += IsOrderPair(text, i) ? 2 : static_cast<int>(std::min(end, text.size()) - i) - 2;
-            i = end;
-        } else {
-            if (c != '(' && c != ')') ++n;
-            ++i;
+            const CTextGroup g = ParseGroup(text, i);
+            if (g.nEnd <= text.size()) {
+                n += static_cast<int>(g.nLength);
+                i = g.nEnd;
+                continue;
+            }
         }
+        if (c != '(' && c != ')') ++n;
+        ++i;
     }
     return n;
 }
 
 void CNCGraph::transferPep(const std::string& text, unsigned int pos, std::string built, std::set<std::string>& out) {
-    // A position past the end (only a truncated bracket group can cause it)
-    // ends the text like the exact end does.
     if (pos >= text.size()) {
         out.insert(std::move(built));
         return;
     }
     const char c = text[pos];
-    if (c == '[' && IsOrderPair(text, pos) && pos + 5 < text.size()) {
-        std::string other = built;
-        built += text[pos + 1];
-        built += text[pos + 2];
-        transferPep(text, pos + 7, std::move(built), out);
-        other += text[pos + 4];
-        other += text[pos + 5];
-        transferPep(text, pos + 7, std::move(other), out);
-    } else if (c == '[') {
-        // A composition: every distinct order of its residues.
-        const size_t end = GroupEnd(text, pos);
-        std::string residues = text.substr(pos + 1, std::min(end, text.size()) - pos - 2);
-        std::sort(residues.begin(), residues.end());
-        do {
-            transferPep(text, static_cast<unsigned int>(end), built + residues, out);
-        } while (std::next_permutation(residues.begin(), residues.end()));
+    const CTextGroup g = c == '[' ? ParseGroup(text, pos) : CTextGroup{};
+    if (c == '[' && g.nEnd <= text.size()) {
+        const auto end = static_cast<unsigned int>(g.nEnd);
+        if (g.nOrders > 0) {
+            // "[XY/YX]", "[DEK/EDK]": each listed order.
+            for (size_t k = 0; k < g.nOrders; ++k)
+                transferPep(text, end, built + text.substr(pos + 1 + k * (g.nLength + 1), g.nLength), out);
+        } else {
+            // "[DEK]": every distinct order of the residues.
+            std::string residues = text.substr(pos + 1, g.nLength);
+            std::sort(residues.begin(), residues.end());
+            do {
+                transferPep(text, end, built + residues, out);
+            } while (std::next_permutation(residues.begin(), residues.end()));
+        }
     } else if (c == '(' || c == ')') {
         transferPep(text, pos + 1, std::move(built), out);
     } else {

@@ -20,6 +20,13 @@ const CGraphEdge* CNCGraph::FindEdge(unsigned int a, unsigned int b, unsigned in
 
 namespace {
 
+// A composition joins the labels of a one- or two-residue edge when it fits
+// the gap clearly better than they do, or as well (within kSameMass: GN
+// weighs as GGG, AN as AGG): the edge's nodes then say nothing about which
+// reading is right.
+constexpr double kBetterFit = 0.75;
+constexpr double kSameMass = 0.0005;
+
 // True when label is exactly the two characters of two in reverse order.
 bool IsMirror(const std::string& label, const std::string& two) {
     return label.size() == 2 && label[0] == two[1] && label[1] == two[0];
@@ -51,6 +58,8 @@ void CNCGraph::_ConstructEdges() {
         m_vGraphEdges[i].clear();
     }
     m_vLabels.clear();
+    m_vOrderIndex.clear();
+    m_vOrderPool.clear();
 
     const CCondition& cond = *m_pCondition;
     const std::vector<CEdge>& table = cond.m_vEdges;
@@ -135,36 +144,15 @@ void CNCGraph::_AddGapEdges() {
             for (std::size_t w = w0; w <= w1; ++w) reach[w] |= from[w];
         };
         for (const unsigned int k : m_vSuccessors[i]) through(k);
+        for (size_t x = 0; x < m_vSuccessors[i].size(); ++x) _ExtendCell(i, x);
 
         m_vGapRow.clear();
         for (std::size_t j = i + 1; j <= last; ++j) {
-            if (reach[j / 64] >> (j % 64) & 1) continue;
+            if ((reach[j / 64] >> (j % 64)) & 1) continue;
             const CNode& b = m_vNodes[j];
-            const double gap = b.lfMass - a.lfMass;
-            if (gap + 0.5 < lightest) continue;
-            double t = (a.lfTolerance + b.lfTolerance) * 0.5;
-            if (t > 0.5) t = 0.5;
-            unsigned int first = 0, end = 0;
-            cond.QueryEdges(gap - t, gap + t, gaps, cond.m_vGapIndex, first, end);
-            if (first >= end) continue;
+            if (b.lfMass - a.lfMass + 0.5 < lightest) continue;
             const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
-            for (unsigned int x = first; x < end; ++x) {
-                const CEdge& e = gaps[x];
-                if (e.cModSite == 2 && i != 0) continue;
-                if (e.cModSite == 1 && j != n - 1) continue;
-                m_vLabels.emplace_back();
-                CEdgeLabel& out = m_vLabels.back();
-                // The residues in an open order; a terminally modified one
-                // stays at its end of the gap.
-                const std::string& codes = e.strLabel;
-                const size_t lead = e.cModSite == 2 ? 1 : 0, tail = e.cModSite == 1 ? 1 : 0;
-                out.strLabel.assign(codes, 0, lead);
-                out.strLabel.push_back('[');
-                out.strLabel.append(codes, lead, codes.size() - lead - tail);
-                out.strLabel.push_back(']');
-                out.strLabel.append(codes, codes.size() - tail, tail);
-                out.lfDeviation = gap - e.lfMass;
-            }
+            _GapLabels(i, j, 1e9);
             if (m_vLabels.size() == nFirstLabel) continue;
             std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
             const double weight = _StepWeight(a, b, nFirstLabel) * cond.m_lfGapWeight;
@@ -175,6 +163,69 @@ void CNCGraph::_AddGapEdges() {
         }
         if (!m_vGapRow.empty()) _MergeGapRow(i);
     }
+}
+
+void CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
+    // The compositions that fit the gap (i, j) better than `within` (Da),
+    // as labels at the end of m_vLabels, in byte order.
+    const CCondition& cond = *m_pCondition;
+    const std::vector<CEdge>& gaps = cond.m_vGapEdges;
+    const CNode& a = m_vNodes[i];
+    const CNode& b = m_vNodes[j];
+    const double gap = b.lfMass - a.lfMass;
+    double t = (a.lfTolerance + b.lfTolerance) * 0.5;
+    if (t > 0.5) t = 0.5;
+    unsigned int first = 0, end = 0;
+    cond.QueryEdges(gap - t, gap + t, gaps, cond.m_vGapIndex, first, end);
+    const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
+    const size_t n = m_vNodes.size();
+    for (unsigned int x = first; x < end; ++x) {
+        const CEdge& e = gaps[x];
+        if (e.cModSite == 2 && i != 0) continue;
+        if (e.cModSite == 1 && j != n - 1) continue;
+        if (!(std::fabs(gap - e.lfMass) < within)) continue;
+        m_vLabels.emplace_back();
+        CEdgeLabel& out = m_vLabels.back();
+        // The residues in an open order; a terminally modified one stays at
+        // its end of the gap.
+        const std::string& codes = e.strLabel;
+        const size_t lead = e.cModSite == 2 ? 1 : 0, tail = e.cModSite == 1 ? 1 : 0;
+        out.strLabel.assign(codes, 0, lead);
+        out.strLabel.push_back('[');
+        out.strLabel.append(codes, lead, codes.size() - lead - tail);
+        out.strLabel.push_back(']');
+        out.strLabel.append(codes, codes.size() - tail, tail);
+        out.lfDeviation = gap - e.lfMass;
+    }
+    std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+}
+
+void CNCGraph::_ExtendCell(std::size_t i, std::size_t x) {
+    // A one- or two-residue edge whose labels all carry a modification, or
+    // fit the gap worse than a composition does, is no sure reading of its
+    // masses: the compositions join its labels.
+    CGraphEdge& edge = m_vGraphEdges[i][x];
+    bool plain = false;
+    double best = 1e9;
+    for (unsigned int l = 0; l < edge.nLabelCount; ++l) {
+        const CEdgeLabel& label = m_vLabels[edge.nFirstLabel + l];
+        bool mod = false;
+        for (const char c : label.strLabel)
+            if (c != '[' && c != ']' && c != '/' && (c < 'A' || c > 'Z')) mod = true;
+        if (!mod) plain = true;
+        best = std::min(best, std::fabs(label.lfDeviation));
+    }
+    const double within = plain ? best * kBetterFit + kSameMass : 1e9;
+    const auto nGap = static_cast<unsigned int>(m_vLabels.size());
+    _GapLabels(i, m_vSuccessors[i][x], within);
+    const auto added = static_cast<unsigned int>(m_vLabels.size()) - nGap;
+    if (added == 0) return;
+    // The cell's labels must stay one run in byte order: copy them behind
+    // the compositions and sort the whole run.
+    for (unsigned int l = 0; l < edge.nLabelCount; ++l) m_vLabels.push_back(m_vLabels[edge.nFirstLabel + l]);
+    std::sort(m_vLabels.begin() + nGap, m_vLabels.end(), LabelLess);
+    edge.nFirstLabel = nGap;
+    edge.nLabelCount += added;
 }
 
 void CNCGraph::_MergeGapRow(std::size_t i) {

@@ -128,6 +128,7 @@ TEST(GapEdges, Texts_CompositionsSpellEveryDistinctOrder) {
         {"K[AAG]", 4, {"KAAG", "KAGA", "KGAA"}},
         {"s[AG]K", 4, {"sAGK", "sGAK"}},
         {"[AG/GA][GGG]", 5, {"AGGGG", "GAGGG"}},
+        {"[PAA/APA]K", 4, {"PAAK", "APAK"}},  // a gap's orders kept, likeliest first
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CNCGraph::GetPeptideLength(c.szText), c.nLength) << c.szText;
@@ -164,4 +165,38 @@ TEST(GapEdges, Report_CompositionScoredInEveryOrder) {
     std::set<std::string> got;
     for (const CResult& r : result.vPeptides) got.insert(r.strPeptide);
     EXPECT_EQ(got, (std::set<std::string>{"GSV", "GVS", "SGV", "SVG", "VGS", "VSG"}));
+}
+
+// A gap's text lists its gap_orders likeliest orders ("[PAA/APA]"), one
+// order bare; the report spells exactly those.
+TEST(GapEdges, GapOrders_TextListsTheKeptOrders) {
+    CCondition cond;
+    testing_residues::FillBuiltInResidues(cond);
+    Build(cond, 3);
+    CNCGraph graph(&cond);
+    graph.m_lfTolerance = 0.02;
+    const double aap = kA + kA + kP;
+    graph.m_vNodes = {Node(0.0), Node(aap)};
+    graph.m_lfResidueMass = aap;
+    const struct {
+        int nOrders;
+        size_t nLength, nPeptides;
+    } cases[] = {{1, 3, 1}, {2, 9, 2}, {6, 13, 3}, {0, 3, 1}};
+    for (const auto& c : cases) {
+        cond.m_nGapOrders = c.nOrders;
+        graph._ConstructEdges();  // a new graph: its orders scored afresh
+        ASSERT_EQ(LabelsOf(graph, 0, 1), (std::vector<std::string>{"[AAP]"}));
+        CCandidateList list;
+        list.Reset(10);
+        graph.GeneratePeptideForOnePath({0, 1}, list);
+        std::vector<CCandidate> got;
+        list.Drain(got);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].strText.size(), c.nLength) << got[0].strText;
+        EXPECT_EQ(CNCGraph::GetPeptideLength(got[0].strText), 3) << got[0].strText;
+        std::set<std::string> peptides;
+        CNCGraph::transferPep(got[0].strText, 0, "", peptides);
+        EXPECT_EQ(peptides.size(), c.nPeptides) << got[0].strText;
+        for (const std::string& p : peptides) EXPECT_TRUE(std::is_permutation(p.begin(), p.end(), "AAP")) << p;
+    }
 }

@@ -39,12 +39,16 @@ echo
 echo "== HCD+ETD pairs, generated"
 "$build/run_bench" examples/paired.param "$tmp/hcd_bench.mgf" "$tmp/etd_bench.mgf"
 
-real="$data/real/hcd-mouse/spectra.mgf"
-if [ -f "$real" ]; then
-    echo
-    echo "== HCD, real spectra ($real)"
-    "$build/run_bench" --repeat 20 examples/hcd.param "$real"
-fi
+# Real spectra: the mouse set (peaks already filtered by its source, short
+# peptides) and MassIVE-KB (as instruments write them).
+for set in hcd-mouse:20 hcd-human-massivekb:2; do
+    real="$data/real/${set%%:*}/spectra.mgf"
+    if [ -f "$real" ]; then
+        echo
+        echo "== HCD, real spectra ($real)"
+        "$build/run_bench" --repeat "${set##*:}" examples/hcd.param "$real"
+    fi
+done
 
 # Whole-program runs: a copy of each example parameter file pointed at the
 # generated set, with the results in the temporary folder.

@@ -74,8 +74,9 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# count where that is more (default 1).");
     line("thread=0");
     line("# Spectra read and sequenced at a time; memory grows with it, results do not");
-    line("# change (default 10000).");
-    line("batch_size=10000");
+    line("# change (default 10000). A paired dataset reads its files again for every");
+    line("# batch, so its batches are larger.");
+    line(std::string("batch_size=") + (mode == "paired" ? "10000" : "1000"));
     line("# Precursor [M+H]+ window in Da; spectra outside it are not sequenced");
     line("# (defaults 400 and 2500; peptides up to 5000 Da are common).");
     line("mass_lower_bound=400");

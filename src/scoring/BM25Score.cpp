@@ -34,6 +34,8 @@ constexpr size_t kMinPeaks = 6000;
 
 // Match memory: 2^14 direct-mapped entries per remembered spectrum.
 constexpr int kMemoBits = 14;
+// Suffix memory: 2^12 direct-mapped suffix masses per remembered spectrum.
+constexpr int kSuffixBits = 12;
 
 double ResidueMass(const CCondition& cond, char c) {
     // After the report's terminal conversion every residue is a capital or
@@ -51,7 +53,7 @@ CBM25Score::CBM25Score(const CCondition* pCondition)
     : m_pCondition(pCondition), m_vBScore(kMinSites, 0.0), m_vYScore(kMinSites, 0.0), m_vPeakError(kMinPeaks, 0.0) {}
 
 double CBM25Score::_Saturation(double intensity) const {
-    return intensity * kK1Plus1 / (intensity + kK1 * (kB * m_lfLengthRatio + kOneMinusB));
+    return intensity * kK1Plus1 / (intensity + m_lfSaturationNorm);
 }
 
 double CBM25Score::Score(const CResult& peptide, const std::vector<CIonType>& ions, const CSpectrum& spec) {
@@ -89,6 +91,15 @@ void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
     }
     m_pMemoSpec[0] = a;
     m_pMemoSpec[1] = b;
+    for (CReplay& r : m_replay) {
+        r.bValid = false;
+        r.lfIntensitySum = -1.0;
+        r.vTotalByLength.clear();
+        r.vSuffixEffects.clear();
+        r.pSuffixIons = nullptr;
+    }
+    for (int k = 0; k < 2; ++k)
+        if (m_pMemoSpec[k] != nullptr && m_replay[k].vSuffix.empty()) m_replay[k].vSuffix.resize(size_t{1} << kSuffixBits);
     for (int k = 0; k < 2; ++k)
         if (m_pMemoSpec[k] != nullptr && m_vMemo[k].empty()) m_vMemo[k].resize(size_t{1} << kMemoBits);
 }
@@ -96,7 +107,10 @@ void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
 CBM25Score::CSpecView CBM25Score::_View(const CSpectrum& spec) {
     CSpecView v;
     for (int k = 0; k < 2; ++k)
-        if (m_pMemoSpec[k] == &spec) v.pMemo = m_vMemo[k].data();
+        if (m_pMemoSpec[k] == &spec) {
+            v.pMemo = m_vMemo[k].data();
+            v.nSlot = k;
+        }
     v.pPeaks = spec.m_vPeaks.data();
     v.nPeaks = spec.m_vPeaks.size();
     v.pHash = spec.m_vHashTable.data();
@@ -171,6 +185,7 @@ inline __attribute__((always_inline)) int CBM25Score::_find_and_match(const doub
         if (slot != nullptr) *slot = CMatchMemo{bits, m_nMemoGen, j, e, f};
     }
     if (j == NO_PEAK) return NO_PEAK;
+    if (m_pRecord != nullptr) m_pRecord->push_back(CEffect{j, site, e, f});
     const CPeak& peak = v.pPeaks[j];
     if (static_cast<size_t>(j) >= m_vPeakError.size()) m_vPeakError.resize(v.nPeaks, kUnmatched);
     m_vPeakError[j] = std::min(m_vPeakError[j], f);
@@ -240,48 +255,137 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
     const double lenD = static_cast<double>(len);
     const double peptides = spec.m_lfPrecursorMH / kAverageResidue;
     m_lfLengthRatio = lenD * lenD / (peptides * peptides);
+    m_lfSaturationNorm = kK1 * (kB * m_lfLengthRatio + kOneMinusB);
 
-    if (len > 1) {
+    if (len < 2) return;
+    // Replaying needs the same spectrum (remembered, so unchanged), the same
+    // ion types and the same N-terminal shift; groups that touch the last
+    // residue (its C-terminal shift, the internal fragments that end there)
+    // are never shared.
+    CReplay* rp = view.pMemo != nullptr && m_pIonPeaks == nullptr ? &m_replay[view.nSlot] : nullptr;
+    size_t shared = 0;
+    if (rp != nullptr) {
+        if (rp->bValid && rp->pIons == &ions && rp->lfNTermShift == peptide.lfNTermShift) {
+            const size_t limit = std::min(len, rp->strPeptide.size()) - 1;
+            while (shared < limit && pep[shared] == rp->strPeptide[shared]) ++shared;
+        }
+        _Replay(*rp, shared, view);
+        rp->vEffects.resize(shared > 0 ? rp->vGroupEnd[shared - 1] : 0);
+        rp->vGroupEnd.resize(shared);
+        m_pRecord = &rp->vEffects;
+    }
+    const bool internal = spec.m_strActivation == "HCD";
+    for (size_t k = shared; k < len; ++k) {
+        _MatchPrefixGroup(k, ions, spec, view, internal);
+        if (rp != nullptr) rp->vGroupEnd.push_back(static_cast<uint32_t>(rp->vEffects.size()));
+    }
+    m_pRecord = nullptr;
+    if (rp != nullptr) {
+        rp->strPeptide = pep;
+        rp->pIons = &ions;
+        rp->lfNTermShift = peptide.lfNTermShift;
+        rp->bValid = true;
+    }
+
+    // Glutamine after the site: its side chain cyclises, so the b ion also
+    // appears shifted by ammonia.
+    for (size_t t = 0; t < ions.size(); ++t) {
+        const CIonType& ion = ions[t];
+        const int z = ion.nNumber;
+        // A charge of 0 or less names no ion that can be matched.
+        if (z > spec.m_nCharge || z <= 0 || ion.strName.empty() || ion.strName[0] != 'b') continue;
+        for (size_t l = 1; l < len; ++l) {
+            if (pep[l] != 'Q') continue;
+            const double mz = ion.bFlag1 ? (m_vPrefix[l - 1] + z * kProton + ion.lfValue) / z
+                                         : (m_vSuffix[l - 1] + z * kProton + ion.lfValue) / z;
+            _find_and_match(mz + kAmmonia / z, len, view, MARKER, true);
+        }
+    }
+    // The suffix memory serves the first ion types it met for this spectrum.
+    if (rp != nullptr && rp->pSuffixIons == nullptr) rp->pSuffixIons = &ions;
+    CReplay* suffixes = rp != nullptr && rp->pSuffixIons == &ions ? rp : nullptr;
+    for (size_t l = 1; l < len; ++l) _MatchSuffixGroup(l, ions, spec, view, suffixes);
+}
+
+void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec,
+                                   const CSpecView& view, CReplay* rp) {
+    const size_t len = m_vSuffix.size();
+    const size_t target = len - 1 - l;
+    const double m = m_vSuffix[l - 1];
+    CSuffixGroup* group = nullptr;
+    if (rp != nullptr) {
+        uint64_t bits;
+        std::memcpy(&bits, &m, sizeof bits);
+        group = &rp->vSuffix[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSuffixBits)];
+        if (group->nGeneration == m_nMemoGen && group->nKey == bits) {
+            for (uint32_t i = group->nFirst; i < group->nFirst + group->nCount; ++i) {
+                const CEffect& x = rp->vSuffixEffects[i];
+                m_vPeakError[static_cast<size_t>(x.nPeak)] =
+                    std::min(m_vPeakError[static_cast<size_t>(x.nPeak)], x.lfFactor);
+                if (x.nSite != MARKER) m_vYScore[target] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
+            }
+            return;
+        }
+        *group = CSuffixGroup{bits, m_nMemoGen, static_cast<uint32_t>(rp->vSuffixEffects.size()), 0};
+        m_pRecord = &rp->vSuffixEffects;
+    }
+    const unsigned int site = static_cast<unsigned int>(l - 1);
+    for (size_t t = 0; t < ions.size(); ++t) {
+        const CIonType& ion = ions[t];
+        const int z = ion.nNumber;
+        if (ion.bFlag1 || z > spec.m_nCharge || z <= 0) continue;
+        const double mz = (m + z * kProton + ion.lfValue) / z;
+        const int peak = _find_and_match(mz, len, view, site, false);
+        if (peak == NO_PEAK) continue;
+        // Which peak each ion matched, by the cleavage it comes from.
+        if (m_pIonPeaks != nullptr) (*m_pIonPeaks)[t * (len - 1) + target] = peak;
+        if (z == 1 && !ion.strName.empty() && ion.strName[0] == 'b') _find_and_match(mz - kCO, len, view, MARKER, true);
+        _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
+        _find_and_match(mz - kWater / z, len, view, MARKER, true);
+    }
+    if (group != nullptr) {
+        group->nCount = static_cast<uint32_t>(rp->vSuffixEffects.size()) - group->nFirst;
+        m_pRecord = nullptr;
+    }
+}
+
+void CBM25Score::_Replay(const CReplay& rp, size_t groups, const CSpecView& view) {
+    if (groups == 0) return;
+    const size_t end = rp.vGroupEnd[groups - 1];
+    for (size_t i = 0; i < end; ++i) {
+        const CEffect& x = rp.vEffects[i];
+        m_vPeakError[static_cast<size_t>(x.nPeak)] = std::min(m_vPeakError[static_cast<size_t>(x.nPeak)], x.lfFactor);
+        if (x.nSite != MARKER) m_vBScore[x.nSite] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
+    }
+}
+
+void CBM25Score::_MatchPrefixGroup(size_t k, const std::vector<CIonType>& ions, const CSpectrum& spec,
+                                   const CSpecView& view, bool internal) {
+    const size_t len = m_vPrefix.size();
+    if (k + 1 < len) {
         for (size_t t = 0; t < ions.size(); ++t) {
             const CIonType& ion = ions[t];
             const int z = ion.nNumber;
-            // A charge of 0 or less names no ion that can be matched.
-            if (z > spec.m_nCharge || z <= 0) continue;
+            if (!ion.bFlag1 || z > spec.m_nCharge || z <= 0) continue;
             const bool isB = !ion.strName.empty() && ion.strName[0] == 'b';
-            for (size_t l = 1; l < len; ++l) {
-                const double mass = ion.bFlag1 ? m_vPrefix[l - 1] : m_vSuffix[l - 1];
-                const double mz = (mass + z * kProton + ion.lfValue) / z;
-                const unsigned int site = static_cast<unsigned int>(l - 1);
-                const int peak = _find_and_match(mz, len, view, site, ion.bFlag1);
-                const bool matched = peak != NO_PEAK;
-                // Which peak each ion matched, by the cleavage it comes from.
-                if (m_pIonPeaks != nullptr && matched)
-                    (*m_pIonPeaks)[t * (len - 1) + (ion.bFlag1 ? l - 1 : len - 1 - l)] = peak;
-                if (matched) {
-                    if (isB && z == 1) _find_and_match(mz - kCO, len, view, MARKER, true);
-                    _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
-                    _find_and_match(mz - kWater / z, len, view, MARKER, true);
-                }
-                // Glutamine after the site: its side chain cyclises, so the
-                // b ion also appears shifted by ammonia.
-                if (isB && pep[l] == 'Q') _find_and_match(mz + kAmmonia / z, len, view, MARKER, true);
-            }
+            const double mz = (m_vPrefix[k] + z * kProton + ion.lfValue) / z;
+            const int peak = _find_and_match(mz, len, view, static_cast<unsigned int>(k), true);
+            if (peak == NO_PEAK) continue;
+            if (m_pIonPeaks != nullptr) (*m_pIonPeaks)[t * (len - 1) + k] = peak;
+            if (isB && z == 1) _find_and_match(mz - kCO, len, view, MARKER, true);
+            _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
+            _find_and_match(mz - kWater / z, len, view, MARKER, true);
         }
     }
-
-    // Internal fragments (residues s+1 .. e) are an HCD phenomenon. The
+    // Internal fragments (residues s+1 .. k) are an HCD phenomenon. The
     // fragments that end at the last residue are suffix ions already,
     // except the single last residue.
-    if (spec.m_strActivation == "HCD") {
-        const long long L = static_cast<long long>(len);
-        for (long long s = 0; s <= L - 2; ++s) {
-            for (long long e = s + 1; e <= L - 1; ++e) {
-                if (e == L - 1 && s < L - 2) continue;
-                const double mz = m_vPrefix[e] - m_vPrefix[s] + kProton;
-                if (_find_and_match(mz, len, view, MARKER, true) != NO_PEAK)
-                    _find_and_match(mz - kCarbon - kOxygen, len, view, MARKER, true);
-            }
-        }
+    if (!internal) return;
+    for (size_t s = 0; s < k; ++s) {
+        if (k == len - 1 && s + 2 < len) continue;
+        const double mz = m_vPrefix[k] - m_vPrefix[s] + kProton;
+        if (_find_and_match(mz, len, view, MARKER, true) != NO_PEAK)
+            _find_and_match(mz - kCarbon - kOxygen, len, view, MARKER, true);
     }
 }
 
@@ -299,10 +403,18 @@ double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned
         out->nMatchedPeaks = 0;
     }
     if (total) out->lfTotalTerm = 0.0;
+    CReplay* remembered = nullptr;
+    for (int k = 0; k < 2; ++k)
+        if (m_pMemoSpec[k] == &spec) remembered = &m_replay[k];
     if (n > 0) {
         double sum = 0.0;
+        if (remembered != nullptr && remembered->lfIntensitySum >= 0.0) {
+            sum = remembered->lfIntensitySum;
+        } else {
+            for (size_t i = 0; i < n; ++i) sum += peaks[i].lfIntensity;
+            if (remembered != nullptr) remembered->lfIntensitySum = sum;
+        }
         for (size_t i = 0; i < n; ++i) {
-            sum += peaks[i].lfIntensity;
             if (m_vPeakError[i] != kUnmatched) {
                 s1 += _Saturation(peaks[i].lfIntensity) / m_vPeakError[i];
                 if (sums) {
@@ -314,9 +426,21 @@ double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned
         }
         const double mean = sum / static_cast<double>(n);
         if (total) {
-            double all = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
-            for (size_t i = 0; i < n; ++i) all += _Saturation(peaks[i].lfIntensity);
-            out->lfTotalTerm = all;
+            // The terms saturate by the peptide's length alone.
+            const size_t len = peptide.strPeptide.size();
+            double* known = nullptr;
+            if (remembered != nullptr) {
+                if (remembered->vTotalByLength.size() <= len) remembered->vTotalByLength.resize(len + 1, -1.0);
+                known = &remembered->vTotalByLength[len];
+            }
+            if (known != nullptr && *known >= 0.0) {
+                out->lfTotalTerm = *known;
+            } else {
+                double all = m_pCondition->m_strEnzymeSites.empty() ? 0.0 : _Saturation(mean);
+                for (size_t i = 0; i < n; ++i) all += _Saturation(peaks[i].lfIntensity);
+                out->lfTotalTerm = all;
+                if (known != nullptr) *known = all;
+            }
         }
 
         const std::string& pep = peptide.strPeptide;

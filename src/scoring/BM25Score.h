@@ -6,6 +6,7 @@
 // the longest peptide and the largest spectrum and are reused.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "conditions/Condition.h"
@@ -50,6 +51,7 @@ public:
     std::vector<double> m_vYScore;     // per cleavage site, suffix-ion terms
     std::vector<double> m_vPeakError;  // per peak, smallest error factor; 10000.0: unmatched
     double m_lfLengthRatio = 0.0;
+    double m_lfSaturationNorm = 0.0;   // the saturation's length term, set with the ratio
 
 private:
     // One remembered match: theoretical m/z (its bits), the peak chosen and
@@ -64,6 +66,7 @@ private:
     // per peptide.
     struct CSpecView {
         CMatchMemo* pMemo = nullptr;  // null: nothing is remembered for this spectrum
+        int nSlot = -1;               // which remembered spectrum (with pMemo)
         const CPeak* pPeaks = nullptr;
         size_t nPeaks = 0;
         const int* pHash = nullptr;
@@ -91,4 +94,51 @@ private:
     uint32_t m_nMemoGen = 0;
     // While Match asks for the ions' peaks: where they go.
     std::vector<int>* m_pIonPeaks = nullptr;
+
+    // What the prefix ions and the internal fragments of one peptide did to
+    // the tables, grouped by the last prefix mass they depend on: the next
+    // peptide of a report (they come in byte order) usually shares most of
+    // its prefix, and the groups of the shared part are replayed instead of
+    // matched again. An effect lowers a peak's error factor and, for a
+    // prefix ion (nSite != MARKER), adds its term to the site.
+    struct CEffect {
+        int nPeak;
+        unsigned int nSite;
+        double lfWeight, lfFactor;
+    };
+    struct CSuffixGroup {
+        uint64_t nKey = 0;
+        uint32_t nGeneration = 0;
+        uint32_t nFirst = 0, nCount = 0;
+    };
+    struct CReplay {
+        bool bValid = false;
+        const std::vector<CIonType>* pIons = nullptr;
+        std::string strPeptide;
+        double lfNTermShift = 0.0;
+        std::vector<CEffect> vEffects;
+        std::vector<uint32_t> vGroupEnd;  // per prefix position, end of its effects
+        // Sums over the whole spectrum, the same for every peptide (the
+        // total term for every peptide of one length): -1 until computed.
+        double lfIntensitySum = -1.0;
+        std::vector<double> vTotalByLength;
+        // The suffix ions of one suffix mass, whatever peptide it ends:
+        // direct-mapped by the mass's bits, effects in vSuffixEffects.
+        std::vector<CSuffixGroup> vSuffix;
+        const std::vector<CIonType>* pSuffixIons = nullptr;  // the ion types it holds
+        std::vector<CEffect> vSuffixEffects;
+    };
+    CReplay m_replay[2];
+    std::vector<CEffect>* m_pRecord = nullptr;  // effects being recorded, or null
+    // The matches depending on the prefix mass at position k: prefix ions of
+    // site k and, with `internal`, internal fragments ending at residue k.
+    void _MatchPrefixGroup(size_t k, const std::vector<CIonType>& ions, const CSpectrum& spec, const CSpecView& view,
+                           bool internal);
+    // Replays the first `groups` groups of the last peptide matched against
+    // the remembered spectrum of `rp`.
+    void _Replay(const CReplay& rp, size_t groups, const CSpecView& view);
+    // The suffix ions of the suffix of l residues, their terms to site
+    // len - 1 - l; remembered by suffix mass in rp when given.
+    void _MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec, const CSpecView& view,
+                           CReplay* rp);
 };

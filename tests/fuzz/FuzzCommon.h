@@ -15,9 +15,16 @@
 #include "input/Input.h"
 
 inline const std::string& FuzzDir() {
-    static const std::string dir = [] {
-        std::string d = (std::filesystem::temp_directory_path() / ("vemra_fuzz_" + std::to_string(getpid()))).string();
-        std::filesystem::create_directories(d);
+    // Never destroyed, so the clean-up at exit (libFuzzer leaves through
+    // exit()) can still read it.
+    static const std::string& dir = *[] {
+        auto* d = new std::string(
+            (std::filesystem::temp_directory_path() / ("vemra_fuzz_" + std::to_string(getpid()))).string());
+        std::filesystem::create_directories(*d);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(FuzzDir(), ec);
+        });
         return d;
     }();
     return dir;

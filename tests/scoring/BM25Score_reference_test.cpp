@@ -141,3 +141,54 @@ TEST_F(BM25ReferenceTest, Score_RandomPeptides_BitIdenticalToPlainRules) {
 }
 
 }  // namespace
+
+// A report scores a spectrum's peptides in byte order, remembering the
+// spectrum: neighbours share prefixes (replayed) and suffix masses (looked
+// up). Each score and match must equal the plain rules and a scorer that
+// remembers nothing, whatever came before: shared and changed heads, tails,
+// terminal shifts and lengths, another ion set on the same spectrum, and
+// asking for the ions' peaks in between.
+TEST_F(BM25ReferenceTest, RememberedSpectrum_ScoresInByteOrder_BitIdentical) {
+    std::mt19937 rng(77);
+    const std::string letters = "ACDEFGHKLMNPQRSTVWY";
+    CBM25Score fresh(&cond);
+    for (int round = 0; round < 40; ++round) {
+        std::string base;
+        const size_t len = 4 + rng() % 30;
+        for (size_t k = 0; k < len; ++k) base += letters[rng() % letters.size()];
+        CSpectrum s = Make(rng, base, round % 3 == 0 ? "ETD" : "HCD", 0.0, 0.0);
+        std::vector<CResult> peptides;
+        for (int v = 0; v < 30; ++v) {
+            CResult r;
+            r.strPeptide = base;
+            std::string& q = r.strPeptide;
+            const size_t at = rng() % q.size();
+            switch (v % 5) {
+                case 0: q[at] = letters[rng() % letters.size()]; break;           // one residue
+                case 1: q = q.substr(0, at) + q.substr(at, 3 + rng() % 3); break;  // another tail
+                case 2: q = q.substr(0, 1 + rng() % 2) + q.substr(at); break;     // another head
+                case 3: r.lfNTermShift = 42.010565; break;
+                default: r.lfCTermShift = 0.984016; break;
+            }
+            peptides.push_back(r);
+        }
+        std::sort(peptides.begin(), peptides.end(),
+                  [](const CResult& a, const CResult& b) { return a.strPeptide < b.strPeptide; });
+        scorer.RememberSpectra(&s, nullptr);
+        for (size_t i = 0; i < peptides.size(); ++i) {
+            const CResult& r = peptides[i];
+            const std::vector<CIonType>& ions = i % 7 == 3 ? etd : hcd;
+            const unsigned detail = kMatchSites | kMatchSums | kMatchTotal | (i % 5 == 2 ? kMatchIons : 0u);
+            CPeptideMatch got, want;
+            scorer.Match(r, ions, s, detail, got);
+            fresh.Match(r, ions, s, detail, want);
+            ASSERT_TRUE(SameBits(got.lfScore, plain.Score(r, ions, s))) << round << " " << r.strPeptide;
+            ASSERT_TRUE(SameBits(got.lfScore, want.lfScore)) << round << " " << r.strPeptide;
+            EXPECT_TRUE(SameBits(got.lfTotalTerm, want.lfTotalTerm));
+            EXPECT_TRUE(SameBits(got.lfMatchedIntensity, want.lfMatchedIntensity));
+            EXPECT_EQ(got.vSites, want.vSites);
+            EXPECT_EQ(got.vIonPeaks, want.vIonPeaks);
+        }
+        scorer.ForgetSpectra();
+    }
+}

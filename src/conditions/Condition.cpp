@@ -373,6 +373,10 @@ const CScalarKey kMetaScalars[] = {
     Text("rerank_model", "", Kind::Text, &CCondition::m_strRerankModel),
     Choice("node_select", "weight", "weight|support", &CCondition::m_strNodeSelect),
     Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),
+    Int("gap_edges", "0", &CCondition::m_nGapResidues),
+    Real("gap_weight", "0.5", &CCondition::m_lfGapWeight),
+    Real("gap_max_mass", "0", &CCondition::m_lfGapMaxMass),
+    Int("gap_orders", "3", &CCondition::m_nGapOrders),
 };
 
 const CScalarKey kFileScalars[] = {

@@ -49,7 +49,7 @@ struct CEdge {
     std::string strLabel;   // residue codes in N-to-C order
     double lfMass = 0.0;    // sum of the residue masses, Da
     char cModSite = 0;      // 0 anywhere, 1 last step only, 2 first step only
-    int nResidues = 0;      // 1 or 2
+    int nResidues = 0;      // 1 or 2 (gap compositions: 3 or more)
 
     static bool MassLess(const CEdge& a, const CEdge& b) { return a.lfMass < b.lfMass; }
 };
@@ -90,6 +90,8 @@ public:
     // Residue-gap table (sorted by mass) and its integer-mass index.
     void CreateEdgeList();
     void Create_Hash_Table();
+    // Gap compositions (m_vGapEdges) and their index, from the gap keys.
+    void CreateGapTable();
     // Positions [first, last) of the edges whose mass lies in [lower, upper].
     void QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
                     const std::vector<int>& index, unsigned int& first, unsigned int& last) const;
@@ -196,6 +198,19 @@ public:
     std::string m_strNodeSelect;        // "node_select": weight (design) or support
     bool m_bSupportedNodesFirst = false; // node_select=support: the node cap keeps supported nodes first
     bool m_bTrace = false;              // "trace": with answers, where each known peptide was lost
+    // Gap edges: where no chain of one- and two-residue steps joins two
+    // nodes, an edge whose label is a residue composition of m_nGapResidues
+    // residues in an open order (0: none, the design), weighed by
+    // m_lfGapWeight times an ordinary step's weight.
+    int m_nGapResidues = 0;             // "gap_edges"
+    double m_lfGapWeight = 0.5;         // "gap_weight"
+    double m_lfGapMaxMass = 0.0;        // "gap_max_mass": heaviest gap composition, Da (0 or below: no limit)
+    int m_nGapOrders = 3;               // "gap_orders": orders of a gap's residues spelled per candidate (below 1: one)
+    // The compositions, by mass, one entry per residue multiset (strLabel:
+    // its codes in byte order; nResidues their count), and their
+    // integer-mass index (as m_vEdgeIndex). Empty without gap edges.
+    std::vector<CEdge> m_vGapEdges;
+    std::vector<int> m_vGapIndex;
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

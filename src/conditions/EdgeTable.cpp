@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 #include "common/Console.h"
 #include "conditions/Condition.h"
@@ -17,6 +18,27 @@ namespace {
 constexpr double kMaxResidueMass = 100000.0;
 
 bool Plausible(double mass) { return std::isfinite(mass) && std::fabs(mass) <= kMaxResidueMass; }
+
+// Gap compositions of more residues grow combinatorially and are seldom
+// needed: a fragment series rarely misses four cleavages in a row.
+constexpr int kMaxGapResidues = 4;
+
+// Entry v: smallest position whose truncated mass is at least v. Written
+// from that definition so that gaps lighter than 0 Da (strongly negative
+// modifications) cannot shift the buckets.
+void BuildMassIndex(const std::vector<CEdge>& edges, std::vector<int>& index) {
+    index.clear();
+    if (edges.empty()) return;
+    auto key = [&edges](std::size_t j) { return static_cast<long long>(edges[j].lfMass); };  // truncation
+    const long long top = key(edges.size() - 1);
+    if (top < 0) return;
+    index.reserve(static_cast<std::size_t>(top) + 1);
+    std::size_t j = 0;
+    for (long long v = 0; v <= top; ++v) {
+        while (key(j) < v) ++j;
+        index.push_back(static_cast<int>(j));
+    }
+}
 
 void WarnImplausible(char letter, double mass) {
     console::Warning() << "residue " << letter << " with mass " << mass << " is left out.";
@@ -93,23 +115,70 @@ void CCondition::CreateEdgeList() {
     }
     std::sort(m_vEdges.begin(), m_vEdges.end(), CEdge::MassLess);
     Create_Hash_Table();
+    CreateGapTable();
 }
 
-void CCondition::Create_Hash_Table() {
-    m_vEdgeIndex.clear();
-    if (m_vEdges.empty()) return;
-    auto key = [this](std::size_t j) { return static_cast<long long>(m_vEdges[j].lfMass); };  // truncation
-    const long long top = key(m_vEdges.size() - 1);
-    if (top < 0) return;
-    // Entry v: smallest position whose truncated mass is at least v. Written
-    // from that definition so that gaps lighter than 0 Da (strongly negative
-    // modifications) cannot shift the buckets.
-    m_vEdgeIndex.reserve(static_cast<std::size_t>(top) + 1);
-    std::size_t j = 0;
-    for (long long v = 0; v <= top; ++v) {
-        while (key(j) < v) ++j;
-        m_vEdgeIndex.push_back(static_cast<int>(j));
+void CCondition::Create_Hash_Table() { BuildMassIndex(m_vEdges, m_vEdgeIndex); }
+
+void CCondition::CreateGapTable() {
+    m_vGapEdges.clear();
+    m_vGapIndex.clear();
+    if (m_nGapResidues == 0) return;
+    if (m_nGapResidues < 3) {
+        // One- and two-residue gaps are the ordinary edges.
+        std::cerr << "[warning]	gap_edges=" << m_nGapResidues << " is not 0, 3 or 4; no gap edges are made.\n";
+        m_nGapResidues = 0;
+        return;
     }
+    if (m_nGapResidues > kMaxGapResidues) {
+        std::cerr << "[warning]	gap_edges=" << m_nGapResidues << " is lowered to " << kMaxGapResidues << ".\n";
+        m_nGapResidues = kMaxGapResidues;
+    }
+    const double maxMass = m_lfGapMaxMass > 0.0 ? m_lfGapMaxMass : std::numeric_limits<double>::infinity();
+    // Every multiset of three to m_nGapResidues residues, once: positions
+    // never decrease along the composition. A gap holds at most one
+    // terminally modified residue (it sits at the gap's end that touches the
+    // peptide's terminus).
+    const std::size_t n = m_vAminoAcids.size();
+    std::vector<std::size_t> pick;
+    int size = 0;
+    auto add = [&](int depth, std::size_t from, double mass, int terminal, auto&& self) -> void {
+        if (mass > maxMass) return;
+        if (depth == size) {
+            // The label: the codes in byte order, except that a terminally
+            // modified residue stands where it must sit (first for an
+            // N-terminal, last for a C-terminal modification).
+            CEdge e;
+            char fixed = 0;
+            for (const std::size_t k : pick) {
+                if (m_vAminoAcids[k].cModSite != 0) fixed = m_vAminoAcids[k].strName[0];
+                else e.strLabel += m_vAminoAcids[k].strName;
+            }
+            std::sort(e.strLabel.begin(), e.strLabel.end(),
+                      [](char a, char b) { return static_cast<unsigned char>(a) < static_cast<unsigned char>(b); });
+            if (terminal == 2) e.strLabel.insert(e.strLabel.begin(), fixed);
+            if (terminal == 1) e.strLabel.push_back(fixed);
+            e.lfMass = mass;
+            e.cModSite = static_cast<char>(terminal);
+            e.nResidues = size;
+            m_vGapEdges.push_back(std::move(e));
+            return;
+        }
+        for (std::size_t k = from; k < n; ++k) {
+            const AminoAcid& aa = m_vAminoAcids[k];
+            if (aa.cModSite != 0 && terminal != 0) continue;
+            pick[static_cast<std::size_t>(depth)] = k;
+            self(depth + 1, k, mass + aa.lfMass, aa.cModSite != 0 ? aa.cModSite : terminal, self);
+        }
+    };
+    for (size = 3; size <= m_nGapResidues; ++size) {
+        pick.assign(static_cast<std::size_t>(size), 0);
+        add(0, 0, 0.0, 0, add);
+    }
+    // Equal masses keep the order in which they were made, so the table is
+    // the same on every platform.
+    std::stable_sort(m_vGapEdges.begin(), m_vGapEdges.end(), CEdge::MassLess);
+    BuildMassIndex(m_vGapEdges, m_vGapIndex);
 }
 
 void CCondition::QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,

@@ -137,6 +137,10 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# series or lying one residue from another node, then the rest by weight");
     line("# (weight, the default: by weight alone, isolated intense peaks included).");
     line("node_select=support");
+    line("# Gap edges: where no chain of one- and two-residue steps joins two nodes, an");
+    line("# edge of any three residues of that mass, its gap_orders likeliest orders");
+    line("# spelled (default 0: none).");
+    line("gap_edges=3");
     line("# 1 with an answer file: NAME.trace.tsv beside the results names for each");
     line("# spectrum with a known peptide the first stage that lost it, and the summary");
     line("# counts them (default 0). Results do not change.");

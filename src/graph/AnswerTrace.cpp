@@ -1,5 +1,6 @@
 #include "graph/AnswerTrace.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -22,6 +23,37 @@ std::string Format(const char* fmt, double a, double b = 0.0) {
     return buf;
 }
 
+// True when the edge label spells want[0 .. len): its plain codes equal,
+// a pair group "[XY/YX]" in either order, a composition "[XYZ]" in any.
+bool LabelSpellsCodes(const std::string& label, const char* want, size_t len) {
+    size_t k = 0;
+    for (size_t i = 0; i < label.size();) {
+        if (label[i] != '[') {
+            if (k >= len || label[i] != want[k]) return false;
+            ++i, ++k;
+            continue;
+        }
+        const size_t end = std::min(CNCGraph::GroupEnd(label, i), label.size());
+        if (i + 3 < label.size() && label[i + 3] == '/') {
+            if (k + 2 > len || end != i + 7) return false;
+            const bool first = label[i + 1] == want[k] && label[i + 2] == want[k + 1];
+            const bool second = label[i + 4] == want[k] && label[i + 5] == want[k + 1];
+            if (!first && !second) return false;
+            k += 2;
+        } else {
+            const size_t m = end - i - 2;
+            if (k + m > len) return false;
+            std::string a(label, i + 1, m), b(want + k, m);
+            std::sort(a.begin(), a.end());
+            std::sort(b.begin(), b.end());
+            if (a != b) return false;
+            k += m;
+        }
+        i = end;
+    }
+    return k == len;
+}
+
 }  // namespace
 
 const char* TraceStageName(ETraceStage s) {
@@ -32,6 +64,7 @@ const char* TraceStageName(ETraceStage s) {
         case ETraceStage::NodeCleaned: return "node_peak_cleaned";
         case ETraceStage::NodeMerged: return "node_not_formed";
         case ETraceStage::NodeLimit: return "node_limit";
+        case ETraceStage::GapBridged: return "gap_bridged";
         case ETraceStage::EdgeMissing: return "edge_missing";
         case ETraceStage::PathNotInK: return "path_not_in_k";
         case ETraceStage::CandidateCut: return "candidate_cut";
@@ -63,6 +96,7 @@ void CAnswerTrace::Begin(const std::string& answer, double precursorMH, const CS
     m_vUncapped.clear();
     m_bDone = false;
     m_bPathFound = false;
+    m_bViaGap = false;
     // Until a graph says more, the answer's nodes are taken as missing.
     _Set(ETraceStage::NodeNoPeak, "no graph");
     if (!_Resolve(answer, precursorMH)) m_bDone = true;
@@ -168,10 +202,27 @@ bool CAnswerTrace::_PeakFor(const CSpectrum* spec, bool etd, double prefix, bool
     return false;
 }
 
-bool CAnswerTrace::_Chain(const std::vector<char>& present) {
-    // present[0] and present.back() are the start and end nodes.
-    for (size_t k = 1; k + 1 < present.size(); ++k)
-        if (!present[k] && !present[k + 1] && k + 1 < present.size() - 1) return false;
+size_t CAnswerTrace::_LongestStep() const {
+    return m_pCondition->m_nGapResidues > 2 ? static_cast<size_t>(m_pCondition->m_nGapResidues) : 2;
+}
+
+bool CAnswerTrace::_StepAllowed(size_t from, size_t to) const {
+    const size_t len = to - from;
+    if (len <= 2) return true;
+    if (len > _LongestStep()) return false;
+    const double maxMass = m_pCondition->m_lfGapMaxMass;
+    return !(maxMass > 0.0) || m_vPrefix[to] - m_vPrefix[from] <= maxMass;
+}
+
+bool CAnswerTrace::_Chain(const std::vector<char>& present, bool gaps) const {
+    // present[0] and present.back() are the start and end nodes: each run
+    // of missing prefixes must lie inside one step the graph can take.
+    size_t last = 0;
+    for (size_t k = 1; k < present.size(); ++k) {
+        if (!present[k]) continue;
+        if (k - last > 2 && (!gaps || !_StepAllowed(last, k))) return false;
+        last = k;
+    }
     return true;
 }
 
@@ -182,14 +233,7 @@ bool CAnswerTrace::_LabelSpells(const CNCGraph& g, unsigned int a, unsigned int 
     const char* want = m_strCodes.data() + k;
     for (unsigned int l = 0; l < e->nLabelCount; ++l) {
         const CEdgeLabel& label = g.m_vLabels[e->nFirstLabel + l];
-        const std::string& s = label.strLabel;
-        bool match = false;
-        if (s.size() == gap) {
-            match = s.compare(0, gap, want, gap) == 0;
-        } else if (gap == 2 && s.size() == 7 && s[0] == '[') {
-            match = (s[1] == want[0] && s[2] == want[1]) || (s[4] == want[0] && s[5] == want[1]);
-        }
-        if (match) {
+        if (LabelSpellsCodes(label.strLabel, want, gap)) {
             if (dev) *dev = label.lfDeviation;
             return true;
         }
@@ -201,11 +245,15 @@ void CAnswerTrace::AfterPaths(const CNCGraph& g, bool shifted) {
     if (m_bDone || shifted != m_bFitsShifted) return;
     ETraceStage stage;
     std::string detail;
-    if (!_NodeStage(g, stage, detail)) _GraphStage(g, stage, detail);
-    if (stage > m_eStage || m_strDetail == "no graph") _Set(stage, detail);
+    bool viaGap = false;
+    if (!_NodeStage(g, stage, detail, &viaGap)) _GraphStage(g, stage, detail);
+    if (stage > m_eStage || m_strDetail == "no graph") {
+        _Set(stage, detail);
+        m_bViaGap = viaGap;
+    }
 }
 
-bool CAnswerTrace::_NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail) const {
+bool CAnswerTrace::_NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail, bool* viaGap) const {
     const CCondition& c = *m_pCondition;
     const size_t L = m_strCodes.size();
     const double tol = g.m_lfTolerance;
@@ -246,10 +294,16 @@ bool CAnswerTrace::_NodeStage(const CNCGraph& g, ETraceStage& stage, std::string
                                                                       {&formed, ETraceStage::NodeMerged},
                                                                       {&kept, ETraceStage::NodeLimit}};
     for (const auto& [present, s] : steps) {
-        if (_Chain(*present)) continue;
+        if (_Chain(*present, true)) continue;
         stage = s;
         detail = missing(*present);
         return true;
+    }
+    // Every step keeps a chain, but one needs a gap edge.
+    for (const auto& [present, s] : steps) {
+        if (_Chain(*present, false)) continue;
+        *viaGap = true;
+        break;
     }
     return false;
 }
@@ -272,8 +326,9 @@ void CAnswerTrace::_GraphStage(const CNCGraph& g, ETraceStage& stage, std::strin
     size_t furthest = 0;
     for (size_t k = 1; k <= L; ++k) {
         for (size_t j = 0; j < at[k].size(); ++j) {
-            for (size_t gap = 1; gap <= 2 && gap <= k; ++gap) {
+            for (size_t gap = 1; gap <= _LongestStep() && gap <= k; ++gap) {
                 const size_t from = k - gap;
+                if (!_StepAllowed(from, k)) continue;
                 for (size_t i = 0; i < at[from].size(); ++i) {
                     if (best[from][i] == kNoChain) continue;
                     unsigned int pos = 0;
@@ -301,7 +356,8 @@ std::string CAnswerTrace::_EdgeDetail(const CNCGraph& g, const std::vector<std::
     const size_t L = m_strCodes.size();
     std::string detail = "reached prefix " + std::to_string(furthest);
     double bestOff = 1e9, allowed = 0.0;
-    for (size_t gap = 1; gap <= 2 && furthest + gap <= L; ++gap) {
+    for (size_t gap = 1; gap <= _LongestStep() && furthest + gap <= L; ++gap) {
+        if (!_StepAllowed(furthest, furthest + gap)) continue;
         const double want = m_vPrefix[furthest + gap] - m_vPrefix[furthest];
         for (size_t i = 0; i < at[furthest].size(); ++i) {
             if (best[furthest][i] == kNoChain) continue;
@@ -335,8 +391,9 @@ void CAnswerTrace::_PathStage(const CNCGraph& g, long long answerWeight, ETraceS
         for (size_t u = 1; u < path.size() && ok; ++u) {
             const bool last = u + 1 == path.size();
             ok = false;
-            for (size_t gap = 1; gap <= 2 && k + gap <= L; ++gap) {
+            for (size_t gap = 1; gap <= _LongestStep() && k + gap <= L; ++gap) {
                 const size_t to = k + gap;
+                if (!_StepAllowed(k, to)) continue;
                 if (last != (to == L)) continue;
                 if (!last && std::fabs(g.m_vNodes[path[u]].lfMass - m_vPrefix[to]) > tol) continue;
                 double dev = 0.0;
@@ -395,6 +452,13 @@ void CAnswerTrace::AfterReport(const std::vector<CResult>& ranked) {
             _Set(ETraceStage::Rank1, "");
         else
             _Set(ETraceStage::RankedBelow, "rank " + std::to_string(i + 1));
-        return;
+        break;
+    }
+    // A peptide that only a gap edge let past the node steps counts as
+    // bridged, whatever became of it afterwards (the detail says what).
+    if (m_bViaGap && m_eStage > ETraceStage::NodeLimit) {
+        std::string then = std::string("then ") + TraceStageName(m_eStage);
+        if (!m_strDetail.empty()) then += " (" + m_strDetail + ")";
+        _Set(ETraceStage::GapBridged, then);
     }
 }

@@ -27,6 +27,8 @@ enum class ETraceStage : unsigned char {
     NodeCleaned,      // ... their peaks were removed by the spectrum cleaning
     NodeMerged,       // ... peaks there, but no node of that mass after grouping
     NodeLimit,        // ... nodes cut by max_node
+    GapBridged,       // the nodes leave a run of missing prefixes that only a gap edge spans
+                      // (gap_edges): counted here whatever became of the peptide afterwards
     EdgeMissing,      // nodes present, but no edge with the answer's residues between them
     PathNotInK,       // a path spelling the answer exists, but not among the report_path heaviest
     CandidateCut,     // such a path was searched, but its peptide did not reach the scored list
@@ -63,13 +65,18 @@ private:
     bool _Resolve(const std::string& answer, double precursorMH);
     // A fragment peak of the given prefix mass in the spectrum (raw: singly or doubly charged).
     bool _PeakFor(const CSpectrum* spec, bool etd, double prefix, bool raw) const;
-    // A chain from the start to the end with gaps of one or two residues
-    // over the prefixes marked present.
-    static bool _Chain(const std::vector<char>& present);
+    // A chain from the start to the end over the prefixes marked present,
+    // with steps of one or two residues, and with gaps the longer steps
+    // the run's gap edges take.
+    bool _Chain(const std::vector<char>& present, bool gaps) const;
+    // The longest step (residues) the graph takes; whether the answer's
+    // residues from .. to fit one step.
+    size_t _LongestStep() const;
+    bool _StepAllowed(size_t from, size_t to) const;
     bool _LabelSpells(const CNCGraph& g, unsigned int a, unsigned int b, size_t k, size_t gap, double* dev) const;
-    // The stages of a built graph: nodes (true when one lost the answer),
-    // then edges and paths.
-    bool _NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail) const;
+    // The stages of a built graph: nodes (true when one lost the answer;
+    // *viaGap when the nodes pass only with a gap edge), then edges and paths.
+    bool _NodeStage(const CNCGraph& g, ETraceStage& stage, std::string& detail, bool* viaGap) const;
     void _GraphStage(const CNCGraph& g, ETraceStage& stage, std::string& detail);
     std::string _EdgeDetail(const CNCGraph& g, const std::vector<std::vector<unsigned int>>& at,
                             const std::vector<std::vector<long long>>& best, size_t furthest) const;
@@ -87,4 +94,5 @@ private:
     std::string m_strDetail;
     bool m_bDone = false;            // stage final (lost before the graph)
     bool m_bPathFound = false;       // a searched path spells the answer
+    bool m_bViaGap = false;          // the answer's nodes pass only with a gap edge
 };

@@ -1,5 +1,6 @@
 #include "graph/CandidateGen.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "common/Masses.h"
@@ -11,22 +12,54 @@ double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>
 }  // namespace
 
 void CCandidateList::Reset(long long capacity) {
-    while (!m_q.empty()) m_q.pop();
+    for (const CKey& k : m_vHeap) m_vFree.push_back(k.nSlot);
+    m_vHeap.clear();
     m_nCapacity = capacity;
 }
 
-void CCandidateList::Push(CCandidate&& c) {
-    m_q.push(std::move(c));
+unsigned int CCandidateList::_Slot() {
+    if (m_vFree.empty()) {
+        m_vSlots.emplace_back();
+        return static_cast<unsigned int>(m_vSlots.size() - 1);
+    }
+    const unsigned int slot = m_vFree.back();
+    m_vFree.pop_back();
+    return slot;
+}
+
+bool CCandidateList::_PushKey(int doubleSteps, double pathWeight, unsigned int slot) {
+    auto order = [](const CKey& a, const CKey& b) { return _Stronger(a, b); };
+    m_vHeap.push_back({doubleSteps, pathWeight, slot});
+    std::push_heap(m_vHeap.begin(), m_vHeap.end(), order);
+    if (static_cast<long long>(m_vHeap.size()) <= m_nCapacity) return true;
     // The weakest goes, which may be the one just pushed.
-    if (static_cast<long long>(m_q.size()) > m_nCapacity) m_q.pop();
+    std::pop_heap(m_vHeap.begin(), m_vHeap.end(), order);
+    const unsigned int cut = m_vHeap.back().nSlot;
+    m_vHeap.pop_back();
+    m_vFree.push_back(cut);
+    return cut != slot;
+}
+
+void CCandidateList::Push(CCandidate&& c) {
+    const unsigned int slot = _Slot();
+    const int d = c.nDoubleSteps;
+    const double w = c.lfPathWeight;
+    if (_PushKey(d, w, slot)) m_vSlots[slot] = std::move(c);
 }
 
 void CCandidateList::Drain(std::vector<CCandidate>& out) {
-    out.clear();
-    while (!m_q.empty()) {
-        out.push_back(m_q.top());
-        m_q.pop();
+    auto order = [](const CKey& a, const CKey& b) { return _Stronger(a, b); };
+    const size_t count = m_vHeap.size();
+    if (out.size() < count) out.resize(count);
+    for (size_t k = 0; k < count; ++k) {
+        std::pop_heap(m_vHeap.begin(), m_vHeap.end(), order);
+        const unsigned int slot = m_vHeap.back().nSlot;
+        m_vHeap.pop_back();
+        // Copy-assigned, so out's strings keep their capacity from unit to unit.
+        out[k] = m_vSlots[slot];
+        m_vFree.push_back(slot);
     }
+    out.resize(count);
 }
 
 CNCGraph::CNCGraph(const CCondition* pCondition)

@@ -6,8 +6,8 @@
 // ConstructGraph call starts from a clean state. The graph scores nothing:
 // its candidates go to the report.
 
+#include <cstdint>
 #include <memory>
-#include <queue>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,6 +51,21 @@ struct CGraphEdge {
     unsigned int nLabelCount = 0;
 };
 
+// Most residues of a gap composition whose orders the graph ranks (a
+// longer one is written as a composition, every order open).
+inline constexpr int kMaxGapOrderLength = 4;
+
+// A group of a candidate text, "[" ... "]": residues whose order the
+// spectrum leaves open. Either listed orders of equal length separated by
+// '/' ("[AG/GA]", the two orders of a two-residue edge; "[DEK/EDK]", the
+// orders kept of a gap edge's residues) or one composition without '/'
+// ("[DEK]": every distinct order of its residues).
+struct CTextGroup {
+    size_t nEnd = 0;     // one past ']'; beyond the text when the group is malformed
+    size_t nLength = 0;  // residues the group spells
+    size_t nOrders = 0;  // listed orders; 0 for a composition
+};
+
 // What one graph is built from: the cleaned spectra of the unit (an HCD
 // side, an ETD side or both) and its precursor.
 struct CGraphInput {
@@ -63,21 +78,65 @@ struct CGraphInput {
 };
 
 // The candidates of one unit: the report_temp best by
-// PriorityQueueResultNode_CMP over every graph built for it.
+// PriorityQueueResultNode_CMP over every graph built for it. The heap holds
+// small keys (the two ordering values and the slot of the text), so a
+// candidate that is pushed and at once cut again costs no text copy; the
+// heap steps are the standard ones on the same keys, so which of equal
+// candidates survive is what a priority queue of whole candidates keeps.
 class CCandidateList {
 public:
     void Reset(long long capacity);
     void Push(CCandidate&& c);
-    bool Empty() const { return m_q.empty(); }
-    size_t Size() const { return m_q.size(); }
-    // Moves the candidates into out (cleared first), weakest first, and
-    // leaves the list empty.
+    // The same as Push, with the text written by writeText(std::string&)
+    // only when the candidate stays in the list.
+    template <class F>
+    void PushLazy(int doubleSteps, double pathWeight, bool shifted, F&& writeText);
+    // False when a candidate of these keys would be cut at once: the list is
+    // full and its weakest is stronger. Skipping such a push keeps the same
+    // candidates but may leave equal ones in another heap order, so only
+    // runs with gap edges (which differ from the plain graph anyway) skip.
+    bool Takes(int doubleSteps, double pathWeight) const {
+        if (static_cast<long long>(m_vHeap.size()) < m_nCapacity || m_vHeap.empty()) return true;
+        return !_Stronger(m_vHeap.front(), {doubleSteps, pathWeight, 0});
+    }
+    bool Empty() const { return m_vHeap.empty(); }
+    size_t Size() const { return m_vHeap.size(); }
+    // The candidates into out (its entries' storage reused), weakest first,
+    // leaving the list empty.
     void Drain(std::vector<CCandidate>& out);
 
 private:
-    std::priority_queue<CCandidate, std::vector<CCandidate>, PriorityQueueResultNode_CMP> m_q;
+    struct CKey {
+        int nDoubleSteps = 0;
+        double lfPathWeight = 0.0;
+        unsigned int nSlot = 0;  // its candidate in m_vSlots
+    };
+    // The priority queue's order on the keys: true when a is stronger.
+    static bool _Stronger(const CKey& a, const CKey& b) {
+        if (a.nDoubleSteps != b.nDoubleSteps) return a.nDoubleSteps < b.nDoubleSteps;
+        return a.lfPathWeight > b.lfPathWeight;
+    }
+    unsigned int _Slot();
+    // Pushes the key of the candidate in slot; false when it was cut again at once.
+    bool _PushKey(int doubleSteps, double pathWeight, unsigned int slot);
+
+    std::vector<CKey> m_vHeap;
+    std::vector<CCandidate> m_vSlots;  // texts; free slots keep their capacity
+    std::vector<unsigned int> m_vFree;
     long long m_nCapacity = 0;
 };
+
+template <class F>
+void CCandidateList::PushLazy(int doubleSteps, double pathWeight, bool shifted, F&& writeText) {
+    const unsigned int slot = _Slot();
+    if (!_PushKey(doubleSteps, pathWeight, slot)) return;
+    CCandidate& c = m_vSlots[slot];
+    c.nDoubleSteps = doubleSteps;
+    c.lfPathWeight = pathWeight;
+    c.bShifted = shifted;
+    c.strText.clear();
+    writeText(c.strText);
+}
 
 // Optional per-stage wall-clock accounting (seconds), for the benchmark: the
 // stages of sequencing (per worker), and the driver's reading (counting,
@@ -134,6 +193,13 @@ public:
     // --- candidates ---
     void GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates);
     static int GetPeptideLength(const std::string& text);
+    // One past the end of the group "[...]" that starts at text[pos];
+    // text.size() + 1 for a group without its closing bracket.
+    static size_t GroupEnd(const std::string& text, size_t pos);
+    // The group that starts at text[pos] (see CTextGroup).
+    static CTextGroup ParseGroup(const std::string& text, size_t pos);
+    // True for a gap edge's label: a group without '/' ("[DEK]", "s[AG]").
+    static bool IsComposition(const std::string& label);
     static void transferPep(const std::string& text, unsigned int pos, std::string built,
                             std::set<std::string>& out);
 
@@ -158,11 +224,50 @@ private:
     std::vector<CPeak> m_vHCDPeaks, m_vETDPeaks, m_vPool;
     std::vector<double> m_vRankScratch;
 
-    // Candidate expansion: one level of the breadth-first label expansion
-    // (text, summed label deviation); the live entries are the first
-    // m_nFifoCur / m_nFifoNext, the rest keep their string capacity.
-    std::vector<std::pair<std::string, double>> m_vFifoCur, m_vFifoNext;
-    size_t m_nFifoCur = 0, m_nFifoNext = 0;
+    // Candidate expansion. Per edge of the path (m_vStepStart[u] .. [u+1]):
+    // its labels and the residue masses each adds (m_vStepMasses). Every
+    // level of the breadth-first expansion is kept (m_vExpand), an entry
+    // pointing at the entry it extends, so a text is written only for a
+    // candidate that stays.
+    struct CStepLabel {
+        unsigned int nLabel = 0;      // in m_vLabels
+        unsigned int nFirstMass = 0;  // in m_vStepMasses
+        unsigned int nMassCount = 0;  // residues it spells
+        bool bKnown = true;           // every code has a residue mass
+    };
+    struct CExpansion {
+        unsigned int nParent = 0;     // entry of the level before
+        unsigned int nStep = 0;       // its label, in m_vStepLabels
+        double lfDrift = 0.0;         // summed label deviations
+        double lfMass = 0.0;          // residue mass spelled, summed left to right
+        int nResidues = 0;
+        bool bKnown = true;
+    };
+    std::vector<CStepLabel> m_vStepLabels;
+    std::vector<double> m_vStepMasses;
+    std::vector<size_t> m_vStepStart;
+    std::vector<CExpansion> m_vExpand;
+    std::vector<unsigned int> m_vTextLabels;
+    const std::vector<unsigned int>* m_pTextPath = nullptr;  // the path being expanded
+    // Gap orders. Per gap label (by its index in m_vLabels, filled on first
+    // use for the graph in hand) the distinct orders of its composition with
+    // the score of their inside (fragment evidence and the pairs within);
+    // a text adds the pairs with its neighbours.
+    struct COrder {
+        double lfScore = 0.0;
+        unsigned char nLength = 0;
+        char szOrder[kMaxGapOrderLength] = {};
+    };
+    std::vector<std::pair<unsigned int, unsigned int>> m_vOrderIndex;  // label -> [first, first + count) in m_vOrderPool
+    std::vector<COrder> m_vOrderPool, m_vOrders;
+    // Writes text label u of m_vTextLabels, a composition starting at prefix
+    // mass `prefix`, as its most likely orders (GapOrders.cpp).
+    void _WriteGapOrders(size_t u, double prefix, std::string& text);
+    void _ScoreGapOrders(unsigned int label, double prefix);
+    bool _PrefixSeen(double prefix) const;
+    void _PathLabels(const std::vector<unsigned int>& path);
+    // The text of expansion entry `entry` of the last of `levels` levels.
+    void _WriteText(size_t entry, size_t levels, std::string& text);
 
     // Edge construction scratch: one node pair's labels before and after
     // folding mirror pairs. pSecond is null for a plain label; otherwise the
@@ -175,4 +280,21 @@ private:
     };
     std::vector<CCellLabel> m_vCellScratch, m_vFoldScratch;
     void _LabelCell(size_t i, size_t j, double gap, unsigned int first, unsigned int last);
+    // Weight of the edge a -> b whose labels start at nFirstLabel (the
+    // labels of the edge are the last ones in m_vLabels).
+    double _StepWeight(const CNode& a, const CNode& b, unsigned int nFirstLabel) const;
+
+    // Gap edges (gap_edges): reachability bits (n words per node, row-major)
+    // and one row's gap edges before they are merged into it.
+    struct CGapStep {
+        unsigned int nTarget = 0;
+        int nWeight = 0;
+        CGraphEdge edge;
+    };
+    std::vector<std::uint64_t> m_vReach;
+    std::vector<CGapStep> m_vGapRow;
+    void _AddGapEdges();
+    void _GapLabels(std::size_t i, std::size_t j, double within);
+    void _ExtendCell(std::size_t i, std::size_t x);
+    void _MergeGapRow(std::size_t i);
 };

@@ -2,6 +2,7 @@
 // edge along a path, kept when its residues add up to the precursor's
 // residue mass, in the bounded candidate list.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,39 +32,51 @@ bool ResidueMass(const CCondition& cond, char c, double& mass) {
     return true;
 }
 
-// Residue mass spelled by a candidate text, summed left to right; false when
-// a code is unknown.
-bool TextMass(const CCondition& cond, const std::string& text, double& total) {
-    double m = 0.0;
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-        const char c = text[i];
-        if (c == '(' || c == ')') {
-            ++i;
-        } else if (c == '[') {
-            // "[XY/YX]": both orders weigh the same, count the first.
-            if (i + 2 >= n) return false;
-            double a = 0.0, b = 0.0;
-            if (!ResidueMass(cond, text[i + 1], a) || !ResidueMass(cond, text[i + 2], b)) return false;
-            m += a;
-            m += b;
-            i += 7;
-        } else {
-            double a = 0.0;
-            if (!ResidueMass(cond, c, a)) return false;
-            m += a;
-            ++i;
-        }
-    }
-    total = m;
-    return true;
-}
-
 }  // namespace
 
 void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
     for (const std::vector<unsigned int>& path : m_vPaths) GeneratePeptideForOnePath(path, candidates);
+}
+
+void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
+    // Per edge of the path, its labels with the residue masses they add, in
+    // the order the text spells them (a pair group by its first order), so
+    // the expansion sums each text's mass exactly as TextMass would.
+    m_vStepLabels.clear();
+    m_vStepMasses.clear();
+    m_vStepStart.clear();
+    for (size_t u = 1; u < path.size(); ++u) {
+        m_vStepStart.push_back(m_vStepLabels.size());
+        const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
+        for (unsigned int l = 0; l < edge->nLabelCount; ++l) {
+            const unsigned int index = edge->nFirstLabel + l;
+            const std::string& text = m_vLabels[index].strLabel;
+            CStepLabel sl;
+            sl.nLabel = index;
+            sl.nFirstMass = static_cast<unsigned int>(m_vStepMasses.size());
+            sl.bKnown = true;
+            for (size_t i = 0; i < text.size();) {
+                size_t stop = i + 1, next = i + 1;
+                if (text[i] == '[') {
+                    // A label's group: a pair "[XY/YX]" (its first order) or
+                    // a composition "[XYZ]".
+                    const CTextGroup g = ParseGroup(text, i);
+                    next = g.nEnd;
+                    stop = i + 1 + g.nLength;
+                    ++i;
+                }
+                for (; i < stop && i < text.size(); ++i) {
+                    double m = 0.0;
+                    if (!ResidueMass(*m_pCondition, text[i], m)) sl.bKnown = false;
+                    m_vStepMasses.push_back(m);
+                }
+                i = next;
+            }
+            sl.nMassCount = static_cast<unsigned int>(m_vStepMasses.size()) - sl.nFirstMass;
+            m_vStepLabels.push_back(sl);
+        }
+    }
+    m_vStepStart.push_back(m_vStepLabels.size());
 }
 
 void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
@@ -79,46 +92,40 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
         weight = AddWeight(weight, m_vEdgeWeights[path[u - 1]][pos]);
     }
     const double pathWeight = static_cast<double>(weight);
+    _PathLabels(path);
+    m_pTextPath = &path;
 
-    // Breadth-first expansion, one edge per level. Levels are processed in
-    // queue order, so two buffers (current, next) give exactly the order of
-    // a first-in-first-out queue while keeping the strings' capacity.
-    auto push = [](std::vector<std::pair<std::string, double>>& buf, size_t& used) -> std::pair<std::string, double>& {
-        if (used == buf.size()) buf.emplace_back();
-        return buf[used++];
-    };
-    m_nFifoCur = 0;
-    {
-        auto& e = push(m_vFifoCur, m_nFifoCur);
-        e.first.clear();
-        e.second = 0.0;
-    }
+    // Breadth-first expansion, one edge per level, in the order of a
+    // first-in-first-out queue: each entry is one label choice on top of an
+    // entry of the level before (so no text is built while expanding), with
+    // the summed label deviation, residue mass and residue count so far.
+    // With gap edges a text is dropped as soon as it has more unsupported
+    // cleavages than the list's weakest candidate (a further edge adds none
+    // or more, and the path weight is fixed): gap paths spell many texts,
+    // nearly all of which would be cut.
+    const bool cut = m_pCondition->m_nGapResidues > 0;
+    m_vExpand.clear();
+    m_vExpand.push_back({0, 0, 0.0, 0.0, 0, true});
+    size_t levelStart = 0, levelEnd = 1;
     for (size_t u = 1; u < p; ++u) {
-        const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
-        if (edge == nullptr) return;
-        m_nFifoNext = 0;
-        for (size_t k = 0; k < m_nFifoCur; ++k) {
-            const std::string& text = m_vFifoCur[k].first;
-            const double drift = m_vFifoCur[k].second;
-            for (unsigned int l = 0; l < edge->nLabelCount; ++l) {
-                const CEdgeLabel& label = m_vLabels[edge->nFirstLabel + l];
-                const double d = label.lfDeviation;
-                if (!(std::fabs(d + drift) <= m_lfTolerance)) continue;
-                auto& next = push(m_vFifoNext, m_nFifoNext);
-                next.first.assign(text);
-                if (label.strLabel.size() == 2) {
-                    next.first += '(';
-                    next.first += label.strLabel;
-                    next.first += ')';
-                } else {
-                    next.first += label.strLabel;
-                }
-                next.second = drift + d;
+        const size_t first = m_vStepStart[u - 1], last = m_vStepStart[u];
+        for (size_t k = levelStart; k < levelEnd; ++k) {
+            const CExpansion cur = m_vExpand[k];
+            for (size_t l = first; l < last; ++l) {
+                const CStepLabel& sl = m_vStepLabels[l];
+                const double d = m_vLabels[sl.nLabel].lfDeviation;
+                if (!(std::fabs(d + cur.lfDrift) <= m_lfTolerance)) continue;
+                const int residues = cur.nResidues + static_cast<int>(sl.nMassCount);
+                if (cut && !candidates.Takes(residues - static_cast<int>(u), pathWeight)) continue;
+                CExpansion next{static_cast<unsigned int>(k), static_cast<unsigned int>(l), cur.lfDrift + d,
+                                cur.lfMass, residues, cur.bKnown && sl.bKnown};
+                for (unsigned int x = 0; x < sl.nMassCount; ++x) next.lfMass += m_vStepMasses[sl.nFirstMass + x];
+                m_vExpand.push_back(next);
             }
         }
-        m_vFifoCur.swap(m_vFifoNext);
-        std::swap(m_nFifoCur, m_nFifoNext);
-        if (m_nFifoCur == 0) return;
+        levelStart = levelEnd;
+        levelEnd = m_vExpand.size();
+        if (levelStart == levelEnd) return;
     }
 
     // Completion against the precursor's residue mass.
@@ -126,18 +133,66 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     const double window = m_pCondition->m_bCompletionWithPepTol
                               ? m_pCondition->CalcPeptideMassDeviation(m_lfResidueMass + kWaterProton)
                               : kCompletionWindow;
-    for (size_t k = 0; k < m_nFifoCur; ++k) {
-        const std::string& text = m_vFifoCur[k].first;
-        double mass = 0.0;
-        if (!TextMass(*m_pCondition, text, mass)) continue;
-        if (!(std::fabs(mass - m_lfResidueMass) <= window)) continue;
-        CCandidate r;
-        r.strText = text;
-        r.lfPathWeight = pathWeight;
-        r.nDoubleSteps = GetPeptideLength(text) - edges;
-        r.bShifted = m_bShiftedGraph;
-        candidates.Push(std::move(r));
+    for (size_t k = levelStart; k < levelEnd; ++k) {
+        const CExpansion& e = m_vExpand[k];
+        if (!e.bKnown || !(std::fabs(e.lfMass - m_lfResidueMass) <= window)) continue;
+        if (cut && !candidates.Takes(e.nResidues - edges, pathWeight)) continue;
+        candidates.PushLazy(e.nResidues - edges, pathWeight, m_bShiftedGraph,
+                            [this, k, edges](std::string& text) { _WriteText(k, static_cast<size_t>(edges), text); });
     }
+}
+
+void CNCGraph::_WriteText(size_t entry, size_t levels, std::string& text) {
+    // The labels chosen, found back from the last level to the first.
+    m_vTextLabels.resize(levels);
+    for (size_t u = levels; u-- > 0;) {
+        m_vTextLabels[u] = m_vStepLabels[m_vExpand[entry].nStep].nLabel;
+        entry = m_vExpand[entry].nParent;
+    }
+    double prefix = 0.0;  // the prefix mass where the label starts
+    for (size_t u = 0; u < m_vTextLabels.size(); ++u) {
+        const std::string& label = m_vLabels[m_vTextLabels[u]].strLabel;
+        if (label.size() == 2) {
+            text += '(';
+            text += label;
+            text += ')';
+        } else if (IsComposition(label)) {
+            _WriteGapOrders(u, prefix, text);
+        } else {
+            text += label;
+        }
+        const unsigned int node = (*m_pTextPath)[u + 1];
+        if (node < m_vNodes.size()) prefix = m_vNodes[node].lfMass;
+    }
+}
+
+bool CNCGraph::IsComposition(const std::string& label) {
+    const size_t open = label.find('[');
+    return open != std::string::npos && label.find('/', open) == std::string::npos;
+}
+
+size_t CNCGraph::GroupEnd(const std::string& text, size_t pos) {
+    // Residue codes never include ']' (it is text syntax), so the group ends
+    // at the first one; an unterminated group runs to the end.
+    const size_t close = text.find(']', pos + 1);
+    return close == std::string::npos ? text.size() + 1 : close + 1;
+}
+
+CTextGroup CNCGraph::ParseGroup(const std::string& text, size_t pos) {
+    CTextGroup g;
+    g.nEnd = GroupEnd(text, pos);
+    if (g.nEnd > text.size()) return g;  // unterminated: no group
+    const size_t inner = g.nEnd - pos - 2;
+    const size_t slash = text.find('/', pos + 1);
+    if (slash == std::string::npos || slash >= g.nEnd) {
+        g.nLength = inner;  // one composition, every order open
+        return g;
+    }
+    g.nLength = slash - pos - 1;
+    g.nOrders = g.nLength == 0 ? 0 : (inner + 1) / (g.nLength + 1);
+    // Alternatives of unequal length are no group either.
+    if (g.nOrders * (g.nLength + 1) != inner + 1) g.nEnd = text.size() + 1;
+    return g;
 }
 
 int CNCGraph::GetPeptideLength(const std::string& text) {
@@ -146,32 +201,40 @@ int CNCGraph::GetPeptideLength(const std::string& text) {
     while (i < text.size()) {
         const char c = text[i];
         if (c == '[') {
-            n += 2;
-            i += 7;
-        } else {
-            if (c != '(' && c != ')') ++n;
-            ++i;
+            const CTextGroup g = ParseGroup(text, i);
+            if (g.nEnd <= text.size()) {
+                n += static_cast<int>(g.nLength);
+                i = g.nEnd;
+                continue;
+            }
         }
+        if (c != '(' && c != ')') ++n;
+        ++i;
     }
     return n;
 }
 
 void CNCGraph::transferPep(const std::string& text, unsigned int pos, std::string built, std::set<std::string>& out) {
-    // A position past the end (only a truncated bracket group can cause it)
-    // ends the text like the exact end does.
     if (pos >= text.size()) {
         out.insert(std::move(built));
         return;
     }
     const char c = text[pos];
-    if (c == '[' && pos + 5 < text.size()) {
-        std::string other = built;
-        built += text[pos + 1];
-        built += text[pos + 2];
-        transferPep(text, pos + 7, std::move(built), out);
-        other += text[pos + 4];
-        other += text[pos + 5];
-        transferPep(text, pos + 7, std::move(other), out);
+    const CTextGroup g = c == '[' ? ParseGroup(text, pos) : CTextGroup{};
+    if (c == '[' && g.nEnd <= text.size()) {
+        const auto end = static_cast<unsigned int>(g.nEnd);
+        if (g.nOrders > 0) {
+            // "[XY/YX]", "[DEK/EDK]": each listed order.
+            for (size_t k = 0; k < g.nOrders; ++k)
+                transferPep(text, end, built + text.substr(pos + 1 + k * (g.nLength + 1), g.nLength), out);
+        } else {
+            // "[DEK]": every distinct order of the residues.
+            std::string residues = text.substr(pos + 1, g.nLength);
+            std::sort(residues.begin(), residues.end());
+            do {
+                transferPep(text, end, built + residues, out);
+            } while (std::next_permutation(residues.begin(), residues.end()));
+        }
     } else if (c == '(' || c == ')') {
         transferPep(text, pos + 1, std::move(built), out);
     } else {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "graph/CandidateGen.h"
@@ -18,6 +19,13 @@ const CGraphEdge* CNCGraph::FindEdge(unsigned int a, unsigned int b, unsigned in
 }
 
 namespace {
+
+// A composition joins the labels of a one- or two-residue edge when it fits
+// the gap clearly better than they do, or as well (within kSameMass: GN
+// weighs as GGG, AN as AGG): the edge's nodes then say nothing about which
+// reading is right.
+constexpr double kBetterFit = 0.75;
+constexpr double kSameMass = 0.0005;
 
 // True when label is exactly the two characters of two in reverse order.
 bool IsMirror(const std::string& label, const std::string& two) {
@@ -50,11 +58,11 @@ void CNCGraph::_ConstructEdges() {
         m_vGraphEdges[i].clear();
     }
     m_vLabels.clear();
+    m_vOrderIndex.clear();
+    m_vOrderPool.clear();
 
     const CCondition& cond = *m_pCondition;
     const std::vector<CEdge>& table = cond.m_vEdges;
-    // Label deviations relative to the fragment tolerance (1: as designed).
-    const double edgeScale = cond.m_lfEdgeScale;
     if (table.empty() || n < 2) return;
 
     double lfLightest = table.front().lfMass, lfHeaviest = table.front().lfMass;
@@ -83,23 +91,168 @@ void CNCGraph::_ConstructEdges() {
             _LabelCell(i, j, gap, first, last);
             if (m_vLabels.size() == nFirstLabel) continue;
 
-            // Weight: an accurate mass match, a well-supported target node and
-            // a source node sharing an ion series with it all raise it.
-            double e = 0.01999;
-            for (std::size_t x = nFirstLabel; x < m_vLabels.size(); ++x) {
-                const double d = std::fabs(m_vLabels[x].lfDeviation) / edgeScale;
-                if (d < e) e = d;
-            }
-            const double factor = e < 0.001 ? 190.0 : (0.02 - e) * 10000;
-            double u = b.lfNWeight + b.lfCWeight;
-            const int s = a.cSupport & b.cSupport;
-            if (s & 1) u += a.lfCWeight;
-            if (s & 2) u += a.lfNWeight;
-
             m_vSuccessors[i].push_back(static_cast<unsigned int>(j));
-            m_vEdgeWeights[i].push_back(TruncToWeight(factor * u));
+            m_vEdgeWeights[i].push_back(TruncToWeight(_StepWeight(a, b, nFirstLabel)));
             m_vGraphEdges[i].push_back(
                 {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel});
+        }
+    }
+    if (cond.m_nGapResidues > 0 && !cond.m_vGapEdges.empty()) _AddGapEdges();
+}
+
+double CNCGraph::_StepWeight(const CNode& a, const CNode& b, unsigned int nFirstLabel) const {
+    // An accurate mass match, a well-supported target node and a source node
+    // sharing an ion series with it all raise the weight.
+    const double edgeScale = m_pCondition->m_lfEdgeScale;
+    double e = 0.01999;
+    for (std::size_t x = nFirstLabel; x < m_vLabels.size(); ++x) {
+        const double d = std::fabs(m_vLabels[x].lfDeviation) / edgeScale;
+        if (d < e) e = d;
+    }
+    const double factor = e < 0.001 ? 190.0 : (0.02 - e) * 10000;
+    double u = b.lfNWeight + b.lfCWeight;
+    const int s = a.cSupport & b.cSupport;
+    if (s & 1) u += a.lfCWeight;
+    if (s & 2) u += a.lfNWeight;
+    return factor * u;
+}
+
+void CNCGraph::_AddGapEdges() {
+    // A gap edge bridges two nodes that nothing else joins: no one- or
+    // two-residue step and no path through nodes between them (where such a
+    // path exists the series did see the cleavages inside, and a gap would
+    // only add unsupported readings of the same masses). Reachability is
+    // kept as one bit set per node, filled from the last node backwards;
+    // only the bits within the heaviest gap above a node are ever read.
+    const CCondition& cond = *m_pCondition;
+    const std::vector<CEdge>& gaps = cond.m_vGapEdges;
+    const std::size_t n = m_vNodes.size();
+    const std::size_t words = (n + 63) / 64;
+    m_vReach.assign(n * words, 0);
+    const double lightest = gaps.front().lfMass, heaviest = gaps.back().lfMass;
+
+    std::size_t last = n - 1;  // the last node within reach of i's heaviest gap
+    for (std::size_t i = n; i-- > 0;) {
+        const CNode& a = m_vNodes[i];
+        while (last > i && m_vNodes[last].lfMass - a.lfMass > heaviest + 0.5) --last;
+        if (last <= i) continue;
+        std::uint64_t* reach = &m_vReach[i * words];
+        const std::size_t w0 = (i + 1) / 64, w1 = last / 64;
+        auto through = [&](std::size_t k) {
+            reach[k / 64] |= std::uint64_t{1} << (k % 64);
+            const std::uint64_t* from = &m_vReach[k * words];
+            for (std::size_t w = w0; w <= w1; ++w) reach[w] |= from[w];
+        };
+        for (const unsigned int k : m_vSuccessors[i]) through(k);
+        for (size_t x = 0; x < m_vSuccessors[i].size(); ++x) _ExtendCell(i, x);
+
+        m_vGapRow.clear();
+        for (std::size_t j = i + 1; j <= last; ++j) {
+            if ((reach[j / 64] >> (j % 64)) & 1) continue;
+            const CNode& b = m_vNodes[j];
+            if (b.lfMass - a.lfMass + 0.5 < lightest) continue;
+            const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
+            _GapLabels(i, j, 1e9);
+            if (m_vLabels.size() == nFirstLabel) continue;
+            std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+            const double weight = _StepWeight(a, b, nFirstLabel) * cond.m_lfGapWeight;
+            m_vGapRow.push_back({static_cast<unsigned int>(j), TruncToWeight(weight),
+                                 {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel}});
+            // Nodes beyond that a path through j reaches need no gap of their own.
+            through(j);
+        }
+        if (!m_vGapRow.empty()) _MergeGapRow(i);
+    }
+}
+
+void CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
+    // The compositions that fit the gap (i, j) better than `within` (Da),
+    // as labels at the end of m_vLabels, in byte order.
+    const CCondition& cond = *m_pCondition;
+    const std::vector<CEdge>& gaps = cond.m_vGapEdges;
+    const CNode& a = m_vNodes[i];
+    const CNode& b = m_vNodes[j];
+    const double gap = b.lfMass - a.lfMass;
+    double t = (a.lfTolerance + b.lfTolerance) * 0.5;
+    if (t > 0.5) t = 0.5;
+    unsigned int first = 0, end = 0;
+    cond.QueryEdges(gap - t, gap + t, gaps, cond.m_vGapIndex, first, end);
+    const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
+    const size_t n = m_vNodes.size();
+    for (unsigned int x = first; x < end; ++x) {
+        const CEdge& e = gaps[x];
+        if (e.cModSite == 2 && i != 0) continue;
+        if (e.cModSite == 1 && j != n - 1) continue;
+        if (!(std::fabs(gap - e.lfMass) < within)) continue;
+        m_vLabels.emplace_back();
+        CEdgeLabel& out = m_vLabels.back();
+        // The residues in an open order; a terminally modified one stays at
+        // its end of the gap.
+        const std::string& codes = e.strLabel;
+        const size_t lead = e.cModSite == 2 ? 1 : 0, tail = e.cModSite == 1 ? 1 : 0;
+        out.strLabel.assign(codes, 0, lead);
+        out.strLabel.push_back('[');
+        out.strLabel.append(codes, lead, codes.size() - lead - tail);
+        out.strLabel.push_back(']');
+        out.strLabel.append(codes, codes.size() - tail, tail);
+        out.lfDeviation = gap - e.lfMass;
+    }
+    std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+}
+
+void CNCGraph::_ExtendCell(std::size_t i, std::size_t x) {
+    // A one- or two-residue edge whose labels all carry a modification, or
+    // fit the gap worse than a composition does, is no sure reading of its
+    // masses: the compositions join its labels.
+    CGraphEdge& edge = m_vGraphEdges[i][x];
+    bool plain = false;
+    double best = 1e9;
+    for (unsigned int l = 0; l < edge.nLabelCount; ++l) {
+        const CEdgeLabel& label = m_vLabels[edge.nFirstLabel + l];
+        bool mod = false;
+        for (const char c : label.strLabel)
+            if (c != '[' && c != ']' && c != '/' && (c < 'A' || c > 'Z')) mod = true;
+        if (!mod) plain = true;
+        best = std::min(best, std::fabs(label.lfDeviation));
+    }
+    const double within = plain ? best * kBetterFit + kSameMass : 1e9;
+    const auto nGap = static_cast<unsigned int>(m_vLabels.size());
+    _GapLabels(i, m_vSuccessors[i][x], within);
+    const auto added = static_cast<unsigned int>(m_vLabels.size()) - nGap;
+    if (added == 0) return;
+    // The cell's labels must stay one run in byte order: copy them behind
+    // the compositions and sort the whole run.
+    for (unsigned int l = 0; l < edge.nLabelCount; ++l) m_vLabels.push_back(m_vLabels[edge.nFirstLabel + l]);
+    std::sort(m_vLabels.begin() + nGap, m_vLabels.end(), LabelLess);
+    edge.nFirstLabel = nGap;
+    edge.nLabelCount += added;
+}
+
+void CNCGraph::_MergeGapRow(std::size_t i) {
+    // The row stays in ascending successor order (the path search and
+    // FindEdge rely on it): merge the gap edges, themselves ascending, in.
+    std::vector<unsigned int>& succ = m_vSuccessors[i];
+    std::vector<int>& weights = m_vEdgeWeights[i];
+    std::vector<CGraphEdge>& edges = m_vGraphEdges[i];
+    const std::size_t plain = succ.size();
+    succ.resize(plain + m_vGapRow.size());
+    weights.resize(plain + m_vGapRow.size());
+    edges.resize(plain + m_vGapRow.size());
+    std::size_t x = plain, g = m_vGapRow.size(), out = succ.size();
+    while (g > 0) {
+        const CGapStep& gs = m_vGapRow[g - 1];
+        if (x > 0 && succ[x - 1] > gs.nTarget) {
+            --x;
+            --out;
+            succ[out] = succ[x];
+            weights[out] = weights[x];
+            edges[out] = edges[x];
+        } else {
+            --g;
+            --out;
+            succ[out] = gs.nTarget;
+            weights[out] = gs.nWeight;
+            edges[out] = gs.edge;
         }
     }
 }

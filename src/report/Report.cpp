@@ -9,6 +9,10 @@
 namespace {
 
 bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
+// Most peptides spelled from one candidate text.
+constexpr size_t kMaxSpelledOrders = size_t{1} << 20;
+// Path weight taken off per step down a group's list of orders.
+constexpr double kOrderStep = 1e-3;
 bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
 
 // Copy of a given spectrum with its hash table rebuilt, or an empty spectrum.
@@ -74,29 +78,74 @@ void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
 }
 
 void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
-    // The peptides of a text: each bracket group "[XY/YX]" is one of its two
-    // orders, parentheses are dropped.
-    size_t groups = 0;
-    for (const char ch : text) groups += ch == '[';
-    const size_t count = size_t{1} << std::min<size_t>(groups, 20);
-    for (size_t mask = 0; mask < count; ++mask) {
+    // The peptides of a text: each group is one of its listed orders
+    // ("[XY/YX]", "[DEK/EDK]"), or for a composition without '/' ("[DEK]")
+    // one of the distinct orders of its residues; parentheses are dropped. The text is cut into
+    // fixed pieces and groups first, then every combination of the groups'
+    // orders is spelled (the first group varies fastest).
+    m_vSpellGroups.clear();
+    m_strSpellOrders.clear();
+    size_t count = 1;
+    for (size_t i = 0; i < text.size();) {
+        const CTextGroup parsed = text[i] == '[' ? CNCGraph::ParseGroup(text, i) : CTextGroup{};
+        if (text[i] != '[' || parsed.nEnd > text.size()) {
+            ++i;  // a residue, a parenthesis, or a malformed group spelled as text
+            continue;
+        }
+        CSpellGroup g;
+        g.nAt = i;
+        g.nEnd = parsed.nEnd;
+        g.nFirst = m_strSpellOrders.size();
+        g.nLength = parsed.nLength;
+        if (parsed.nOrders > 0) {
+            for (size_t k = 0; k < parsed.nOrders; ++k) m_strSpellOrders.append(text, i + 1 + k * (g.nLength + 1), g.nLength);
+            g.nOrders = parsed.nOrders;
+        } else {
+            std::string& residues = m_strSpellScratch;
+            residues.assign(text, i + 1, g.nLength);
+            std::sort(residues.begin(), residues.end());
+            do {
+                m_strSpellOrders += residues;
+                ++g.nOrders;
+            } while (std::next_permutation(residues.begin(), residues.end()));
+        }
+        if (g.nOrders == 0) g.nOrders = 1;
+        m_vSpellGroups.push_back(g);
+        count = count > kMaxSpelledOrders / g.nOrders ? kMaxSpelledOrders : count * g.nOrders;
+        i = g.nEnd;
+    }
+    m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
+    const bool gapOrders = m_pCondition->m_nGapResidues > 0;
+    for (size_t n = 0; n < count; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
         out.strPeptide.clear();
-        out.lfPathWeight = pathWeight;
+        // With gap edges the graph lists a group's orders likeliest first:
+        // a later order weighs a hair less, so it loses a tie of the score
+        // (and nothing else; path weights are whole numbers).
+        double rank = 0.0;
+        // Only a gap's orders (three residues or more): the two orders of a
+        // pair are both supported by the nodes around it and keep their tie.
+        for (size_t k = 0; gapOrders && k < m_vSpellDigits.size(); ++k)
+            if (m_vSpellGroups[k].nLength >= 3) rank += static_cast<double>(m_vSpellDigits[k]);
+        out.lfPathWeight = pathWeight - kOrderStep * rank;
         out.bShifted = shifted;
         size_t g = 0;
         for (size_t i = 0; i < text.size();) {
-            const char ch = text[i];
-            if (ch == '[' && i + 5 < text.size()) {
-                const size_t at = (mask >> g++) & 1 ? i + 4 : i + 1;
-                out.strPeptide += text[at];
-                out.strPeptide += text[at + 1];
-                i += 7;
+            if (g < m_vSpellGroups.size() && i == m_vSpellGroups[g].nAt) {
+                const CSpellGroup& grp = m_vSpellGroups[g];
+                out.strPeptide.append(m_strSpellOrders, grp.nFirst + m_vSpellDigits[g] * grp.nLength, grp.nLength);
+                i = grp.nEnd;
+                ++g;
             } else {
+                const char ch = text[i++];
                 if (ch != '(' && ch != ')') out.strPeptide += ch;
-                ++i;
             }
+        }
+        // The next combination: the first group's order varies fastest.
+        for (size_t k = 0; k < m_vSpellDigits.size(); ++k) {
+            if (++m_vSpellDigits[k] < m_vSpellGroups[k].nOrders) break;
+            m_vSpellDigits[k] = 0;
         }
     }
 }

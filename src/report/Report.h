@@ -67,6 +67,15 @@ private:
     std::vector<CSpelled> m_vSpelled;
     size_t m_nSpelled = 0;
     std::vector<unsigned int> m_vSpellOrder;
+    // _Spell's scratch: the groups of one text (where each starts and ends,
+    // its orders as consecutive runs of nLength codes in m_strSpellOrders)
+    // and the order each one takes in the peptide being spelled.
+    struct CSpellGroup {
+        size_t nAt = 0, nEnd = 0, nFirst = 0, nLength = 0, nOrders = 0;
+    };
+    std::vector<CSpellGroup> m_vSpellGroups;
+    std::vector<size_t> m_vSpellDigits;
+    std::string m_strSpellOrders, m_strSpellScratch;
     std::set<std::string> m_setPeptides;    // without evidence: the peptides in byte order
     std::vector<unsigned int> m_vOrder;     // ranking permutation
     std::vector<CResult> m_vSorted;

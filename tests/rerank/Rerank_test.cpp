@@ -140,14 +140,18 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
     }
 }
 
-// The linear model that was builtin:hcd before the boosted trees, named as a
-// file, gives exactly the results it gave then.
-TEST(Rerank, LinearModelFile_RanksAsBefore) {
+// The linear model of version 1 (a frozen copy of the shipped builtin:hcd),
+// named as a file, ranks exactly as the built-in one does.
+TEST(Rerank, LinearModelFile_RanksAsBuiltin) {
     TempDir dir;
-    WriteFile(dir / "run.param", HcdParams(kSrc + "/tests/rerank/golden/linear_v1.model", 2, kSrc + "/examples/answers.txt"));
-    ASSERT_EQ(RunVemra({"run.param"}, dir.path()).status, 0);
-    EXPECT_EQ(ReadFile(dir / "out/vemra+/hcd_example.txt"),
-              ReadFile(kSrc + "/tests/rerank/golden/hcd_example_linear_v1.txt"));
+    const std::string answers = kSrc + "/examples/answers.txt";
+    WriteFile(dir / "file.param", HcdParams(kSrc + "/tests/rerank/golden/linear_v1.model", 2, answers));
+    WriteFile(dir / "builtin.param", HcdParams("builtin:hcd", 2, answers));
+    ASSERT_EQ(RunVemra({"file.param", "file"}, dir.path()).status, 0);
+    ASSERT_EQ(RunVemra({"builtin.param", "builtin"}, dir.path()).status, 0);
+    const std::string file = ReadFile(dir / "out/file/hcd_example.txt");
+    EXPECT_FALSE(file.empty());
+    EXPECT_EQ(file, ReadFile(dir / "out/builtin/hcd_example.txt"));
 }
 
 // The shipped boosted model ranks the example alike with one and two

@@ -36,6 +36,10 @@ bool ResidueMass(const CCondition& cond, char c, double& mass) {
 
 void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
     for (const std::vector<unsigned int>& path : m_vPaths) GeneratePeptideForOnePath(path, candidates);
+    // A path of many labels per edge can expand to hundreds of thousands of
+    // texts; a worker keeps that much only while such a spectrum lasts.
+    constexpr size_t kKeptExpansions = size_t{1} << 16;
+    if (m_vExpand.capacity() > kKeptExpansions) std::vector<CExpansion>().swap(m_vExpand);
 }
 
 void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {

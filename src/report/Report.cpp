@@ -11,6 +11,12 @@ namespace {
 bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
 // Most peptides spelled from one candidate text.
 constexpr size_t kMaxSpelledOrders = size_t{1} << 20;
+// Peptides spelled for one spectrum at most: texts of many groups (pairs and
+// gap compositions, each in several orders) multiply, and one spectrum could
+// otherwise ask for hundreds of thousands of peptides, all kept and scored.
+// Texts come heaviest path first, so the lightest readings are the ones left
+// out; ordinary spectra spell a few thousand.
+constexpr size_t kMaxSpelledPerSpectrum = 100000;
 // Path weight taken off per step down a group's list of orders.
 constexpr double kOrderStep = 1e-3;
 bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
@@ -67,6 +73,11 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     }
     if (c.m_bConfidence) _Confidences(mode, rows > 0 && c.m_pRerankModel != nullptr && c.m_pRerankModel->Ranks(), results);
     m_scorer.ForgetSpectra();
+    // After a spectrum of very many peptides the worker gives that storage
+    // back rather than keeping it for the rest of the run.
+    constexpr size_t kKeptPeptides = 20000;
+    if (m_vSpelled.size() > kKeptPeptides) std::vector<CSpelled>().swap(m_vSpelled);
+    if (m_vSorted.capacity() > kKeptPeptides) std::vector<CResult>().swap(m_vSorted);
 }
 
 void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
@@ -116,7 +127,7 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
     }
     m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
     const bool gapOrders = m_pCondition->m_nGapResidues > 0;
-    for (size_t n = 0; n < count; ++n) {
+    for (size_t n = 0; n < count && m_nSpelled < kMaxSpelledPerSpectrum; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
         out.strPeptide.clear();
@@ -159,7 +170,10 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     // Every peptide once, in byte order (as the set gives them), with the
     // heaviest path weight that spelled it.
     m_nSpelled = 0;
-    for (const CCandidate& cand : candidates) _Spell(cand.strText, cand.lfPathWeight, cand.bShifted);
+    for (const CCandidate& cand : candidates) {
+        if (m_nSpelled >= kMaxSpelledPerSpectrum) break;
+        _Spell(cand.strText, cand.lfPathWeight, cand.bShifted);
+    }
     m_vSpellOrder.resize(m_nSpelled);
     for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = static_cast<unsigned int>(i);
     std::sort(m_vSpellOrder.begin(), m_vSpellOrder.end(), [this](unsigned int a, unsigned int b) {

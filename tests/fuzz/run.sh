@@ -30,7 +30,9 @@ if [ "$secs" = repeat ]; then
 fi
 for h in $harnesses; do
     mkdir -p "$out/corpus_${h#fuzz_}"
-    if [ -d "$here/regress/${h#fuzz_}" ]; then cp "$here/regress/${h#fuzz_}"/* "$out/corpus_${h#fuzz_}/"; fi
+    for f in "$here/regress/${h#fuzz_}"/*; do
+        if [ -f "$f" ]; then cp "$f" "$out/corpus_${h#fuzz_}/"; fi
+    done
 done
 # mzML / mzXML seeds in every array coding, written from the HCD example.
 "$out/seed_xml" "$root/examples/hcd_example.mgf" "$out/corpus_mzml"

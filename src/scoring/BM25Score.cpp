@@ -313,6 +313,19 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
     for (size_t l = 1; l < len; ++l) _MatchSuffixGroup(l, ions, spec, view, suffixes);
 }
 
+inline __attribute__((always_inline)) void CBM25Score::_MatchSeriesIon(const CIonType& ion, double mz, size_t len,
+                                                                      const CSpecView& view, unsigned int site,
+                                                                      bool prefix, size_t slot) {
+    const int peak = _find_and_match(mz, len, view, site, prefix);
+    if (peak == NO_PEAK) return;
+    // Which peak each ion matched, by the cleavage it comes from.
+    if (m_pIonPeaks != nullptr) (*m_pIonPeaks)[slot] = peak;
+    const int z = ion.nNumber;
+    if (z == 1 && !ion.strName.empty() && ion.strName[0] == 'b') _find_and_match(mz - kCO, len, view, MARKER, true);
+    _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
+    _find_and_match(mz - kWater / z, len, view, MARKER, true);
+}
+
 void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec,
                                    const CSpecView& view, CReplay* rp) {
     const size_t len = m_vSuffix.size();
@@ -339,14 +352,7 @@ void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, 
         const CIonType& ion = ions[t];
         const int z = ion.nNumber;
         if (ion.bFlag1 || z > spec.m_nCharge || z <= 0) continue;
-        const double mz = (m + z * kProton + ion.lfValue) / z;
-        const int peak = _find_and_match(mz, len, view, site, false);
-        if (peak == NO_PEAK) continue;
-        // Which peak each ion matched, by the cleavage it comes from.
-        if (m_pIonPeaks != nullptr) (*m_pIonPeaks)[t * (len - 1) + target] = peak;
-        if (z == 1 && !ion.strName.empty() && ion.strName[0] == 'b') _find_and_match(mz - kCO, len, view, MARKER, true);
-        _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
-        _find_and_match(mz - kWater / z, len, view, MARKER, true);
+        _MatchSeriesIon(ion, (m + z * kProton + ion.lfValue) / z, len, view, site, false, t * (len - 1) + target);
     }
     if (group != nullptr) {
         group->nCount = static_cast<uint32_t>(rp->vSuffixEffects.size()) - group->nFirst;
@@ -372,14 +378,8 @@ void CBM25Score::_MatchPrefixGroup(size_t k, const std::vector<CIonType>& ions, 
             const CIonType& ion = ions[t];
             const int z = ion.nNumber;
             if (!ion.bFlag1 || z > spec.m_nCharge || z <= 0) continue;
-            const bool isB = !ion.strName.empty() && ion.strName[0] == 'b';
-            const double mz = (m_vPrefix[k] + z * kProton + ion.lfValue) / z;
-            const int peak = _find_and_match(mz, len, view, static_cast<unsigned int>(k), true);
-            if (peak == NO_PEAK) continue;
-            if (m_pIonPeaks != nullptr) (*m_pIonPeaks)[t * (len - 1) + k] = peak;
-            if (isB && z == 1) _find_and_match(mz - kCO, len, view, MARKER, true);
-            _find_and_match(mz - kAmmonia / z, len, view, MARKER, true);
-            _find_and_match(mz - kWater / z, len, view, MARKER, true);
+            _MatchSeriesIon(ion, (m_vPrefix[k] + z * kProton + ion.lfValue) / z, len, view,
+                            static_cast<unsigned int>(k), true, t * (len - 1) + k);
         }
     }
     // Internal fragments (residues s+1 .. k) are an HCD phenomenon. The

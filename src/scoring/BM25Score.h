@@ -150,6 +150,10 @@ private:
     // Replays the first `groups` groups of the last peptide matched against
     // the remembered spectrum of `rp`.
     void _Replay(const CReplay& rp, size_t groups, const CSpecView& view);
+    // One ion of a series at mz: its term to the site, the peak it matched
+    // (in slot of the ions' peaks, when asked for) and its neutral losses.
+    void _MatchSeriesIon(const CIonType& ion, double mz, size_t len, const CSpecView& view, unsigned int site,
+                         bool prefix, size_t slot);
     // The suffix ions of the suffix of l residues, their terms to site
     // len - 1 - l; remembered by suffix mass in rp when given.
     void _MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec, const CSpecView& view,

@@ -40,6 +40,14 @@ void CopyGiven(const CSpectrum* in, CSpectrum& out) {
 // (Da): an ion trap's 0.5 Da against an Orbitrap's 0.02 or a Q-TOF's 0.05.
 constexpr double kLowResolutionTol = 0.1;
 
+// The bytes at..at+7 of a text (zeros past its end) as a big-endian word:
+// two texts whose words differ compare as their words do.
+uint64_t HeadWord(const std::string& s, size_t at) {
+    uint64_t w = 0;
+    for (size_t k = at; k < at + 8; ++k) w = (w << 8) | (k < s.size() ? static_cast<unsigned char>(s[k]) : 0u);
+    return w;
+}
+
 bool HasHcdSide(EMode m) { return m == EMode::HCD || m == EMode::Paired; }
 bool HasEtdSide(EMode m) { return m == EMode::ETD || m == EMode::Paired; }
 
@@ -78,6 +86,8 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     constexpr size_t kKeptPeptides = 20000;
     if (m_vSpelled.size() > kKeptPeptides) std::vector<CSpelled>().swap(m_vSpelled);
     if (m_vSorted.capacity() > kKeptPeptides) std::vector<CResult>().swap(m_vSorted);
+    if (m_vSpellKeys.capacity() > kKeptPeptides) std::vector<CSpellKey>().swap(m_vSpellKeys);
+    if (m_vRankKeys.capacity() > kKeptPeptides) std::vector<CRankKey>().swap(m_vRankKeys);
 }
 
 void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
@@ -174,16 +184,26 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
         if (m_nSpelled >= kMaxSpelledPerSpectrum) break;
         _Spell(cand.strText, cand.lfPathWeight, cand.bShifted);
     }
-    m_vSpellOrder.resize(m_nSpelled);
-    for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = static_cast<unsigned int>(i);
-    std::sort(m_vSpellOrder.begin(), m_vSpellOrder.end(), [this](unsigned int a, unsigned int b) {
-        const CSpelled& x = m_vSpelled[a];
-        const CSpelled& y = m_vSpelled[b];
+    // Sorting compact records by the same comparison gives exactly the
+    // permutation sorting the positions would; the texts are read only
+    // where their first 16 bytes tie.
+    m_vSpellKeys.resize(m_nSpelled);
+    for (size_t i = 0; i < m_nSpelled; ++i) {
+        const std::string& pep = m_vSpelled[i].strPeptide;
+        m_vSpellKeys[i] = CSpellKey{HeadWord(pep, 0), HeadWord(pep, 8), static_cast<unsigned int>(i)};
+    }
+    std::sort(m_vSpellKeys.begin(), m_vSpellKeys.end(), [this](const CSpellKey& a, const CSpellKey& b) {
+        if (a.nHead != b.nHead) return a.nHead < b.nHead;
+        if (a.nNext != b.nNext) return a.nNext < b.nNext;
+        const CSpelled& x = m_vSpelled[a.nAt];
+        const CSpelled& y = m_vSpelled[b.nAt];
         const int cmp = x.strPeptide.compare(y.strPeptide);
         if (cmp != 0) return cmp < 0;
         if (x.bShifted != y.bShifted) return y.bShifted;  // the precursor as measured first
         return x.lfPathWeight > y.lfPathWeight;
     });
+    m_vSpellOrder.resize(m_nSpelled);
+    for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = m_vSpellKeys[i].nAt;
 }
 
 void CReport::_ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results) {
@@ -193,7 +213,10 @@ void CReport::_ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results
     }
     for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
         const CSpelled& e = m_vSpelled[m_vSpellOrder[k]];
-        if (k > 0 && e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide) continue;  // lighter path
+        if (k > 0 && m_vSpellKeys[k].nHead == m_vSpellKeys[k - 1].nHead &&
+            m_vSpellKeys[k].nNext == m_vSpellKeys[k - 1].nNext &&
+            e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide)
+            continue;  // lighter path
         _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true, results);
     }
 }
@@ -281,21 +304,42 @@ void CReport::_WeighEvidence(CResult& r, EMode mode, double pathWeight) const {
 }
 
 void CReport::_Rank(std::vector<CResult>& results) {
-    // Sorting positions by the same comparison gives exactly the permutation
-    // sorting the records would, without moving whole records around.
-    m_vOrder.resize(results.size());
-    for (size_t i = 0; i < m_vOrder.size(); ++i) m_vOrder[i] = static_cast<unsigned int>(i);
-    if (m_pCondition->m_bEvidenceTies) {
-        std::sort(m_vOrder.begin(), m_vOrder.end(), [&results](unsigned int a, unsigned int b) {
-            return CResult::EvidenceGreater(results[a], results[b]);
+    // Sorting compact records by the same comparison gives exactly the
+    // permutation sorting the records would, without moving whole records
+    // around or reading the texts but where all else and 16 bytes tie.
+    m_vRankKeys.resize(results.size());
+    const bool evidence = m_pCondition->m_bEvidenceTies;
+    for (size_t i = 0; i < results.size(); ++i) {
+        const CResult& r = results[i];
+        m_vRankKeys[i] = CRankKey{r.lfScore,
+                                  r.nMissingSites,
+                                  r.nMissingBeforeP,
+                                  r.lfPathWeight,
+                                  evidence ? HeadWord(r.strPeptide, 0) : 0,
+                                  evidence ? HeadWord(r.strPeptide, 8) : 0,
+                                  static_cast<unsigned int>(i)};
+    }
+    if (evidence) {
+        // CResult::EvidenceGreater, field by field.
+        std::sort(m_vRankKeys.begin(), m_vRankKeys.end(), [&results](const CRankKey& a, const CRankKey& b) {
+            if (a.lfScore != b.lfScore) return a.lfScore > b.lfScore;
+            if (a.nMissing != b.nMissing) return a.nMissing < b.nMissing;
+            if (a.nBeforeP != b.nBeforeP) return a.nBeforeP < b.nBeforeP;
+            if (a.lfPathWeight != b.lfPathWeight) return a.lfPathWeight > b.lfPathWeight;
+            if (a.nHead != b.nHead) return a.nHead < b.nHead;
+            if (a.nNext != b.nNext) return a.nNext < b.nNext;
+            const CResult& x = results[a.nAt];
+            const CResult& y = results[b.nAt];
+            if (x.strPeptide != y.strPeptide) return x.strPeptide < y.strPeptide;
+            return x.lfNTermShift < y.lfNTermShift;
         });
     } else {
-        std::sort(m_vOrder.begin(), m_vOrder.end(), [&results](unsigned int a, unsigned int b) {
-            return CResult::WEIGHTGREATERonly(results[a], results[b]);
-        });
+        // CResult::WEIGHTGREATERonly.
+        std::sort(m_vRankKeys.begin(), m_vRankKeys.end(),
+                  [](const CRankKey& a, const CRankKey& b) { return a.lfScore > b.lfScore; });
     }
     m_vSorted.clear();
-    for (unsigned int i : m_vOrder) m_vSorted.push_back(std::move(results[i]));
+    for (const CRankKey& k : m_vRankKeys) m_vSorted.push_back(std::move(results[k.nAt]));
     results.swap(m_vSorted);
 }
 

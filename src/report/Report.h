@@ -5,6 +5,7 @@
 // its confidences. One report per worker; its buffers keep their capacity
 // from unit to unit, so a candidate costs no allocation once they have grown.
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,22 @@ private:
     std::vector<CSpelled> m_vSpelled;
     size_t m_nSpelled = 0;
     std::vector<unsigned int> m_vSpellOrder;
+    // Sort records: a peptide's first 16 bytes as two big-endian words
+    // (byte order of the words = byte order of the texts, where they
+    // differ), the rest of the comparison's fields, and the position.
+    struct CSpellKey {
+        uint64_t nHead, nNext;
+        unsigned int nAt;
+    };
+    struct CRankKey {
+        double lfScore;
+        int nMissing, nBeforeP;
+        double lfPathWeight;
+        uint64_t nHead, nNext;
+        unsigned int nAt;
+    };
+    std::vector<CSpellKey> m_vSpellKeys;
+    std::vector<CRankKey> m_vRankKeys;
     // _Spell's scratch: the groups of one text (where each starts and ends,
     // its orders as consecutive runs of nLength codes in m_strSpellOrders)
     // and the order each one takes in the peptide being spelled.

@@ -106,6 +106,45 @@ void CBM25Score::RememberSpectra(const CSpectrum* a, const CSpectrum* b) {
         if (m_pMemoSpec[k] != nullptr && m_replay[k].vSuffix.empty()) m_replay[k].vSuffix.resize(size_t{1} << kSuffixBits);
     for (int k = 0; k < 2; ++k)
         if (m_pMemoSpec[k] != nullptr && m_vMemo[k].empty()) m_vMemo[k].resize(size_t{1} << kMemoBits);
+    for (int k = 0; k < 2; ++k) {
+        m_bOccupied[k] = false;
+        if (m_pMemoSpec[k] != nullptr) _BuildOccupied(k, *m_pMemoSpec[k]);
+    }
+}
+
+void CBM25Score::_BuildOccupied(int slot, const CSpectrum& spec) {
+    // A peak at p matches a theoretical m/z within the tolerance t of that
+    // m/z: m/z in [p - t, p + t] (Da) or in [p / (1 + r), p / (1 - r)] for
+    // r = ppm * 1e-6. The bins of that range, widened by a bin on each side
+    // against rounding, are set; a clear bin therefore never holds a match.
+    const CCondition& c = *m_pCondition;
+    const double tol = std::fabs(c.m_lfFragTol);
+    const double r = tol * 1e-6;
+    if (!std::isfinite(tol) || (c.m_bFragTolPpm && r >= 0.5)) return;  // no map: every m/z is matched in full
+    // Beyond this m/z a map would be larger than it is worth.
+    constexpr double kMaxMz = 100000.0;
+    double top = 0.0;
+    for (const CPeak& p : spec.m_vPeaks) {
+        if (!std::isfinite(p.lfMz)) continue;
+        if (p.lfMz > kMaxMz) return;
+        top = std::max(top, p.lfMz);
+    }
+    const double reach = c.m_bFragTolPpm ? top / (1.0 - r) : top + tol;
+    if (!(reach < kMaxMz)) return;
+    const size_t bins = static_cast<size_t>(reach * kBinsPerDa) + 2;
+    std::vector<uint64_t>& map = m_vOccupied[slot];
+    map.assign((bins + 63) / 64, 0);
+    const double last = static_cast<double>(map.size() * 64 - 1);
+    for (const CPeak& p : spec.m_vPeaks) {
+        if (!std::isfinite(p.lfMz)) continue;
+        const double lo = (c.m_bFragTolPpm ? p.lfMz / (1.0 + r) : p.lfMz - tol) * kBinsPerDa - 1.0;
+        const double hi = (c.m_bFragTolPpm ? p.lfMz / (1.0 - r) : p.lfMz + tol) * kBinsPerDa + 1.0;
+        if (hi < 0.0) continue;
+        const size_t from = lo > 0.0 ? static_cast<size_t>(lo) : 0;
+        const size_t to = static_cast<size_t>(std::min(hi, last));
+        for (size_t b = from; b <= to; ++b) map[b >> 6] |= uint64_t{1} << (b & 63);
+    }
+    m_bOccupied[slot] = true;
 }
 
 CBM25Score::CSpecView CBM25Score::_View(const CSpectrum& spec) {
@@ -114,6 +153,10 @@ CBM25Score::CSpecView CBM25Score::_View(const CSpectrum& spec) {
         if (m_pMemoSpec[k] == &spec) {
             v.pMemo = m_vMemo[k].data();
             v.nSlot = k;
+            if (m_bOccupied[k]) {
+                v.pOccupied = m_vOccupied[k].data();
+                v.lfOccupiedTop = static_cast<double>(m_vOccupied[k].size() * 64) / kBinsPerDa;
+            }
         }
     v.pPeaks = spec.m_vPeaks.data();
     v.nPeaks = spec.m_vPeaks.size();
@@ -154,6 +197,12 @@ inline __attribute__((always_inline)) int CBM25Score::_Match(const double mz, co
 inline __attribute__((always_inline)) int CBM25Score::_find_and_match(const double mz, const size_t len,
                                                                      const CSpecView& v, const unsigned int site,
                                                                      const bool prefix) {
+    // Negative or NaN m/z take the full path below.
+    if (v.pOccupied != nullptr && mz >= 0.0) {
+        if (!(mz < v.lfOccupiedTop)) return NO_PEAK;
+        const size_t bin = static_cast<size_t>(mz * kBinsPerDa);
+        if (((v.pOccupied[bin >> 6] >> (bin & 63)) & 1) == 0) return NO_PEAK;
+    }
     int j;
     double e = 0.0, f = 0.0;
     CMatchMemo* slot = nullptr;

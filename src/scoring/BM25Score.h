@@ -74,6 +74,11 @@ private:
         double lfHashSize = 0.0;
         bool bPpm = false;
         double lfTol = 0.0;
+        // Remembered spectra only: one bit per 1/kBinsPerDa of m/z, set
+        // where some peak lies within the tolerance; m/z at or above
+        // lfOccupiedTop match nothing.
+        const uint64_t* pOccupied = nullptr;
+        double lfOccupiedTop = 0.0;
     };
     CSpecView _View(const CSpectrum& spec);
     // The matching steps run a hundred times per peptide: these forms are
@@ -142,6 +147,13 @@ private:
         std::vector<CEffect> vSuffixEffects;
     };
     CReplay m_replay[2];
+    // Where a remembered spectrum can match at all (see CSpecView): most
+    // theoretical m/z fall between peaks, and one bit answers them without
+    // the match memory's slot, which misses the cache far more often.
+    static constexpr double kBinsPerDa = 64.0;
+    std::vector<uint64_t> m_vOccupied[2];
+    bool m_bOccupied[2] = {false, false};
+    void _BuildOccupied(int slot, const CSpectrum& spec);
     std::vector<CEffect>* m_pRecord = nullptr;  // effects being recorded, or null
     // The matches depending on the prefix mass at position k: prefix ions of
     // site k and, with `internal`, internal fragments ending at residue k.

@@ -321,7 +321,7 @@ void CReport::_Rank(std::vector<CResult>& results) {
     }
     if (evidence) {
         // CResult::EvidenceGreater, field by field.
-        std::sort(m_vRankKeys.begin(), m_vRankKeys.end(), [&results](const CRankKey& a, const CRankKey& b) {
+        auto greater = [&results](const CRankKey& a, const CRankKey& b) {
             if (a.lfScore != b.lfScore) return a.lfScore > b.lfScore;
             if (a.nMissing != b.nMissing) return a.nMissing < b.nMissing;
             if (a.nBeforeP != b.nBeforeP) return a.nBeforeP < b.nBeforeP;
@@ -332,7 +332,13 @@ void CReport::_Rank(std::vector<CResult>& results) {
             const CResult& y = results[b.nAt];
             if (x.strPeptide != y.strPeptide) return x.strPeptide < y.strPeptide;
             return x.lfNTermShift < y.lfNTermShift;
-        });
+        };
+        if (m_nRankedLead > 0 && m_nRankedLead < m_vRankKeys.size()) {
+            const auto lead = m_vRankKeys.begin() + static_cast<std::ptrdiff_t>(m_nRankedLead);
+            std::nth_element(m_vRankKeys.begin(), lead, m_vRankKeys.end(), greater);
+            m_vRankKeys.erase(lead, m_vRankKeys.end());
+        }
+        std::sort(m_vRankKeys.begin(), m_vRankKeys.end(), greater);
     } else {
         // CResult::WEIGHTGREATERonly.
         std::sort(m_vRankKeys.begin(), m_vRankKeys.end(),

@@ -29,8 +29,14 @@ public:
     // the re-ranking features of the leading peptides into out.vFeatures.
     void Report_unknowResult(const CWorkUnit& unit, const std::vector<CCandidate>& candidates, bool withFeatures,
                              CUnitResult& out);
+    // How many leading peptides the caller reads (0: the whole list, in
+    // order). With evidence ties the order is total, so ranking only that
+    // many out of thousands gives the same leading peptides in the same
+    // order; the rest are left out.
+    void SetRankedLead(size_t lead) { m_nRankedLead = lead; }
 
 private:
+    size_t m_nRankedLead = 0;
     // One peptide spelled by the candidates, with the heaviest path weight
     // that spelled it; the first m_nSpelled entries are live (the rest keep
     // their capacity).

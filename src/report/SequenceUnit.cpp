@@ -1,5 +1,6 @@
 #include "report/SequenceUnit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -37,6 +38,13 @@ bool CleanSpectra(const CWorkUnit& unit, CWorkerBuffers& w) {
     return false;
 }
 
+// Leading peptides anything after the report reads: the native file's, the
+// tables', the re-ranker's and the confidence's (the runner-up).
+size_t RankedLead(const CCondition& c) {
+    const size_t written = static_cast<size_t>(std::max({0, c.m_nReportPep, c.m_nTableRows}));
+    return std::max({written, CFeatures::kDepth, size_t{2}});
+}
+
 // The graph(s) and the report of a unit inside the precursor window.
 void Sequence(const CCondition& c, const CWorkUnit& unit, CWorkerBuffers& w, const TRUESQ* answer) {
     const CSpectrum& a = *unit.pFirst;
@@ -61,6 +69,9 @@ void Sequence(const CCondition& c, const CWorkUnit& unit, CWorkerBuffers& w, con
     }
     const auto t0 = Clock::now();
     w.m_candidates.Drain(w.m_vCandidates);
+    // The writers, the confidence and the features read the leading
+    // peptides only; the answer trace looks for the known one in the whole list.
+    w.m_report.SetRankedLead(trace ? 0 : RankedLead(c));
     w.m_report.Report_unknowResult(unit, w.m_vCandidates, w.m_bFeatures, w.m_result);
     if (w.m_pTimes) w.m_pTimes->lfScoring += SecondsSince(t0);
     if (trace) trace->AfterReport(w.m_result.vPeptides);

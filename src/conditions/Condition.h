@@ -6,6 +6,7 @@
 // run's changing state (output folder, spectra in hand, failures) belongs to
 // the driver, not here.
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -95,6 +96,10 @@ public:
     // Positions [first, last) of the edges whose mass lies in [lower, upper].
     void QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
                     const std::vector<int>& index, unsigned int& first, unsigned int& last) const;
+    // False when no entry of the table whose bins these are can lie in
+    // [lower, upper]: the graph asks of hundreds of thousands of node
+    // pairs, and most windows fall between the tabled masses.
+    static bool MayHoldEdge(double lower, double upper, const std::vector<uint64_t>& bins);
 
     // Tolerance half-widths in Da at mass m (absolute, or m * tol * 1e-6 in ppm).
     // (Inline: they run for every fragment match of every candidate.)
@@ -157,6 +162,9 @@ public:
 
     std::vector<CEdge> m_vEdges;
     std::vector<int> m_vEdgeIndex;
+    // One bit per 1/256 Da of mass, set where a table entry lies (built
+    // with the index; empty: not known, every window may hold one).
+    std::vector<uint64_t> m_vEdgeBins;
     std::map<std::string, TRUESQ> m_mapAnswers;
     bool m_bFolder = false;
     std::vector<std::string> m_vFiles;  // datasets, in order
@@ -211,6 +219,7 @@ public:
     // integer-mass index (as m_vEdgeIndex). Empty without gap edges.
     std::vector<CEdge> m_vGapEdges;
     std::vector<int> m_vGapIndex;
+    std::vector<uint64_t> m_vGapBins;
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

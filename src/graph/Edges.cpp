@@ -84,6 +84,7 @@ void CNCGraph::_ConstructEdges() {
 
             double t = (a.lfTolerance + b.lfTolerance) * 0.5;
             if (t > 0.5) t = 0.5;
+            if (!CCondition::MayHoldEdge(gap - t, gap + t, cond.m_vEdgeBins)) continue;
             unsigned int first = 0, last = 0;
             cond.QueryEdges(gap - t, gap + t, table, cond.m_vEdgeIndex, first, last);
             if (first >= last) continue;
@@ -175,6 +176,7 @@ void CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
     const double gap = b.lfMass - a.lfMass;
     double t = (a.lfTolerance + b.lfTolerance) * 0.5;
     if (t > 0.5) t = 0.5;
+    if (!CCondition::MayHoldEdge(gap - t, gap + t, cond.m_vGapBins)) return;
     unsigned int first = 0, end = 0;
     cond.QueryEdges(gap - t, gap + t, gaps, cond.m_vGapIndex, first, end);
     const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());

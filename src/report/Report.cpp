@@ -71,7 +71,7 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     _SpellAll(candidates, evidence);
     _SetScoringSpectra(unit);
     m_scorer.RememberSpectra(HasHcdSide(mode) ? &m_scoreA : nullptr, HasEtdSide(mode) ? &m_scoreB : nullptr);
-    _ScoreAll(mode, evidence, results);
+    _ScoreAll(mode, evidence);
     _Rank(results);
     const size_t rows = features ? _Rerank(mode, results) : 0;
     if (withFeatures) {
@@ -86,6 +86,7 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     constexpr size_t kKeptPeptides = 20000;
     if (m_vSpelled.size() > kKeptPeptides) std::vector<CSpelled>().swap(m_vSpelled);
     if (m_vSorted.capacity() > kKeptPeptides) std::vector<CResult>().swap(m_vSorted);
+    if (m_vScored.size() > kKeptPeptides) std::vector<CResult>().swap(m_vScored);
     if (m_vSpellKeys.capacity() > kKeptPeptides) std::vector<CSpellKey>().swap(m_vSpellKeys);
     if (m_vRankKeys.capacity() > kKeptPeptides) std::vector<CRankKey>().swap(m_vRankKeys);
 }
@@ -206,9 +207,10 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = m_vSpellKeys[i].nAt;
 }
 
-void CReport::_ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results) {
+void CReport::_ScoreAll(EMode mode, bool evidence) {
+    m_nScored = 0;
     if (!evidence) {
-        for (const std::string& q : m_setPeptides) _ScoreOne(q, 0.0, false, mode, false, results);
+        for (const std::string& q : m_setPeptides) _ScoreOne(q, 0.0, false, mode, false);
         return;
     }
     for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
@@ -217,15 +219,19 @@ void CReport::_ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results
             m_vSpellKeys[k].nNext == m_vSpellKeys[k - 1].nNext &&
             e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide)
             continue;  // lighter path
-        _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true, results);
+        _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true);
     }
 }
 
-void CReport::_ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence,
-                        std::vector<CResult>& results) {
+void CReport::_ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence) {
     const CCondition& c = *m_pCondition;
-    results.emplace_back();
-    CResult& r = results.back();
+    if (m_nScored == m_vScored.size()) m_vScored.emplace_back();
+    CResult& r = m_vScored[m_nScored++];
+    // Every field as a fresh record has it; the text keeps its storage.
+    r.lfScore = r.lfNTermShift = r.lfCTermShift = r.lfPathWeight = r.lfConfidence = 0.0;
+    r.bShifted = false;
+    r.nMissingSites = r.nMissingBeforeP = 0;
+    r.vResidueSides.clear();
     r.strPeptide = code;
     std::string& pep = r.strPeptide;
     if (!pep.empty()) {
@@ -307,10 +313,11 @@ void CReport::_Rank(std::vector<CResult>& results) {
     // Sorting compact records by the same comparison gives exactly the
     // permutation sorting the records would, without moving whole records
     // around or reading the texts but where all else and 16 bytes tie.
-    m_vRankKeys.resize(results.size());
+    const std::vector<CResult>& scored = m_vScored;
+    m_vRankKeys.resize(m_nScored);
     const bool evidence = m_pCondition->m_bEvidenceTies;
-    for (size_t i = 0; i < results.size(); ++i) {
-        const CResult& r = results[i];
+    for (size_t i = 0; i < m_nScored; ++i) {
+        const CResult& r = scored[i];
         m_vRankKeys[i] = CRankKey{r.lfScore,
                                   r.nMissingSites,
                                   r.nMissingBeforeP,
@@ -321,15 +328,15 @@ void CReport::_Rank(std::vector<CResult>& results) {
     }
     if (evidence) {
         // CResult::EvidenceGreater, field by field.
-        auto greater = [&results](const CRankKey& a, const CRankKey& b) {
+        auto greater = [&scored](const CRankKey& a, const CRankKey& b) {
             if (a.lfScore != b.lfScore) return a.lfScore > b.lfScore;
             if (a.nMissing != b.nMissing) return a.nMissing < b.nMissing;
             if (a.nBeforeP != b.nBeforeP) return a.nBeforeP < b.nBeforeP;
             if (a.lfPathWeight != b.lfPathWeight) return a.lfPathWeight > b.lfPathWeight;
             if (a.nHead != b.nHead) return a.nHead < b.nHead;
             if (a.nNext != b.nNext) return a.nNext < b.nNext;
-            const CResult& x = results[a.nAt];
-            const CResult& y = results[b.nAt];
+            const CResult& x = scored[a.nAt];
+            const CResult& y = scored[b.nAt];
             if (x.strPeptide != y.strPeptide) return x.strPeptide < y.strPeptide;
             return x.lfNTermShift < y.lfNTermShift;
         };
@@ -344,9 +351,9 @@ void CReport::_Rank(std::vector<CResult>& results) {
         std::sort(m_vRankKeys.begin(), m_vRankKeys.end(),
                   [](const CRankKey& a, const CRankKey& b) { return a.lfScore > b.lfScore; });
     }
-    m_vSorted.clear();
-    for (const CRankKey& k : m_vRankKeys) m_vSorted.push_back(std::move(results[k.nAt]));
-    results.swap(m_vSorted);
+    results.clear();
+    results.reserve(m_vRankKeys.size());
+    for (const CRankKey& k : m_vRankKeys) results.push_back(scored[k.nAt]);
 }
 
 size_t CReport::_Rerank(EMode mode, std::vector<CResult>& results) {

@@ -48,9 +48,9 @@ private:
     // The named steps of Report_unknowResult.
     void _Spell(const std::string& text, double pathWeight, bool shifted);
     void _SpellAll(const std::vector<CCandidate>& candidates, bool evidence);
-    void _ScoreAll(EMode mode, bool evidence, std::vector<CResult>& results);
-    void _ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence,
-                   std::vector<CResult>& results);
+    // Scores every spelled peptide into m_vScored[0, m_nScored).
+    void _ScoreAll(EMode mode, bool evidence);
+    void _ScoreOne(const std::string& code, double pathWeight, bool shifted, EMode mode, bool evidence);
     // Cleavage sites without a matched ion (sites of the scored peptide),
     // the path weight, and the penalty for each missing site.
     void _WeighEvidence(CResult& r, EMode mode, double pathWeight) const;
@@ -102,5 +102,10 @@ private:
     std::set<std::string> m_setPeptides;    // without evidence: the peptides in byte order
     std::vector<unsigned int> m_vOrder;     // ranking permutation
     std::vector<CResult> m_vSorted;
+    // The scored peptides of the spectrum in hand; the entries keep their
+    // texts' storage from spectrum to spectrum, so scoring thousands of
+    // peptides allocates nothing. _Rank copies the ranked ones out.
+    std::vector<CResult> m_vScored;
+    size_t m_nScored = 0;
     CPeptideMatch m_matchA, m_matchB;       // scratch of the two sides' matches
 };

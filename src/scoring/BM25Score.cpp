@@ -344,7 +344,8 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
 
     // Glutamine after the site: its side chain cyclises, so the b ion also
     // appears shifted by ammonia.
-    for (size_t t = 0; t < ions.size(); ++t) {
+    const bool glutamine = len > 1 && pep.find('Q', 1) != std::string::npos;
+    for (size_t t = 0; glutamine && t < ions.size(); ++t) {
         const CIonType& ion = ions[t];
         const int z = ion.nNumber;
         // A charge of 0 or less names no ion that can be matched.
@@ -435,8 +436,9 @@ void CBM25Score::_MatchPrefixGroup(size_t k, const std::vector<CIonType>& ions, 
     // fragments that end at the last residue are suffix ions already,
     // except the single last residue.
     if (!internal) return;
-    for (size_t s = 0; s < k; ++s) {
-        if (k == len - 1 && s + 2 < len) continue;
+    // Ending at the last residue, only the fragment of that residue and its
+    // neighbour (s = k - 1) is not a suffix ion.
+    for (size_t s = k + 1 == len && k > 0 ? k - 1 : 0; s < k; ++s) {
         const double mz = m_vPrefix[k] - m_vPrefix[s] + kProton;
         if (_find_and_match(mz, len, view, MARKER, true) != NO_PEAK)
             _find_and_match(mz - kCarbon - kOxygen, len, view, MARKER, true);
@@ -527,23 +529,27 @@ double CBM25Score::_BM25(const CResult& peptide, const CSpectrum& spec, unsigned
 
     // Run bonus: every window of six consecutive sites whose terms all reach
     // the threshold adds its mean, over the whole table.
+    // Windows are visited in order, the prefix table's before the suffix
+    // table's at each start; a window counts when the run of sites reaching
+    // the threshold that ends at its last site is six long.
     double s3 = 0.0;
-    auto window = [](const std::vector<double>& v, size_t first, double& sum) {
-        sum = 0.0;
-        for (size_t k = first; k < first + kRunWidth; ++k) {
-            if (!(v[k] >= kRunThreshold)) return false;
-            sum += v[k];
-        }
-        return true;
+    auto windowSum = [](const std::vector<double>& v, size_t first) {
+        double sum = 0.0;
+        for (size_t k = first; k < first + kRunWidth; ++k) sum += v[k];
+        return sum;
     };
     // Entries from len - 1 on are 0, so a window reaching them cannot count:
     // only windows inside the peptide's sites are looked at.
     const size_t len = peptide.strPeptide.size();
     const size_t size = std::min({m_vBScore.size(), m_vYScore.size(), len > 0 ? len - 1 : 0});
-    for (size_t i = 1; i + kRunWidth - 1 <= size; ++i) {
-        double sum = 0.0;
-        if (window(m_vBScore, i - 1, sum)) s3 += sum / kRunWidth;
-        if (window(m_vYScore, i - 1, sum)) s3 += sum / kRunWidth;
+    size_t runB = 0, runY = 0;
+    for (size_t k = 0; k < size; ++k) {
+        runB = m_vBScore[k] >= kRunThreshold ? runB + 1 : 0;
+        runY = m_vYScore[k] >= kRunThreshold ? runY + 1 : 0;
+        if (k + 1 < kRunWidth) continue;
+        const size_t first = k + 1 - kRunWidth;
+        if (runB >= kRunWidth) s3 += windowSum(m_vBScore, first) / kRunWidth;
+        if (runY >= kRunWidth) s3 += windowSum(m_vYScore, first) / kRunWidth;
     }
     return s1 + s2 + s3;
 }

@@ -99,7 +99,27 @@ public:
     // False when no entry of the table whose bins these are can lie in
     // [lower, upper]: the graph asks of hundreds of thousands of node
     // pairs, and most windows fall between the tabled masses.
-    static bool MayHoldEdge(double lower, double upper, const std::vector<uint64_t>& bins);
+    static constexpr double kEdgeBinsPerDa = 256.0;
+    static bool MayHoldEdge(double lower, double upper, const std::vector<uint64_t>& bins) {
+        if (bins.empty() || !(lower <= upper)) return true;  // unknown, or a NaN or empty window: asked in full
+        if (upper < 0.0) return false;                       // every mass is 0 or above
+        const size_t bits = bins.size() * 64;
+        const double top = static_cast<double>(bits);
+        const double lo = lower > 0.0 ? lower * kEdgeBinsPerDa : 0.0;
+        if (!(lo < top)) return false;
+        const double hi = upper * kEdgeBinsPerDa;
+        const size_t first = static_cast<size_t>(lo);
+        const size_t last = hi < top ? static_cast<size_t>(hi) : bits - 1;
+        const uint64_t* b = bins.data();
+        size_t w = first >> 6;
+        const size_t lastWord = last >> 6;
+        const uint64_t head = ~uint64_t{0} << (first & 63), tail = ~uint64_t{0} >> (63 - (last & 63));
+        if (w == lastWord) return (b[w] & head & tail) != 0;
+        if ((b[w] & head) != 0) return true;
+        while (++w < lastWord)
+            if (b[w] != 0) return true;
+        return (b[lastWord] & tail) != 0;
+    }
 
     // Tolerance half-widths in Da at mass m (absolute, or m * tol * 1e-6 in ppm).
     // (Inline: they run for every fragment match of every candidate.)

@@ -40,8 +40,6 @@ void BuildMassIndex(const std::vector<CEdge>& edges, std::vector<int>& index) {
     }
 }
 
-constexpr double kBinsPerDa = 256.0;
-
 // Bin floor(m * 256) of every mass (the scaling is exact, so a mass inside
 // a window falls in one of the window's bins); left empty when a mass is
 // negative or not finite, or the table too heavy to be worth it.
@@ -54,9 +52,9 @@ void BuildMassBins(const std::vector<CEdge>& edges, std::vector<uint64_t>& bins)
         top = std::max(top, e.lfMass);
     }
     if (edges.empty()) return;
-    bins.assign(static_cast<size_t>(top * kBinsPerDa) / 64 + 1, 0);
+    bins.assign(static_cast<size_t>(top * CCondition::kEdgeBinsPerDa) / 64 + 1, 0);
     for (const CEdge& e : edges) {
-        const size_t b = static_cast<size_t>(e.lfMass * kBinsPerDa);
+        const size_t b = static_cast<size_t>(e.lfMass * CCondition::kEdgeBinsPerDa);
         bins[b >> 6] |= uint64_t{1} << (b & 63);
     }
 }
@@ -207,23 +205,6 @@ void CCondition::CreateGapTable() {
     BuildMassBins(m_vGapEdges, m_vGapBins);
 }
 
-bool CCondition::MayHoldEdge(double lower, double upper, const std::vector<uint64_t>& bins) {
-    if (bins.empty() || !(lower <= upper)) return true;  // unknown, or a NaN or empty window: asked in full
-    if (upper < 0.0) return false;                       // every mass is 0 or above
-    const double top = static_cast<double>(bins.size() * 64);
-    const double lo = std::max(lower, 0.0) * kBinsPerDa;
-    if (!(lo < top)) return false;
-    const size_t first = static_cast<size_t>(lo);
-    const size_t last = static_cast<size_t>(std::min(upper * kBinsPerDa, top - 1.0));
-    size_t w = first >> 6;
-    const size_t lastWord = last >> 6;
-    uint64_t bits = bins[w] & (~uint64_t{0} << (first & 63));
-    while (w < lastWord) {
-        if (bits != 0) return true;
-        bits = bins[++w];
-    }
-    return (bits & (~uint64_t{0} >> (63 - (last & 63)))) != 0;
-}
 
 void CCondition::QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
                             const std::vector<int>& index, unsigned int& first, unsigned int& last) const {

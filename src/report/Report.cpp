@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "graph/CandidateGen.h"
 #include "rerank/RerankModel.h"
@@ -43,8 +44,10 @@ constexpr double kLowResolutionTol = 0.1;
 // The bytes at..at+7 of a text (zeros past its end) as a big-endian word:
 // two texts whose words differ compare as their words do.
 uint64_t HeadWord(const std::string& s, size_t at) {
+    unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    if (at < s.size()) std::memcpy(bytes, s.data() + at, std::min<size_t>(8, s.size() - at));
     uint64_t w = 0;
-    for (size_t k = at; k < at + 8; ++k) w = (w << 8) | (k < s.size() ? static_cast<unsigned char>(s[k]) : 0u);
+    for (const unsigned char b : bytes) w = (w << 8) | b;
     return w;
 }
 
@@ -191,20 +194,33 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     m_vSpellKeys.resize(m_nSpelled);
     for (size_t i = 0; i < m_nSpelled; ++i) {
         const std::string& pep = m_vSpelled[i].strPeptide;
-        m_vSpellKeys[i] = CSpellKey{HeadWord(pep, 0), HeadWord(pep, 8), static_cast<unsigned int>(i)};
+        m_vSpellKeys[i] = CSpellKey{{HeadWord(pep, 0), HeadWord(pep, 8), HeadWord(pep, 16)},
+                                    static_cast<unsigned int>(pep.size()),
+                                    static_cast<unsigned int>(i)};
     }
     std::sort(m_vSpellKeys.begin(), m_vSpellKeys.end(), [this](const CSpellKey& a, const CSpellKey& b) {
-        if (a.nHead != b.nHead) return a.nHead < b.nHead;
-        if (a.nNext != b.nNext) return a.nNext < b.nNext;
+        for (int w = 0; w < 3; ++w)
+            if (a.nWords[w] != b.nWords[w]) return a.nWords[w] < b.nWords[w];
         const CSpelled& x = m_vSpelled[a.nAt];
         const CSpelled& y = m_vSpelled[b.nAt];
-        const int cmp = x.strPeptide.compare(y.strPeptide);
+        // Equal words hold the whole of texts up to 24 bytes: the shorter
+        // of two such texts is a prefix of the other.
+        const int cmp = a.nLength <= 24 && b.nLength <= 24
+                            ? (a.nLength < b.nLength ? -1 : a.nLength > b.nLength ? 1 : 0)
+                            : x.strPeptide.compare(y.strPeptide);
         if (cmp != 0) return cmp < 0;
         if (x.bShifted != y.bShifted) return y.bShifted;  // the precursor as measured first
         return x.lfPathWeight > y.lfPathWeight;
     });
     m_vSpellOrder.resize(m_nSpelled);
     for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = m_vSpellKeys[i].nAt;
+}
+
+bool CReport::_SameSpelled(const CSpellKey& a, const CSpellKey& b) const {
+    if (a.nLength != b.nLength || a.nWords[0] != b.nWords[0] || a.nWords[1] != b.nWords[1] ||
+        a.nWords[2] != b.nWords[2])
+        return false;
+    return a.nLength <= 24 || m_vSpelled[a.nAt].strPeptide == m_vSpelled[b.nAt].strPeptide;
 }
 
 void CReport::_ScoreAll(EMode mode, bool evidence) {
@@ -215,10 +231,7 @@ void CReport::_ScoreAll(EMode mode, bool evidence) {
     }
     for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
         const CSpelled& e = m_vSpelled[m_vSpellOrder[k]];
-        if (k > 0 && m_vSpellKeys[k].nHead == m_vSpellKeys[k - 1].nHead &&
-            m_vSpellKeys[k].nNext == m_vSpellKeys[k - 1].nNext &&
-            e.strPeptide == m_vSpelled[m_vSpellOrder[k - 1]].strPeptide)
-            continue;  // lighter path
+        if (k > 0 && _SameSpelled(m_vSpellKeys[k], m_vSpellKeys[k - 1])) continue;  // lighter path
         _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true);
     }
 }

@@ -74,12 +74,12 @@ private:
     std::vector<CSpelled> m_vSpelled;
     size_t m_nSpelled = 0;
     std::vector<unsigned int> m_vSpellOrder;
-    // Sort records: a peptide's first 16 bytes as two big-endian words
+    // Sort records: a peptide's first 24 (ranking: 16) bytes as big-endian words
     // (byte order of the words = byte order of the texts, where they
     // differ), the rest of the comparison's fields, and the position.
     struct CSpellKey {
-        uint64_t nHead, nNext;
-        unsigned int nAt;
+        uint64_t nWords[3];  // bytes 0..23
+        unsigned int nLength, nAt;
     };
     struct CRankKey {
         double lfScore;
@@ -89,6 +89,7 @@ private:
         unsigned int nAt;
     };
     std::vector<CSpellKey> m_vSpellKeys;
+    bool _SameSpelled(const CSpellKey& a, const CSpellKey& b) const;
     std::vector<CRankKey> m_vRankKeys;
     // _Spell's scratch: the groups of one text (where each starts and ends,
     // its orders as consecutive runs of nLength codes in m_strSpellOrders)

@@ -185,6 +185,9 @@ public:
     // One bit per 1/256 Da of mass, set where a table entry lies (built
     // with the index; empty: not known, every window may hold one).
     std::vector<uint64_t> m_vEdgeBins;
+    // Per entry, the place of its label among the table's labels in byte
+    // order (equal labels share it): the graph orders labels by these.
+    std::vector<uint32_t> m_vEdgeLabelRank;
     std::map<std::string, TRUESQ> m_mapAnswers;
     bool m_bFolder = false;
     std::vector<std::string> m_vFiles;  // datasets, in order
@@ -240,6 +243,10 @@ public:
     std::vector<CEdge> m_vGapEdges;
     std::vector<int> m_vGapIndex;
     std::vector<uint64_t> m_vGapBins;
+    // Per entry, the label a gap edge writes ("[codes]", a terminally
+    // modified residue outside the brackets) and its place in byte order.
+    std::vector<std::string> m_vGapLabelText;
+    std::vector<uint32_t> m_vGapLabelRank;
     // The variable modification coded c, or null.
     const CVarMod* VarMod(char c) const {
         const unsigned char u = static_cast<unsigned char>(c);

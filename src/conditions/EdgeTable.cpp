@@ -59,6 +59,19 @@ void BuildMassBins(const std::vector<CEdge>& edges, std::vector<uint64_t>& bins)
     }
 }
 
+// Ranks of texts in byte order, equal texts sharing theirs.
+void RankTexts(const std::vector<const std::string*>& texts, std::vector<uint32_t>& rank) {
+    std::vector<uint32_t> order(texts.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(), [&texts](uint32_t a, uint32_t b) { return *texts[a] < *texts[b]; });
+    rank.assign(texts.size(), 0);
+    uint32_t r = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (k > 0 && *texts[order[k]] != *texts[order[k - 1]]) ++r;
+        rank[order[k]] = r;
+    }
+}
+
 void WarnImplausible(char letter, double mass) {
     console::Warning() << "residue " << letter << " with mass " << mass << " is left out.";
 }
@@ -140,12 +153,17 @@ void CCondition::CreateEdgeList() {
 void CCondition::Create_Hash_Table() {
     BuildMassIndex(m_vEdges, m_vEdgeIndex);
     BuildMassBins(m_vEdges, m_vEdgeBins);
+    std::vector<const std::string*> texts;
+    for (const CEdge& e : m_vEdges) texts.push_back(&e.strLabel);
+    RankTexts(texts, m_vEdgeLabelRank);
 }
 
 void CCondition::CreateGapTable() {
     m_vGapEdges.clear();
     m_vGapIndex.clear();
     m_vGapBins.clear();
+    m_vGapLabelText.clear();
+    m_vGapLabelRank.clear();
     if (m_nGapResidues == 0) return;
     if (m_nGapResidues < 3) {
         // One- and two-residue gaps are the ordinary edges.
@@ -203,6 +221,21 @@ void CCondition::CreateGapTable() {
     std::stable_sort(m_vGapEdges.begin(), m_vGapEdges.end(), CEdge::MassLess);
     BuildMassIndex(m_vGapEdges, m_vGapIndex);
     BuildMassBins(m_vGapEdges, m_vGapBins);
+    std::vector<const std::string*> texts;
+    for (const CEdge& e : m_vGapEdges) {
+        // The residues in an open order; a terminally modified one stays at
+        // its end of the gap.
+        const std::string& codes = e.strLabel;
+        const size_t lead = e.cModSite == 2 ? 1 : 0, tail = e.cModSite == 1 ? 1 : 0;
+        std::string label(codes, 0, lead);
+        label.push_back('[');
+        label.append(codes, lead, codes.size() - lead - tail);
+        label.push_back(']');
+        label.append(codes, codes.size() - tail, tail);
+        m_vGapLabelText.push_back(std::move(label));
+    }
+    for (const std::string& t : m_vGapLabelText) texts.push_back(&t);
+    RankTexts(texts, m_vGapLabelRank);
 }
 
 

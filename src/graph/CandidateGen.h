@@ -294,7 +294,13 @@ private:
     std::vector<std::uint64_t> m_vReach;
     std::vector<CGapStep> m_vGapRow;
     void _AddGapEdges();
-    void _GapLabels(std::size_t i, std::size_t j, double within);
+    // True when the labels added are all different (sorting them again
+    // changes nothing).
+    bool _GapLabels(std::size_t i, std::size_t j, double within);
+    struct CGapPick {
+        uint32_t nRank, nEntry;
+    };
+    std::vector<CGapPick> m_vGapPicks;
     void _ExtendCell(std::size_t i, std::size_t x);
     void _MergeGapRow(std::size_t i);
 };

@@ -153,9 +153,9 @@ void CNCGraph::_AddGapEdges() {
             const CNode& b = m_vNodes[j];
             if (b.lfMass - a.lfMass + 0.5 < lightest) continue;
             const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
-            _GapLabels(i, j, 1e9);
+            const bool distinct = _GapLabels(i, j, 1e9);
             if (m_vLabels.size() == nFirstLabel) continue;
-            std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+            if (!distinct) std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
             const double weight = _StepWeight(a, b, nFirstLabel) * cond.m_lfGapWeight;
             m_vGapRow.push_back({static_cast<unsigned int>(j), TruncToWeight(weight),
                                  {nFirstLabel, static_cast<unsigned int>(m_vLabels.size()) - nFirstLabel}});
@@ -166,7 +166,7 @@ void CNCGraph::_AddGapEdges() {
     }
 }
 
-void CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
+bool CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
     // The compositions that fit the gap (i, j) better than `within` (Da),
     // as labels at the end of m_vLabels, in byte order.
     const CCondition& cond = *m_pCondition;
@@ -176,30 +176,33 @@ void CNCGraph::_GapLabels(std::size_t i, std::size_t j, double within) {
     const double gap = b.lfMass - a.lfMass;
     double t = (a.lfTolerance + b.lfTolerance) * 0.5;
     if (t > 0.5) t = 0.5;
-    if (!CCondition::MayHoldEdge(gap - t, gap + t, cond.m_vGapBins)) return;
+    if (!CCondition::MayHoldEdge(gap - t, gap + t, cond.m_vGapBins)) return true;
     unsigned int first = 0, end = 0;
     cond.QueryEdges(gap - t, gap + t, gaps, cond.m_vGapIndex, first, end);
-    const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
     const size_t n = m_vNodes.size();
+    // The entries that fit, sorted by the byte order of their labels (their
+    // ranks order as the labels do, so the sort moves them exactly as
+    // sorting the labels would), then written in that order.
+    m_vGapPicks.clear();
     for (unsigned int x = first; x < end; ++x) {
         const CEdge& e = gaps[x];
         if (e.cModSite == 2 && i != 0) continue;
         if (e.cModSite == 1 && j != n - 1) continue;
         if (!(std::fabs(gap - e.lfMass) < within)) continue;
+        m_vGapPicks.push_back({cond.m_vGapLabelRank[x], x});
+    }
+    std::sort(m_vGapPicks.begin(), m_vGapPicks.end(),
+              [](const CGapPick& p, const CGapPick& q) { return p.nRank < q.nRank; });
+    bool distinct = true;
+    for (size_t k = 0; k < m_vGapPicks.size(); ++k) {
+        const CGapPick& p = m_vGapPicks[k];
+        if (k > 0 && p.nRank == m_vGapPicks[k - 1].nRank) distinct = false;
         m_vLabels.emplace_back();
         CEdgeLabel& out = m_vLabels.back();
-        // The residues in an open order; a terminally modified one stays at
-        // its end of the gap.
-        const std::string& codes = e.strLabel;
-        const size_t lead = e.cModSite == 2 ? 1 : 0, tail = e.cModSite == 1 ? 1 : 0;
-        out.strLabel.assign(codes, 0, lead);
-        out.strLabel.push_back('[');
-        out.strLabel.append(codes, lead, codes.size() - lead - tail);
-        out.strLabel.push_back(']');
-        out.strLabel.append(codes, codes.size() - tail, tail);
-        out.lfDeviation = gap - e.lfMass;
+        out.strLabel = cond.m_vGapLabelText[p.nEntry];
+        out.lfDeviation = gap - gaps[p.nEntry].lfMass;
     }
-    std::sort(m_vLabels.begin() + nFirstLabel, m_vLabels.end(), LabelLess);
+    return distinct;
 }
 
 void CNCGraph::_ExtendCell(std::size_t i, std::size_t x) {
@@ -261,6 +264,8 @@ void CNCGraph::_MergeGapRow(std::size_t i) {
 
 void CNCGraph::_LabelCell(size_t i, size_t j, double gap, unsigned int first, unsigned int last) {
     const std::vector<CEdge>& table = m_pCondition->m_vEdges;
+    // Labels compare as their ranks do.
+    const std::vector<uint32_t>& rank = m_pCondition->m_vEdgeLabelRank;
     const size_t n = m_vNodes.size();
     // Labels in table order; a label met twice keeps its first deviation.
     m_vCellScratch.clear();
@@ -270,7 +275,7 @@ void CNCGraph::_LabelCell(size_t i, size_t j, double gap, unsigned int first, un
         if (e.cModSite == 1 && j != n - 1) continue;  // C-terminal modification: last step only
         bool present = false;
         for (const CCellLabel& c : m_vCellScratch) {
-            if (c.pFirst->strLabel == e.strLabel) {
+            if (rank[c.pFirst - table.data()] == rank[x]) {
                 present = true;
                 break;
             }
@@ -282,8 +287,8 @@ void CNCGraph::_LabelCell(size_t i, size_t j, double gap, unsigned int first, un
     // Fold mirror pairs (AG and GA) into one label whose residue order is
     // open. Walking in byte order makes the left half the smaller order and
     // the deviation the one of the later label.
-    std::sort(m_vCellScratch.begin(), m_vCellScratch.end(), [](const CCellLabel& x, const CCellLabel& y) {
-        return x.pFirst->strLabel < y.pFirst->strLabel;
+    std::sort(m_vCellScratch.begin(), m_vCellScratch.end(), [&](const CCellLabel& x, const CCellLabel& y) {
+        return rank[x.pFirst - table.data()] < rank[y.pFirst - table.data()];
     });
     m_vFoldScratch.clear();
     for (const CCellLabel& c : m_vCellScratch) {

@@ -149,6 +149,37 @@ TEST(EdgeTable, Query_RandomWindows_MatchLinearScan) {
     }
 }
 
+// The mass bins may only say "maybe" too often, never "none" wrongly.
+TEST(EdgeTable, MassBins_NeverMissAnEntryOfTheWindow) {
+    CCondition c;
+    c.m_nGapResidues = 3;
+    Build(c);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> lowDist(-2.0, 600.0), width(0.0, 1.0);
+    int none = 0;
+    for (const auto* table : {&c.m_vEdges, &c.m_vGapEdges}) {
+        const std::vector<uint64_t>& bins = table == &c.m_vEdges ? c.m_vEdgeBins : c.m_vGapBins;
+        ASSERT_FALSE(bins.empty());
+        for (int k = 0; k < 20000; ++k) {
+            // Windows around entries (edges exactly at a bound) and anywhere.
+            const double at = (*table)[rng() % table->size()].lfMass;
+            const double lower = k % 3 == 0 ? at : k % 3 == 1 ? at - width(rng) : lowDist(rng);
+            const double upper = k % 3 == 1 ? at : lower + width(rng);
+            bool any = false;
+            for (const CEdge& e : *table) any = any || (e.lfMass >= lower && e.lfMass <= upper);
+            const bool maybe = CCondition::MayHoldEdge(lower, upper, bins);
+            if (any) {
+                ASSERT_TRUE(maybe) << lower << " " << upper;
+            }
+            none += !maybe;
+        }
+    }
+    EXPECT_GT(none, 5000);  // and it does answer most empty windows
+    EXPECT_TRUE(CCondition::MayHoldEdge(std::nan(""), 1.0, c.m_vEdgeBins));
+    EXPECT_FALSE(CCondition::MayHoldEdge(-3.0, -2.0, c.m_vEdgeBins));
+    EXPECT_FALSE(CCondition::MayHoldEdge(1e6, 1e6 + 1, c.m_vEdgeBins));
+}
+
 TEST(EdgeTable, ModifiedResidues_PairsRespectTermini) {
     CCondition c;
     c.m_vNTermMass = {42};

@@ -13,19 +13,11 @@
 
 namespace {
 
-// Installs a residue-gap table and its integer-mass index (entry v: the
-// smallest position whose truncated mass is at least v).
+// Installs a residue-gap table with its index and the tables made with it.
 void SetTable(CCondition& cond, std::vector<CEdge> edges) {
     std::sort(edges.begin(), edges.end(), CEdge::MassLess);
     cond.m_vEdges = edges;
-    cond.m_vEdgeIndex.clear();
-    if (edges.empty()) return;
-    const int top = static_cast<int>(edges.back().lfMass);
-    for (int v = 0; v <= top; ++v) {
-        int pos = 0;
-        while (static_cast<int>(edges[static_cast<std::size_t>(pos)].lfMass) < v) ++pos;
-        cond.m_vEdgeIndex.push_back(pos);
-    }
+    cond.Create_Hash_Table();
 }
 
 CEdge Gap(const std::string& label, double mass, char modSite = 0) {

@@ -244,6 +244,28 @@ TEST_F(ReportTest, Evidence_MissingSitePenalty_AndVariableModsWrittenAsDeltas) {
     EXPECT_EQ(Results()[0].strPeptide, "GAS");
 }
 
+// Ranking only the leading peptides gives exactly the whole ranking's head,
+// ties of the score included (the orders of a composition tie often).
+TEST_F(ReportTest, RankedLead_SameHeadAsTheWholeList) {
+    cond.m_bEvidenceTies = true;
+    for (const char* text : {"[GASGA]", "[GGSAA]", "G[AS]", "[SAG]", "AGS", "[AAGGS]"}) Add(text);
+    unit = CWorkUnit{&hcd, nullptr, 11, EMode::HCD, 1, 2};
+    CUnitResult whole, head;
+    CReport all(&cond);
+    all.Report_unknowResult(unit, cands, false, whole);
+    ASSERT_GT(whole.vPeptides.size(), 30u);
+    for (const size_t lead : {1, 2, 7, 25, 1000}) {
+        CReport some(&cond);
+        some.SetRankedLead(lead);
+        some.Report_unknowResult(unit, cands, false, head);
+        ASSERT_EQ(head.vPeptides.size(), std::min(lead, whole.vPeptides.size())) << lead;
+        for (size_t i = 0; i < head.vPeptides.size(); ++i) {
+            EXPECT_EQ(head.vPeptides[i].strPeptide, whole.vPeptides[i].strPeptide) << lead << " " << i;
+            EXPECT_EQ(head.vPeptides[i].lfScore, whole.vPeptides[i].lfScore);
+        }
+    }
+}
+
 TEST_F(ReportTest, Confidence_ExplainedShareTimesMargin_ResidueSides) {
     cond.m_bConfidence = true;
     cond.m_lfMissingSitePenalty = 1;  // AGS's internal G ion ties its raw score with GAS

@@ -149,6 +149,11 @@ TEST_F(BM25ReferenceTest, Score_RandomPeptides_BitIdenticalToPlainRules) {
 // terminal shifts and lengths, another ion set on the same spectrum, and
 // asking for the ions' peaks in between.
 TEST_F(BM25ReferenceTest, RememberedSpectrum_ScoresInByteOrder_BitIdentical) {
+  // Da and ppm tolerances: the remembered spectrum's map of where peaks can
+  // match is built from either.
+  for (const bool ppm : {false, true}) {
+    cond.m_bFragTolPpm = ppm;
+    cond.m_lfFragTol = ppm ? 20.0 : 0.02;
     std::mt19937 rng(77);
     const std::string letters = "ACDEFGHKLMNPQRSTVWY";
     CBM25Score fresh(&cond);
@@ -191,4 +196,5 @@ TEST_F(BM25ReferenceTest, RememberedSpectrum_ScoresInByteOrder_BitIdentical) {
         }
         scorer.ForgetSpectra();
     }
+  }
 }

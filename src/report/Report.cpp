@@ -139,12 +139,23 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
         count = count > kMaxSpelledOrders / g.nOrders ? kMaxSpelledOrders : count * g.nOrders;
         i = g.nEnd;
     }
+    m_strSpellBase.clear();
+    for (size_t i = 0, g = 0; i < text.size();) {
+        if (g < m_vSpellGroups.size() && i == m_vSpellGroups[g].nAt) {
+            CSpellGroup& grp = m_vSpellGroups[g++];
+            grp.nOut = m_strSpellBase.size();
+            m_strSpellBase.append(m_strSpellOrders, grp.nFirst, grp.nLength);
+            i = grp.nEnd;
+        } else {
+            const char ch = text[i++];
+            if (ch != '(' && ch != ')') m_strSpellBase += ch;
+        }
+    }
     m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
     const bool gapOrders = m_pCondition->m_nGapResidues > 0;
     for (size_t n = 0; n < count && m_nSpelled < kMaxSpelledPerSpectrum; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
-        out.strPeptide.clear();
         // With gap edges the graph lists a group's orders likeliest first:
         // a later order weighs a hair less, so it loses a tie of the score
         // (and nothing else; path weights are whole numbers).
@@ -155,17 +166,12 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
             if (m_vSpellGroups[k].nLength >= 3) rank += static_cast<double>(m_vSpellDigits[k]);
         out.lfPathWeight = pathWeight - kOrderStep * rank;
         out.bShifted = shifted;
-        size_t g = 0;
-        for (size_t i = 0; i < text.size();) {
-            if (g < m_vSpellGroups.size() && i == m_vSpellGroups[g].nAt) {
-                const CSpellGroup& grp = m_vSpellGroups[g];
-                out.strPeptide.append(m_strSpellOrders, grp.nFirst + m_vSpellDigits[g] * grp.nLength, grp.nLength);
-                i = grp.nEnd;
-                ++g;
-            } else {
-                const char ch = text[i++];
-                if (ch != '(' && ch != ')') out.strPeptide += ch;
-            }
+        out.strPeptide = m_strSpellBase;
+        for (size_t g = 0; g < m_vSpellGroups.size(); ++g) {
+            if (m_vSpellDigits[g] == 0) continue;
+            const CSpellGroup& grp = m_vSpellGroups[g];
+            out.strPeptide.replace(grp.nOut, grp.nLength, m_strSpellOrders, grp.nFirst + m_vSpellDigits[g] * grp.nLength,
+                                   grp.nLength);
         }
         // The next combination: the first group's order varies fastest.
         for (size_t k = 0; k < m_vSpellDigits.size(); ++k) {

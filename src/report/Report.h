@@ -96,10 +96,13 @@ private:
     // and the order each one takes in the peptide being spelled.
     struct CSpellGroup {
         size_t nAt = 0, nEnd = 0, nFirst = 0, nLength = 0, nOrders = 0;
+        size_t nOut = 0;  // where its residues sit in the spelled peptide
     };
     std::vector<CSpellGroup> m_vSpellGroups;
     std::vector<size_t> m_vSpellDigits;
-    std::string m_strSpellOrders, m_strSpellScratch;
+    // The text spelled with every group in its first order; each
+    // combination copies it and writes the other orders over it.
+    std::string m_strSpellOrders, m_strSpellScratch, m_strSpellBase;
     std::set<std::string> m_setPeptides;    // without evidence: the peptides in byte order
     std::vector<unsigned int> m_vOrder;     // ranking permutation
     std::vector<CResult> m_vSorted;

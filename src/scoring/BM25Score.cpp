@@ -360,7 +360,8 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
     // The suffix memory serves the first ion types it met for this spectrum.
     if (rp != nullptr && rp->pSuffixIons == nullptr) rp->pSuffixIons = &ions;
     CReplay* suffixes = rp != nullptr && rp->pSuffixIons == &ions ? rp : nullptr;
-    for (size_t l = 1; l < len; ++l) _MatchSuffixGroup(l, ions, spec, view, suffixes);
+    for (size_t l = 1; l < len; ++l)
+        if (suffixes == nullptr || !_ReplaySuffix(l, view, *suffixes)) _MatchSuffixGroup(l, ions, spec, view, suffixes);
 }
 
 inline __attribute__((always_inline)) void CBM25Score::_MatchSeriesIon(const CIonType& ion, double mz, size_t len,
@@ -376,6 +377,22 @@ inline __attribute__((always_inline)) void CBM25Score::_MatchSeriesIon(const CIo
     _find_and_match(mz - kWater / z, len, view, MARKER, true);
 }
 
+inline __attribute__((always_inline)) bool CBM25Score::_ReplaySuffix(size_t l, const CSpecView& view,
+                                                                     const CReplay& rp) {
+    const double m = m_vSuffix[l - 1];
+    uint64_t bits;
+    std::memcpy(&bits, &m, sizeof bits);
+    const CSuffixGroup& group = rp.vSuffix[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSuffixBits)];
+    if (group.nGeneration != m_nMemoGen || group.nKey != bits) return false;
+    const size_t target = m_vSuffix.size() - 1 - l;
+    for (uint32_t i = group.nFirst; i < group.nFirst + group.nCount; ++i) {
+        const CEffect& x = rp.vSuffixEffects[i];
+        _Mark(static_cast<size_t>(x.nPeak), x.lfFactor);
+        if (x.nSite != MARKER) m_vYScore[target] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
+    }
+    return true;
+}
+
 void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec,
                                    const CSpecView& view, CReplay* rp) {
     const size_t len = m_vSuffix.size();
@@ -385,15 +402,8 @@ void CBM25Score::_MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, 
     if (rp != nullptr) {
         uint64_t bits;
         std::memcpy(&bits, &m, sizeof bits);
+        // The caller replayed the group when rp held it: it is made here.
         group = &rp->vSuffix[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSuffixBits)];
-        if (group->nGeneration == m_nMemoGen && group->nKey == bits) {
-            for (uint32_t i = group->nFirst; i < group->nFirst + group->nCount; ++i) {
-                const CEffect& x = rp->vSuffixEffects[i];
-                _Mark(static_cast<size_t>(x.nPeak), x.lfFactor);
-                if (x.nSite != MARKER) m_vYScore[target] += x.lfWeight * _Saturation(view.pPeaks[x.nPeak].lfIntensity);
-            }
-            return;
-        }
         *group = CSuffixGroup{bits, m_nMemoGen, static_cast<uint32_t>(rp->vSuffixEffects.size()), 0};
         m_pRecord = &rp->vSuffixEffects;
     }

@@ -167,7 +167,12 @@ private:
     void _MatchSeriesIon(const CIonType& ion, double mz, size_t len, const CSpecView& view, unsigned int site,
                          bool prefix, size_t slot);
     // The suffix ions of the suffix of l residues, their terms to site
-    // len - 1 - l; remembered by suffix mass in rp when given.
+    // len - 1 - l; remembered by suffix mass in rp when given (which
+    // _ReplaySuffix did not find there).
+    // The suffix ions of the suffix of l residues replayed from rp's
+    // memory when it holds them (inlined into the scoring loop: most
+    // suffixes were met before); false when they must be matched.
+    bool _ReplaySuffix(size_t l, const CSpecView& view, const CReplay& rp);
     void _MatchSuffixGroup(size_t l, const std::vector<CIonType>& ions, const CSpectrum& spec, const CSpecView& view,
                            CReplay* rp);
 };

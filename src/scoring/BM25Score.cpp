@@ -81,9 +81,14 @@ void CBM25Score::Match(const CResult& peptide, const std::vector<CIonType>& ions
         const size_t len = peptide.strPeptide.size();
         const size_t sites = std::min({len > 0 ? len - 1 : 0, m_vBScore.size(), m_vYScore.size()});
         out.vSites.assign(len > 0 ? len - 1 : 0, 0);
+        // Plain pointers: a store through unsigned char may alias anything,
+        // which would reload the tables' data pointers every step.
+        const double* b = m_vBScore.data();
+        const double* y = m_vYScore.data();
+        unsigned char* o = out.vSites.data();
         for (size_t k = 0; k < sites; ++k)
-            out.vSites[k] = static_cast<unsigned char>((m_vBScore[k] > 0.0 ? CPeptideMatch::kPrefixIon : 0) |
-                                                       (m_vYScore[k] > 0.0 ? CPeptideMatch::kSuffixIon : 0));
+            o[k] = static_cast<unsigned char>((b[k] > 0.0 ? CPeptideMatch::kPrefixIon : 0) |
+                                              (y[k] > 0.0 ? CPeptideMatch::kSuffixIon : 0));
     }
 }
 
@@ -350,8 +355,7 @@ void CBM25Score::_ComputeMZandMatch(const CResult& peptide, const std::vector<CI
         const int z = ion.nNumber;
         // A charge of 0 or less names no ion that can be matched.
         if (z > spec.m_nCharge || z <= 0 || ion.strName.empty() || ion.strName[0] != 'b') continue;
-        for (size_t l = 1; l < len; ++l) {
-            if (pep[l] != 'Q') continue;
+        for (size_t l = pep.find('Q', 1); l != std::string::npos && l < len; l = pep.find('Q', l + 1)) {
             const double mz = ion.bFlag1 ? (m_vPrefix[l - 1] + z * kProton + ion.lfValue) / z
                                          : (m_vSuffix[l - 1] + z * kProton + ion.lfValue) / z;
             _find_and_match(mz + kAmmonia / z, len, view, MARKER, true);

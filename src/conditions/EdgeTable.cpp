@@ -238,7 +238,6 @@ void CCondition::CreateGapTable() {
     RankTexts(texts, m_vGapLabelRank);
 }
 
-
 void CCondition::QueryEdges(const double& lower, const double& upper, const std::vector<CEdge>& edges,
                             const std::vector<int>& index, unsigned int& first, unsigned int& last) const {
     const unsigned int n = static_cast<unsigned int>(edges.size());

@@ -181,6 +181,15 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
     }
 }
 
+inline int CReport::_CompareSpelledText(const CSpellKey& a, const CSpellKey& b) const {
+    for (int w = 0; w < 3; ++w)
+        if (a.nWords[w] != b.nWords[w]) return a.nWords[w] < b.nWords[w] ? -1 : 1;
+    // Equal words hold the whole of texts up to 24 bytes: the shorter of two
+    // such texts is a prefix of the other.
+    if (a.nLength <= 24 && b.nLength <= 24) return a.nLength < b.nLength ? -1 : a.nLength > b.nLength ? 1 : 0;
+    return m_vSpelled[a.nAt].strPeptide.compare(m_vSpelled[b.nAt].strPeptide);
+}
+
 void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence) {
     if (!evidence) {
         m_setPeptides.clear();
@@ -196,7 +205,7 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     }
     // Sorting compact records by the same comparison gives exactly the
     // permutation sorting the positions would; the texts are read only
-    // where their first 16 bytes tie.
+    // where their first 24 bytes tie.
     m_vSpellKeys.resize(m_nSpelled);
     for (size_t i = 0; i < m_nSpelled; ++i) {
         const std::string& pep = m_vSpelled[i].strPeptide;
@@ -205,29 +214,15 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
                                     static_cast<unsigned int>(i)};
     }
     std::sort(m_vSpellKeys.begin(), m_vSpellKeys.end(), [this](const CSpellKey& a, const CSpellKey& b) {
-        for (int w = 0; w < 3; ++w)
-            if (a.nWords[w] != b.nWords[w]) return a.nWords[w] < b.nWords[w];
+        const int cmp = _CompareSpelledText(a, b);
+        if (cmp != 0) return cmp < 0;
         const CSpelled& x = m_vSpelled[a.nAt];
         const CSpelled& y = m_vSpelled[b.nAt];
-        // Equal words hold the whole of texts up to 24 bytes: the shorter
-        // of two such texts is a prefix of the other.
-        const int cmp = a.nLength <= 24 && b.nLength <= 24
-                            ? (a.nLength < b.nLength ? -1 : a.nLength > b.nLength ? 1 : 0)
-                            : x.strPeptide.compare(y.strPeptide);
-        if (cmp != 0) return cmp < 0;
         if (x.bShifted != y.bShifted) return y.bShifted;  // the precursor as measured first
         return x.lfPathWeight > y.lfPathWeight;
     });
-    m_vSpellOrder.resize(m_nSpelled);
-    for (size_t i = 0; i < m_nSpelled; ++i) m_vSpellOrder[i] = m_vSpellKeys[i].nAt;
 }
 
-bool CReport::_SameSpelled(const CSpellKey& a, const CSpellKey& b) const {
-    if (a.nLength != b.nLength || a.nWords[0] != b.nWords[0] || a.nWords[1] != b.nWords[1] ||
-        a.nWords[2] != b.nWords[2])
-        return false;
-    return a.nLength <= 24 || m_vSpelled[a.nAt].strPeptide == m_vSpelled[b.nAt].strPeptide;
-}
 
 void CReport::_ScoreAll(EMode mode, bool evidence) {
     m_nScored = 0;
@@ -235,9 +230,9 @@ void CReport::_ScoreAll(EMode mode, bool evidence) {
         for (const std::string& q : m_setPeptides) _ScoreOne(q, 0.0, false, mode, false);
         return;
     }
-    for (size_t k = 0; k < m_vSpellOrder.size(); ++k) {
-        const CSpelled& e = m_vSpelled[m_vSpellOrder[k]];
-        if (k > 0 && _SameSpelled(m_vSpellKeys[k], m_vSpellKeys[k - 1])) continue;  // lighter path
+    for (size_t k = 0; k < m_vSpellKeys.size(); ++k) {
+        const CSpelled& e = m_vSpelled[m_vSpellKeys[k].nAt];
+        if (k > 0 && _CompareSpelledText(m_vSpellKeys[k], m_vSpellKeys[k - 1]) == 0) continue;  // lighter path
         _ScoreOne(e.strPeptide, e.lfPathWeight, e.bShifted, mode, true);
     }
 }

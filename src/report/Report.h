@@ -73,7 +73,6 @@ private:
     CSpectrum m_scoreA, m_scoreB;
     std::vector<CSpelled> m_vSpelled;
     size_t m_nSpelled = 0;
-    std::vector<unsigned int> m_vSpellOrder;
     // Sort records: a peptide's first 24 (ranking: 16) bytes as big-endian words
     // (byte order of the words = byte order of the texts, where they
     // differ), the rest of the comparison's fields, and the position.
@@ -88,8 +87,10 @@ private:
         uint64_t nHead, nNext;
         unsigned int nAt;
     };
-    std::vector<CSpellKey> m_vSpellKeys;
-    bool _SameSpelled(const CSpellKey& a, const CSpellKey& b) const;
+    std::vector<CSpellKey> m_vSpellKeys;  // after _SpellAll: the spelled peptides in sort order
+    // The byte order of the two spelled texts (<0, 0, >0), from their keys
+    // where they decide it.
+    int _CompareSpelledText(const CSpellKey& a, const CSpellKey& b) const;
     std::vector<CRankKey> m_vRankKeys;
     // _Spell's scratch: the groups of one text (where each starts and ends,
     // its orders as consecutive runs of nLength codes in m_strSpellOrders)

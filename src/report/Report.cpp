@@ -15,8 +15,9 @@ constexpr size_t kMaxSpelledOrders = size_t{1} << 20;
 // Peptides spelled for one spectrum at most: texts of many groups (pairs and
 // gap compositions, each in several orders) multiply, and one spectrum could
 // otherwise ask for hundreds of thousands of peptides, all kept and scored.
-// Texts come heaviest path first, so the lightest readings are the ones left
-// out; ordinary spectra spell a few thousand.
+// Texts are spelled strongest first (fewest unsupported cleavages, then the
+// heaviest path), so the weakest readings are the ones left out; ordinary
+// spectra spell a few thousand.
 constexpr size_t kMaxSpelledPerSpectrum = 100000;
 // Path weight taken off per step down a group's list of orders.
 constexpr double kOrderStep = 1e-3;
@@ -199,9 +200,11 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     // Every peptide once, in byte order (as the set gives them), with the
     // heaviest path weight that spelled it.
     m_nSpelled = 0;
-    for (const CCandidate& cand : candidates) {
+    // The list comes weakest first: the strongest texts are spelled first,
+    // so a spectrum that reaches the cap leaves out its weakest readings.
+    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
         if (m_nSpelled >= kMaxSpelledPerSpectrum) break;
-        _Spell(cand.strText, cand.lfPathWeight, cand.bShifted);
+        _Spell(it->strText, it->lfPathWeight, it->bShifted);
     }
     // Sorting compact records by the same comparison gives exactly the
     // permutation sorting the positions would; the texts are read only

@@ -266,6 +266,23 @@ TEST_F(ReportTest, RankedLead_SameHeadAsTheWholeList) {
     }
 }
 
+// A spectrum whose texts spell more peptides than a spectrum may have keeps
+// those of its strongest texts: the list comes weakest first, and a weak text
+// of 2^17 readings must not crowd out the strongest one.
+TEST_F(ReportTest, SpelledCap_KeepsTheStrongestTexts) {
+    cond.m_bEvidenceTies = true;
+    std::string weak;
+    for (int k = 0; k < 17; ++k) weak += "[AG/GA]";
+    Add(weak);
+    Add("GAS");
+    unit = CWorkUnit{&hcd, nullptr, 11, EMode::HCD, 1, 2};
+    CReport report(&cond);
+    report.SetRankedLead(3);
+    report.Report_unknowResult(unit, cands, false, result);
+    ASSERT_FALSE(Results().empty());
+    EXPECT_EQ(Results()[0].strPeptide, "GAS");
+}
+
 TEST_F(ReportTest, Confidence_ExplainedShareTimesMargin_ResidueSides) {
     cond.m_bConfidence = true;
     cond.m_lfMissingSitePenalty = 1;  // AGS's internal G ion ties its raw score with GAS

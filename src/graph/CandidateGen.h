@@ -215,6 +215,10 @@ public:
     std::vector<CEdgeLabel> m_vLabels;                   // label pool of all edges
     std::vector<std::vector<unsigned int>> m_vPaths;
     std::vector<std::vector<unsigned int>> m_vSuccessors;
+    // Rows and paths of earlier, larger graphs, kept for their storage.
+    std::vector<std::vector<unsigned int>> m_vSpareSuccessors, m_vSparePaths;
+    std::vector<std::vector<int>> m_vSpareWeights;
+    std::vector<std::vector<CGraphEdge>> m_vSpareEdges;
     double m_lfResidueMass = 0.0;   // the end node's mass: MH+ - water - proton (- 13C when shifted)
     double m_lfTolerance = 0.0;     // graph tolerance, Da, at most 0.5
     bool m_bShiftedGraph = false;   // built for the precursor one 13C lighter

@@ -43,15 +43,34 @@ int TruncToWeight(double x) {
     return static_cast<int>(x);
 }
 
+// Resizes rows to n, the rows cut moved to spare and the rows added taken
+// from it, so their storage outlives a smaller graph.
+template <class T>
+void ResizeKeeping(std::vector<std::vector<T>>& rows, std::vector<std::vector<T>>& spare, std::size_t n) {
+    while (rows.size() > n) {
+        spare.push_back(std::move(rows.back()));
+        rows.pop_back();
+    }
+    while (rows.size() < n) {
+        if (spare.empty()) {
+            rows.emplace_back();
+        } else {
+            rows.push_back(std::move(spare.back()));
+            spare.pop_back();
+        }
+    }
+}
+
 }  // namespace
 
 void CNCGraph::_ConstructEdges() {
     const std::size_t n = m_vNodes.size();
     // The graph object serves spectrum after spectrum: keep the inner
-    // vectors' capacity, only empty them.
-    m_vSuccessors.resize(n);
-    m_vEdgeWeights.resize(n);
-    m_vGraphEdges.resize(n);
+    // vectors' capacity, only empty them (rows beyond this graph's nodes wait
+    // in a spare pool for a larger one).
+    ResizeKeeping(m_vSuccessors, m_vSpareSuccessors, n);
+    ResizeKeeping(m_vEdgeWeights, m_vSpareWeights, n);
+    ResizeKeeping(m_vGraphEdges, m_vSpareEdges, n);
     for (std::size_t i = 0; i < n; ++i) {
         m_vSuccessors[i].clear();
         m_vEdgeWeights[i].clear();

@@ -118,9 +118,15 @@ void CNCGraph::_WriteGapOrders(size_t u, double prefix, std::string& text) {
         if (before >= 0) o.lfScore += GapPairLogOdds(before, PairIndex(c, o.szOrder[0]));
         if (after >= 0) o.lfScore += GapPairLogOdds(PairIndex(c, o.szOrder[o.nLength - 1]), after);
     }
-    // Stable: equal scores keep the byte order of the orders.
-    std::stable_sort(m_vOrders.begin(), m_vOrders.end(),
-                     [](const COrder& a, const COrder& b) { return a.lfScore > b.lfScore; });
+    // Stable: equal scores keep the byte order of the orders. An insertion
+    // sort (a gap has at most 24 orders) gives what a stable sort gives,
+    // without the temporary buffer a stable sort allocates on every call.
+    for (size_t i = 1; i < m_vOrders.size(); ++i) {
+        const COrder o = m_vOrders[i];
+        size_t j = i;
+        for (; j > 0 && o.lfScore > m_vOrders[j - 1].lfScore; --j) m_vOrders[j] = m_vOrders[j - 1];
+        m_vOrders[j] = o;
+    }
     const size_t keep = std::min(m_vOrders.size(), static_cast<size_t>(std::max(1, c.m_nGapOrders)));
     text.append(l, 0, open);
     if (keep > 1) text += '[';

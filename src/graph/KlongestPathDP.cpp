@@ -17,7 +17,8 @@ void CKlongestPathDP::insert(std::vector<AdjLinkDP>& pool, int& used, int head, 
 void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
                                      const std::vector<std::vector<unsigned int>>& successors,
                                      const std::vector<std::vector<int>>& weights,
-                                     std::vector<std::vector<unsigned int>>& out) {
+                                     std::vector<std::vector<unsigned int>>& out,
+                                     std::vector<std::vector<unsigned int>>* spare) {
     m_nNodes = 0;
     if (n <= 0) return;
     const auto nodes = static_cast<std::size_t>(n);
@@ -68,7 +69,13 @@ void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
     // k <= 0 asks for nothing: no query at all.
     for (int r = 1; r <= k; ++r) {
         if (!Query(n - 1, r)) break;
-        out.emplace_back();
+        if (spare != nullptr && !spare->empty()) {
+            out.push_back(std::move(spare->back()));
+            spare->pop_back();
+            out.back().clear();
+        } else {
+            out.emplace_back();
+        }
         ShowPath(n - 1, r, out.back());
     }
 }

@@ -37,13 +37,15 @@ struct AdjLinkDP {
 
 class CKlongestPathDP {
 public:
-    // Appends up to k paths (node lists 0 .. n-1), heaviest first, to out.
+    // Appends up to k paths (node lists 0 .. n-1), heaviest first, to out;
+    // a path's list is taken from spare (emptied) while it has one.
     // successors[i] ascending, weights[i] parallel to it; an edge must lead
     // to a higher index below n (others are ignored, so the graph stays
     // acyclic). Ties between equal weights follow the per-node heaps and the
     // order predecessors are offered in (highest index first).
     void DPKlongestPath(const int& n, const int& k, const std::vector<std::vector<unsigned int>>& successors,
-                        const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out);
+                        const std::vector<std::vector<int>>& weights, std::vector<std::vector<unsigned int>>& out,
+                        std::vector<std::vector<unsigned int>>* spare = nullptr);
     // Weight of the r-th heaviest path from node 0 to v; nullopt when v has
     // fewer than r paths (or v, r out of range). Any int is a valid weight
     // (-1 included). Answers for the graph of the last DPKlongestPath; settles ranks

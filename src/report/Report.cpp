@@ -85,9 +85,11 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     }
     if (c.m_bConfidence) _Confidences(mode, rows > 0 && c.m_pRerankModel != nullptr && c.m_pRerankModel->Ranks(), results);
     m_scorer.ForgetSpectra();
-    // After a spectrum of very many peptides the worker gives that storage
-    // back rather than keeping it for the rest of the run.
-    constexpr size_t kKeptPeptides = 20000;
+    // The pools keep their texts' storage up to the cap of a spectrum: giving
+    // it back after each large spectrum cost 5 % of a run on real spectra in
+    // allocations (two strings per peptide, made again by the next one) and
+    // lowered no peak (the storage is there during the large spectrum anyway).
+    constexpr size_t kKeptPeptides = kMaxSpelledPerSpectrum;
     if (m_vSpelled.size() > kKeptPeptides) std::vector<CSpelled>().swap(m_vSpelled);
     if (m_vSorted.capacity() > kKeptPeptides) std::vector<CResult>().swap(m_vSorted);
     if (m_vScored.size() > kKeptPeptides) std::vector<CResult>().swap(m_vScored);

@@ -108,8 +108,10 @@ public:
         const double lo = lower > 0.0 ? lower * kEdgeBinsPerDa : 0.0;
         if (!(lo < top)) return false;
         const double hi = upper * kEdgeBinsPerDa;
-        const size_t first = static_cast<size_t>(lo);
-        const size_t last = hi < top ? static_cast<size_t>(hi) : bits - 1;
+        // 0 <= lo <= hi < top here: signed conversions (one instruction each)
+        // give the same bins as unsigned ones.
+        const auto first = static_cast<size_t>(static_cast<int64_t>(lo));
+        const size_t last = hi < top ? static_cast<size_t>(static_cast<int64_t>(hi)) : bits - 1;
         const uint64_t* b = bins.data();
         size_t w = first >> 6;
         const size_t lastWord = last >> 6;

@@ -205,7 +205,9 @@ inline __attribute__((always_inline)) int CBM25Score::_find_and_match(const doub
     // Negative or NaN m/z take the full path below.
     if (v.pOccupied != nullptr && mz >= 0.0) {
         if (!(mz < v.lfOccupiedTop)) return NO_PEAK;
-        const size_t bin = static_cast<size_t>(mz * kBinsPerDa);
+        // 0 <= mz < top: the signed conversion (one instruction; an unsigned
+        // one is several) gives the same bin.
+        const auto bin = static_cast<size_t>(static_cast<int64_t>(mz * kBinsPerDa));
         if (((v.pOccupied[bin >> 6] >> (bin & 63)) & 1) == 0) return NO_PEAK;
     }
     int j;

@@ -389,6 +389,7 @@ const CScalarKey kFileScalars[] = {
     Int("report_pep", "10", &CCondition::m_nReportPep),
     Int("max_node", "300", &CCondition::m_nMaxNode),
     Int("max_peaks", "5000", &CCondition::m_nMaxPeaks),
+    Int("max_spelled", "100000", &CCondition::m_nMaxSpelled),
     Int("table_rows", "0", &CCondition::m_nTableRows),
     Text("output_format", "native", Kind::Text, &CCondition::m_strOutputFormat),
 };
@@ -654,6 +655,18 @@ void CheckValues(CCondition& c, const CSectionReader& meta, const CSectionReader
         file.Error(lineOf(file, "output_format"), "output_format names no format; use native, mztab and/or tsv");
     if (c.m_nMaxNode == 0)
         file.Error(lineOf(file, "max_node"), "max_node=0 leaves no node in any graph; a negative value means no limit");
+    // Each spelled peptide is kept and scored (about 200 bytes while its
+    // spectrum lasts): a million per spectrum is the most a worker may hold.
+    constexpr int kMostSpelled = 1000000;
+    if (c.m_nMaxSpelled <= 0) {
+        file.Error(lineOf(file, "max_spelled"), "max_spelled=" + std::to_string(c.m_nMaxSpelled) +
+                                                    " leaves every spectrum without a peptide; it must be 1 or more");
+    } else if (c.m_nMaxSpelled > kMostSpelled) {
+        file.Say("warning", lineOf(file, "max_spelled"),
+                 "max_spelled=" + std::to_string(c.m_nMaxSpelled) + " would take gigabytes per spectrum; " +
+                     std::to_string(kMostSpelled) + " is used");
+        c.m_nMaxSpelled = kMostSpelled;
+    }
     if (c.m_nMaxPeaks == 0)
         file.Error(lineOf(file, "max_peaks"), "max_peaks=0 leaves no peak in any spectrum; a negative value means no limit");
 

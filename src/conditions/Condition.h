@@ -160,6 +160,10 @@ public:
     // "max_peaks": most peaks a spectrum keeps (the strongest of each m/z
     // window); negative: no limit. Real spectra stay far below the default.
     int m_nMaxPeaks = 5000;
+    // "max_spelled": most peptides spelled from one spectrum's candidate
+    // texts (the strongest texts first); a text of many groups alone can
+    // spell hundreds of thousands.
+    int m_nMaxSpelled = 100000;
     // "table_rows": candidates per spectrum in the tables (mzTab, TSV); 0:
     // as many as report_pep (the native file always has report_pep).
     int m_nTableRows = 0;

@@ -179,9 +179,13 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# report_temp: candidate texts kept from those paths (default 200, at most 10000).");
     line("# report_pep: peptides written per spectrum (default 10).");
     line("# max_node: most nodes kept in a spectrum graph (default 300; negative: no limit).");
+    line("# max_spelled: most peptides spelled and scored per spectrum from its candidate");
+    line("# texts, the strongest texts first (default 100000); a few long spectra spell");
+    line("# tens of thousands, which no answer needed on the shared sets.");
     line("report_path=200");
     line("report_temp=200");
     line("report_pep=50");
     line("max_node=500");
+    line("max_spelled=3000");
     return t;
 }

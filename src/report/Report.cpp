@@ -12,13 +12,6 @@ namespace {
 bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
 // Most peptides spelled from one candidate text.
 constexpr size_t kMaxSpelledOrders = size_t{1} << 20;
-// Peptides spelled for one spectrum at most: texts of many groups (pairs and
-// gap compositions, each in several orders) multiply, and one spectrum could
-// otherwise ask for hundreds of thousands of peptides, all kept and scored.
-// Texts are spelled strongest first (fewest unsupported cleavages, then the
-// heaviest path), so the weakest readings are the ones left out; ordinary
-// spectra spell a few thousand.
-constexpr size_t kMaxSpelledPerSpectrum = 100000;
 // Path weight taken off per step down a group's list of orders.
 constexpr double kOrderStep = 1e-3;
 bool IsCTermCode(char c) { return c >= 1 && c <= 26; }
@@ -89,12 +82,12 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     // it back after each large spectrum cost 5 % of a run on real spectra in
     // allocations (two strings per peptide, made again by the next one) and
     // lowered no peak (the storage is there during the large spectrum anyway).
-    constexpr size_t kKeptPeptides = kMaxSpelledPerSpectrum;
-    if (m_vSpelled.size() > kKeptPeptides) std::vector<CSpelled>().swap(m_vSpelled);
-    if (m_vSorted.capacity() > kKeptPeptides) std::vector<CResult>().swap(m_vSorted);
-    if (m_vScored.size() > kKeptPeptides) std::vector<CResult>().swap(m_vScored);
-    if (m_vSpellKeys.capacity() > kKeptPeptides) std::vector<CSpellKey>().swap(m_vSpellKeys);
-    if (m_vRankKeys.capacity() > kKeptPeptides) std::vector<CRankKey>().swap(m_vRankKeys);
+    const auto kept = static_cast<size_t>(std::max(1, c.m_nMaxSpelled));
+    if (m_vSpelled.size() > kept) std::vector<CSpelled>().swap(m_vSpelled);
+    if (m_vSorted.capacity() > kept) std::vector<CResult>().swap(m_vSorted);
+    if (m_vScored.size() > kept) std::vector<CResult>().swap(m_vScored);
+    if (m_vSpellKeys.capacity() > kept) std::vector<CSpellKey>().swap(m_vSpellKeys);
+    if (m_vRankKeys.capacity() > kept) std::vector<CRankKey>().swap(m_vRankKeys);
 }
 
 void CReport::_SetScoringSpectra(const CWorkUnit& unit) {
@@ -156,7 +149,8 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
     }
     m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
     const bool gapOrders = m_pCondition->m_nGapResidues > 0;
-    for (size_t n = 0; n < count && m_nSpelled < kMaxSpelledPerSpectrum; ++n) {
+    const auto cap = static_cast<size_t>(std::max(1, m_pCondition->m_nMaxSpelled));
+    for (size_t n = 0; n < count && m_nSpelled < cap; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
         // With gap edges the graph lists a group's orders likeliest first:
@@ -202,10 +196,15 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     // Every peptide once, in byte order (as the set gives them), with the
     // heaviest path weight that spelled it.
     m_nSpelled = 0;
-    // The list comes weakest first: the strongest texts are spelled first,
-    // so a spectrum that reaches the cap leaves out its weakest readings.
+    // Texts of many groups (pairs and gap compositions, each in several
+    // orders) multiply, and one spectrum could ask for hundreds of thousands
+    // of peptides, all kept and scored: at most max_spelled are. The list
+    // comes weakest first; the strongest texts (fewest unsupported
+    // cleavages, then the heaviest path) are spelled first, so a spectrum
+    // that reaches the cap leaves out its weakest readings.
+    const auto cap = static_cast<size_t>(std::max(1, m_pCondition->m_nMaxSpelled));
     for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
-        if (m_nSpelled >= kMaxSpelledPerSpectrum) break;
+        if (m_nSpelled >= cap) break;
         _Spell(it->strText, it->lfPathWeight, it->bShifted);
     }
     // Sorting compact records by the same comparison gives exactly the

@@ -247,7 +247,9 @@ void CReport::_ScoreOne(const std::string& code, double pathWeight, bool shifted
     CResult& r = m_vScored[m_nScored++];
     // Every field as a fresh record has it; the text keeps its storage.
     r.lfScore = r.lfNTermShift = r.lfCTermShift = r.lfPathWeight = r.lfConfidence = 0.0;
-    r.bShifted = false;
+    // Fitting only the precursor one 13C lighter is what the re-ranker's
+    // features and precursor error read from the record.
+    r.bShifted = shifted;
     r.nMissingSites = r.nMissingBeforeP = 0;
     r.vResidueSides.clear();
     r.strPeptide = code;

@@ -284,6 +284,25 @@ TEST_F(ReportTest, SpelledCap_KeepsTheStrongestTexts) {
     EXPECT_EQ(Results()[0].strPeptide, "GAS");
 }
 
+// A peptide of the graph for the precursor one 13C lighter says so in its
+// record (the re-ranker's features read it) and pays the isotope penalty.
+TEST_F(ReportTest, ShiftedCandidate_MarkedAndPenalised) {
+    cond.m_bEvidenceTies = true;
+    cond.m_lfIsotopeErrorPenalty = 1.0;
+    Add("GAS");
+    Add("AGS");
+    cands[1].bShifted = true;
+    Run();
+    ASSERT_EQ(Results().size(), 2u);
+    for (const CResult& r : Results()) {
+        EXPECT_EQ(r.bShifted, r.strPeptide == "AGS") << r.strPeptide;
+        const double raw = Raw(r.strPeptide, hcd, cond.m_vHCDIonTypes);
+        if (r.bShifted) {
+            EXPECT_EQ(r.lfScore, raw - 1.0);
+        }
+    }
+}
+
 TEST_F(ReportTest, Confidence_ExplainedShareTimesMargin_ResidueSides) {
     cond.m_bConfidence = true;
     cond.m_lfMissingSitePenalty = 1;  // AGS's internal G ion ties its raw score with GAS

@@ -94,10 +94,7 @@ void CNCGraph::ConstructGraph(const CGraphInput& in, CCandidateList& candidates,
 
 void CNCGraph::_FindPaths() {
     // The last graph's paths lend their storage to this one's.
-    while (!m_vPaths.empty()) {
-        m_vSparePaths.push_back(std::move(m_vPaths.back()));
-        m_vPaths.pop_back();
-    }
+    ParkRows(m_vPaths, m_vSparePaths, 0);
     m_pDP->DPKlongestPath(static_cast<int>(m_vNodes.size()), m_pCondition->m_nReportPath, m_vSuccessors,
                           m_vEdgeWeights, m_vPaths, &m_vSparePaths);
 }

@@ -43,22 +43,11 @@ int TruncToWeight(double x) {
     return static_cast<int>(x);
 }
 
-// Resizes rows to n, the rows cut moved to spare and the rows added taken
-// from it, so their storage outlives a smaller graph.
+// Resizes rows to n, keeping the storage of the rows cut for a larger graph.
 template <class T>
 void ResizeKeeping(std::vector<std::vector<T>>& rows, std::vector<std::vector<T>>& spare, std::size_t n) {
-    while (rows.size() > n) {
-        spare.push_back(std::move(rows.back()));
-        rows.pop_back();
-    }
-    while (rows.size() < n) {
-        if (spare.empty()) {
-            rows.emplace_back();
-        } else {
-            rows.push_back(std::move(spare.back()));
-            spare.pop_back();
-        }
-    }
+    ParkRows(rows, spare, n);
+    while (rows.size() < n) rows.push_back(TakeRow(spare));
 }
 
 }  // namespace

@@ -69,13 +69,7 @@ void CKlongestPathDP::DPKlongestPath(const int& n, const int& k,
     // k <= 0 asks for nothing: no query at all.
     for (int r = 1; r <= k; ++r) {
         if (!Query(n - 1, r)) break;
-        if (spare != nullptr && !spare->empty()) {
-            out.push_back(std::move(spare->back()));
-            spare->pop_back();
-            out.back().clear();
-        } else {
-            out.emplace_back();
-        }
+        out.push_back(spare != nullptr ? TakeRow(*spare) : std::vector<unsigned int>());
         ShowPath(n - 1, r, out.back());
     }
 }

@@ -4,6 +4,7 @@
 // candidate continuations and the ranks it has settled. Tables grow with the
 // graph and are reused between searches; nothing is fixed-size.
 
+#include <cstddef>
 #include <limits>
 #include <optional>
 #include <queue>
@@ -17,6 +18,26 @@ inline int AddWeight(int total, int weight) {
     if (sum > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
     if (sum < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
     return static_cast<int>(sum);
+}
+
+// A worker's tables of rows (edge rows, paths) keep their storage from one
+// spectrum to the next: rows a smaller graph does not need wait in a spare
+// pool, and new rows are taken from it before any is made.
+template <class T>
+void ParkRows(std::vector<std::vector<T>>& rows, std::vector<std::vector<T>>& spare, std::size_t keep) {
+    while (rows.size() > keep) {
+        spare.push_back(std::move(rows.back()));
+        rows.pop_back();
+    }
+}
+// An empty row, with the storage of a spare one where there is one.
+template <class T>
+std::vector<T> TakeRow(std::vector<std::vector<T>>& spare) {
+    if (spare.empty()) return {};
+    std::vector<T> row = std::move(spare.back());
+    spare.pop_back();
+    row.clear();
+    return row;
 }
 
 struct QueNodeDP {

@@ -82,7 +82,7 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     // it back after each large spectrum cost 5 % of a run on real spectra in
     // allocations (two strings per peptide, made again by the next one) and
     // lowered no peak (the storage is there during the large spectrum anyway).
-    const auto kept = static_cast<size_t>(std::max(1, c.m_nMaxSpelled));
+    const size_t kept = _SpellCap();
     if (m_vSpelled.size() > kept) std::vector<CSpelled>().swap(m_vSpelled);
     if (m_vSorted.capacity() > kept) std::vector<CResult>().swap(m_vSorted);
     if (m_vScored.size() > kept) std::vector<CResult>().swap(m_vScored);
@@ -149,7 +149,7 @@ void CReport::_Spell(const std::string& text, double pathWeight, bool shifted) {
     }
     m_vSpellDigits.assign(m_vSpellGroups.size(), 0);
     const bool gapOrders = m_pCondition->m_nGapResidues > 0;
-    const auto cap = static_cast<size_t>(std::max(1, m_pCondition->m_nMaxSpelled));
+    const size_t cap = _SpellCap();
     for (size_t n = 0; n < count && m_nSpelled < cap; ++n) {
         if (m_nSpelled == m_vSpelled.size()) m_vSpelled.emplace_back();
         CSpelled& out = m_vSpelled[m_nSpelled++];
@@ -202,7 +202,7 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
     // comes weakest first; the strongest texts (fewest unsupported
     // cleavages, then the heaviest path) are spelled first, so a spectrum
     // that reaches the cap leaves out its weakest readings.
-    const auto cap = static_cast<size_t>(std::max(1, m_pCondition->m_nMaxSpelled));
+    const size_t cap = _SpellCap();
     for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
         if (m_nSpelled >= cap) break;
         _Spell(it->strText, it->lfPathWeight, it->bShifted);
@@ -226,7 +226,6 @@ void CReport::_SpellAll(const std::vector<CCandidate>& candidates, bool evidence
         return x.lfPathWeight > y.lfPathWeight;
     });
 }
-
 
 void CReport::_ScoreAll(EMode mode, bool evidence) {
     m_nScored = 0;

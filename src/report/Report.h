@@ -5,6 +5,7 @@
 // its confidences. One report per worker; its buffers keep their capacity
 // from unit to unit, so a candidate costs no allocation once they have grown.
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -45,6 +46,8 @@ private:
         double lfPathWeight = 0.0;
         bool bShifted = false;  // from the graph of the precursor one 13C lighter
     };
+    // Most peptides spelled for one spectrum (max_spelled, at least 1).
+    size_t _SpellCap() const { return static_cast<size_t>(std::max(1, m_pCondition->m_nMaxSpelled)); }
     // The named steps of Report_unknowResult.
     void _Spell(const std::string& text, double pathWeight, bool shifted);
     void _SpellAll(const std::vector<CCandidate>& candidates, bool evidence);

@@ -32,6 +32,8 @@ rows=${ROWS:-}
 args=${ARGS:-}
 models=${MODELS:-hcd}
 [ -d "$corpus" ] || { echo "no training corpus at $corpus"; exit 1; }
+# Made now: the model is written only after the whole corpus is sequenced.
+[ -z "$out" ] || mkdir -p "$out"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT INT TERM
@@ -93,9 +95,14 @@ for m in $models; do
     keep=""
     [ -z "$rows" ] || keep="--save-rows $rows.$m"
     # The settings chosen by leave-one-set-out validation are the defaults
-    # of vemra train (README, "Re-ranking").
+    # of vemra train (README, "Re-ranking"). Lists whose first candidate's
+    # seen and missing ions do not follow the fragment model at all
+    # (detection likelihood below -0.75: intensities that do not come from
+    # real fragmentation) are ranked by the linear builtin:hcd instead.
+    fallback=""
+    [ "$m" = hcd ] && fallback="--fallback builtin:hcd --fallback-feature detection_likelihood --fallback-below -0.75"
     # shellcheck disable=SC2086
-    "$vemra" train $list -o "$target" $keep $args
+    "$vemra" train $list -o "$target" $keep $fallback $args
 done
 
 [ -n "$out" ] || cmake --build "$(dirname "$vemra")" -j2 --target vemra

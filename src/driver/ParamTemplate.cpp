@@ -126,12 +126,14 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# (default 0: the design's three fields).");
     line("confidence=1");
     if (mode == "hcd") {
-        line("# Re-ranking: candidates ordered by a linear model of their fragment evidence,");
+        line("# Re-ranking: candidates ordered by a learned model of their fragment evidence,");
         line("# and the confidence is the model's calibrated probability that the first");
-        line("# peptide is right. builtin:hcd is the model fitted on real HCD spectra");
-        line("# (models/hcd.model); a file path is relative to this file's folder. A model");
-        line("# that cannot be read stops the run (default: none, the score ranks).");
-        line("rerank_model=builtin:hcd");
+        line("# peptide is right. builtin:hcd-boosted: boosted trees fitted on real spectra of");
+        line("# many labs (models/hcd_boosted.model), the linear builtin:hcd where a spectrum's");
+        line("# intensities do not follow real fragmentation; a file path is relative to this");
+        line("# file's folder. A model that cannot be read stops the run (default: none, the");
+        line("# score ranks).");
+        line("rerank_model=builtin:hcd-boosted");
     }
     line("# support: when max_node cuts nodes, it keeps first the nodes seen by both ion");
     line("# series or lying one residue from another node, then the rest by weight");

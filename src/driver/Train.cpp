@@ -347,6 +347,19 @@ int RunTrain(const CTrainOptions& o) {
         console::Error() << "the evidence models: " << error;
         return 1;
     }
+    if (!o.strFallback.empty()) {
+        CRerankModel linear;
+        const int feature = CFeatures::IndexOf(o.strFallbackFeature);
+        if (!linear.Load(o.strFallback, error) || linear.Version() != 1) {
+            console::Error() << "--fallback: " << (error.empty() ? o.strFallback + " is not a linear model" : error);
+            return 1;
+        }
+        if (feature < 0) {
+            console::Error() << "--fallback-feature: no feature is called " << o.strFallbackFeature;
+            return 1;
+        }
+        model.SetFallback(linear, feature, o.lfFallbackBelow);
+    }
     std::vector<CSetFigures> figures;
     if (!trainer.Fit(o.fit, model, figures, error)) {
         console::Error() << error;

@@ -36,6 +36,11 @@ struct CTrainOptions {
     std::string strTestRows;  // rows of other sets the fitted model is measured on
     std::vector<std::string> vExcludeSets;  // sets (by name) left out of the fit
     bool bPerSet = false;     // print the leave-one-set-out figures of every set
+    // A linear model that ranks the lists whose first candidate by score has
+    // strFallbackFeature below lfFallbackBelow (empty: none).
+    std::string strFallback;
+    std::string strFallbackFeature = "detection_likelihood";
+    double lfFallbackBelow = 0.0;
     CRerankFitOptions fit;
 };
 

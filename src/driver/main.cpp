@@ -201,6 +201,13 @@ int TrainCommand(int argc, char** argv) {
     app.add_option("--test-rows", o.strTestRows, "measure the fitted model on these rows too (sets not fitted on)")
         ->type_name("FILE");
     app.add_option("--exclude-sets", o.vExcludeSets, "sets (by name) left out of the fit")->delimiter(',');
+    app.add_option("--fallback", o.strFallback, "a linear model (a file or builtin:NAME) that ranks the lists whose "
+                                                "first candidate by score has --fallback-feature below --fallback-below")
+        ->type_name("MODEL");
+    app.add_option("--fallback-feature", o.strFallbackFeature, "the feature the fallback is chosen by")
+        ->capture_default_str();
+    app.add_option("--fallback-below", o.lfFallbackBelow, "the value below which the fallback ranks")
+        ->capture_default_str();
     CRerankFitOptions& f = o.fit;
     app.add_option("--objective", objective, "ranking objective: softmax, pairwise or ndcg")
         ->check(CLI::IsMember({"softmax", "pairwise", "ndcg"}))->capture_default_str();

@@ -490,13 +490,14 @@ void CFeatures::Rerank(const CRerankModel& model, std::vector<unsigned int>& ord
     m_vConfidence.resize(n);
     order.resize(n);
     if (n == 0) return;
-    if (model.Version() == 2) {
+    if (model.Version() == 2 && !model.FallsBack(Row(0))) {
         _RerankBoosted(model, order);
         return;
     }
+    const CRerankModel& linear = model.Version() == 2 ? *model.Fallback() : model;
     double top = -HUGE_VAL, second = -HUGE_VAL;
     for (size_t i = 0; i < n; ++i) {
-        const double s = model.Score(Row(i));
+        const double s = linear.Score(Row(i));
         m_vScore[i] = s;
         if (s > top) {
             second = top;
@@ -512,7 +513,7 @@ void CFeatures::Rerank(const CRerankModel& model, std::vector<unsigned int>& ord
         // Margin over the best other candidate (the runner-up for the best).
         const double other = s == top ? second : top;
         const double margin = n == 1 ? kMarginCap : std::clamp(s - other, -kMarginCap, kMarginCap);
-        m_vConfidence[i] = model.Confidence(std::exp(s - top) / sum, margin, Row(i));
+        m_vConfidence[i] = linear.Confidence(std::exp(s - top) / sum, margin, Row(i));
     }
     _SortByScore(order);
 }

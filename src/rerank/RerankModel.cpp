@@ -228,8 +228,22 @@ void CRerankModel::SetRanker(const CBoostedTrees& ranker, const CBoostedTrees& c
     m_bRankerSet = true;
 }
 
+void CRerankModel::SetFallback(const CRerankModel& linear, int feature, double below) {
+    m_pFallback = std::make_shared<const CRerankModel>(linear);
+    m_nGateFeature = feature;
+    m_lfGateBelow = below;
+}
+
+bool CRerankModel::FallsBack(const double* firstRow) const {
+    if (m_pFallback == nullptr) return false;
+    const double v = firstRow[m_nGateFeature];
+    return !(v >= m_lfGateBelow);
+}
+
 CRerankModel CRerankModel::Evidence() const {
     CRerankModel e = *this;
+    e.m_pFallback.reset();
+    e.m_nGateFeature = -1;
     e.m_bRankerSet = false;
     e.m_ranker = CBoostedTrees();
     e.m_calibration = CBoostedTrees();
@@ -389,6 +403,27 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
             in.nPos = pos;
             in.nLine = line - 1;
             (isRanker ? ranker : calibration) = true;
+        } else if (w.size() == 4 && w[0] == "fallback") {
+            if (!calibration) return fail("the fallback comes after the calibration");
+            if (model.m_pFallback != nullptr) return fail("a second fallback");
+            const int feature = CFeatures::IndexOf(w[1]);
+            double below = 0.0;
+            if (feature < 0 || !ReadNumber(w[2], below) || !ReadCount(w[3], count) || count < 1)
+                return fail("expected \"fallback FEATURE VALUE LINES\" (a feature this program computes, a "
+                            "number, a line count), found \"" + in.strLine + "\"");
+            const int first = in.nLine + 1;
+            std::string block;
+            for (long long k = 0; k < count; ++k) {
+                if (!in.Raw()) return fail("the fallback model ends early");
+                block += in.strLine + "\n";
+            }
+            CRerankModel linear;
+            if (!linear.Parse(block, error) || linear.Version() != 1) {
+                if (error.empty()) error = "it is not a version 1 model";
+                error = "the fallback model from line " + std::to_string(first) + ": " + error;
+                return false;
+            }
+            model.SetFallback(linear, feature, below);
         } else {
             return fail("unexpected \"" + in.strLine + "\"");
         }
@@ -418,6 +453,13 @@ std::string CRerankModel::_BoostedText(const std::string& comment) const {
     if (m_bRankerSet) {
         t += "ranker\n" + m_ranker.Text();
         t += "calibration\n" + m_calibration.Text();
+    }
+    if (m_pFallback != nullptr) {
+        const std::string block = m_pFallback->Text("");
+        size_t lines = 0;
+        for (const char ch : block) lines += ch == '\n';
+        t += std::string("fallback ") + CFeatures::kNames[m_nGateFeature] + " " + Number(m_lfGateBelow) + " " +
+             std::to_string(lines) + "\n" + block;
     }
     return t;
 }

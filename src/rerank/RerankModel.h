@@ -28,6 +28,13 @@
 //   calibration               a logistic CBoostedTrees block over
 //   vemra boosted trees 1 ... end   softmax_share, margin, ranker_score, then
 //                               the features (of the list's first candidate)
+//   fallback detection_likelihood -0.75 32   optional, after the calibration: a
+//   (32 lines)                  version 1 model that ranks and calibrates a
+//                               list instead where that feature of its first
+//                               candidate by score is below the value (or
+//                               not a number): the trees learned from real
+//                               fragmentation, and a spectrum whose
+//                               intensities say nothing of it misleads them
 // Lines starting with '#' and blank lines are comments. Anything else (another
 // header or version, a feature this program does not compute, other names or
 // counts, a value that is not a finite number, a damaged block, lines left
@@ -105,6 +112,16 @@ public:
     void SetRanker(const CBoostedTrees& ranker, const CBoostedTrees& calibration);
     // The model without its ranker and calibration: the evidence part.
     CRerankModel Evidence() const;
+    // The model that ranks a list instead when the first candidate's value
+    // of feature GateFeature() is below GateBelow() or not a number. Null:
+    // none.
+    void SetFallback(const CRerankModel& linear, int feature, double below);
+    const CRerankModel* Fallback() const { return m_pFallback.get(); }
+    int GateFeature() const { return m_nGateFeature; }
+    double GateBelow() const { return m_lfGateBelow; }
+    // Whether the fallback ranks a list whose first candidate by score has
+    // this row.
+    bool FallsBack(const double* firstRow) const;
     const CBoostedTrees& Ranker() const { return m_ranker; }
     const CBoostedTrees& Calibration() const { return m_calibration; }
     // The calibration's input names: the list inputs, then the features.
@@ -126,6 +143,9 @@ private:
     std::vector<CFragmentModel> m_vFragments;
     bool m_bRankerSet = false;
     CBoostedTrees m_ranker, m_calibration;
+    std::shared_ptr<const CRerankModel> m_pFallback;
+    int m_nGateFeature = -1;
+    double m_lfGateBelow = 0.0;
 };
 
 class CCondition;

@@ -68,6 +68,31 @@ CBoostedTreesTrainer::SParams RankerParams(const CRerankFitOptions& o) {
     return rp;
 }
 
+// The calibration rows (of cal, one per list of calList) of the chosen sets.
+CBoostedTreesTrainer::SData CalibrationData(const CRerankTrainer& t, const CBoostedTreesTrainer::SData& cal,
+                                            const std::vector<size_t>& calList, const std::vector<char>& sets) {
+    CBoostedTreesTrainer::SData d;
+    d.nFeatures = cal.nFeatures;
+    for (size_t r = 0; r < calList.size(); ++r) {
+        if (!sets[t.m_vLists[calList[r]].nSet]) continue;
+        d.vRows.insert(d.vRows.end(), cal.vRows.begin() + static_cast<std::ptrdiff_t>(r * cal.nFeatures),
+                       cal.vRows.begin() + static_cast<std::ptrdiff_t>((r + 1) * cal.nFeatures));
+        d.vLabels.push_back(cal.vLabels[r]);
+    }
+    return d;
+}
+
+bool FeatureIndex(const std::vector<std::string>& names, std::vector<size_t>& index, std::string& error) {
+    for (const std::string& n : names) {
+        const int k = CFeatures::IndexOf(n);
+        if (k < 0) {
+            error = "no feature is called " + n;
+            return false;
+        }
+        index.push_back(static_cast<size_t>(k));
+    }
+    return true;
+}
 }  // namespace
 
 size_t CRerankTrainer::Set(const std::string& name) {
@@ -96,14 +121,7 @@ bool CRerankTrainer::Fit(const CRerankFitOptions& o, CRerankModel& model, std::v
     std::vector<std::string> names = o.vFeatures;
     if (names.empty()) names.assign(CFeatures::kNames, CFeatures::kNames + kN);
     std::vector<size_t> index;
-    for (const std::string& n : names) {
-        const int k = CFeatures::IndexOf(n);
-        if (k < 0) {
-            error = "no feature is called " + n;
-            return false;
-        }
-        index.push_back(static_cast<size_t>(k));
-    }
+    if (!FeatureIndex(names, index, error)) return false;
     if (m_vSets.size() < 2) {
         error = "leaving one set out needs at least two sets";
         return false;
@@ -134,15 +152,22 @@ bool CRerankTrainer::Fit(const CRerankFitOptions& o, CRerankModel& model, std::v
         _Scores(part, self, heldOut);
     }
     // Calibration rows: per list with candidates, what the engine gives the
-    // calibration for the held-out ranker's first candidate.
+    // calibration for the held-out ranker's first candidate. The lists the
+    // model's fallback ranks get their pick and probability from it, and the
+    // calibration never sees them.
     const std::vector<std::string> inputs = model.CalibrationInputs();
     CBoostedTreesTrainer::SData cal;
     cal.nFeatures = inputs.size();
     std::vector<size_t> calList;  // the list of each calibration row
     std::vector<size_t> best(m_vLists.size(), 0);
+    std::vector<double> fallbackConfidence(m_vLists.size(), -1.0);
     for (size_t i = 0; i < m_vLists.size(); ++i) {
         const CList& l = m_vLists[i];
         if (l.nCount == 0) continue;
+        if (model.FallsBack(m_vRows.data() + l.nFirst * kN)) {
+            fallbackConfidence[i] = _LinearPick(*model.Fallback(), l, best[i]);
+            continue;
+        }
         const CFeatures::CListInputs in = CFeatures::ListInputs(heldOut.data() + l.nFirst, l.nCount);
         best[i] = in.nBest;
         const double* row = m_vRows.data() + (l.nFirst + in.nBest) * kN;
@@ -159,13 +184,11 @@ bool CRerankTrainer::Fit(const CRerankFitOptions& o, CRerankModel& model, std::v
     cp.lfLearningRate = o.lfCalibrationRate;
     cp.nMaxDepth = o.nCalibrationDepth;
     auto fitCalibration = [&](const std::vector<char>& sets, CBoostedTrees& out) {
-        CBoostedTreesTrainer::SData d;
-        d.nFeatures = cal.nFeatures;
-        for (size_t r = 0; r < calList.size(); ++r) {
-            if (!sets[m_vLists[calList[r]].nSet]) continue;
-            d.vRows.insert(d.vRows.end(), cal.vRows.begin() + static_cast<std::ptrdiff_t>(r * cal.nFeatures),
-                           cal.vRows.begin() + static_cast<std::ptrdiff_t>((r + 1) * cal.nFeatures));
-            d.vLabels.push_back(cal.vLabels[r]);
+        const CBoostedTreesTrainer::SData d = CalibrationData(*this, cal, calList, sets);
+        if (d.vLabels.empty()) {
+            error = "the fallback ranks every list of the sets fitted on: nothing is left to calibrate "
+                    "(a lower --fallback-below leaves more to the model)";
+            return false;
         }
         CBoostedTreesTrainer trainer(cp);
         return trainer.Fit(d, nullptr, inputs, out, error);
@@ -202,9 +225,10 @@ bool CRerankTrainer::Fit(const CRerankFitOptions& o, CRerankModel& model, std::v
         }
         if (l.nCount == 0) continue;
         const bool right = static_cast<long long>(best[i]) == l.nPositive;
-        confident[l.nSet].emplace_back(probability[r], right);
-        confident[sets].emplace_back(probability[r], right);
-        ++r;
+        const bool fellBack = fallbackConfidence[i] >= 0.0;
+        const double p = fellBack ? fallbackConfidence[i] : probability[r++];
+        confident[l.nSet].emplace_back(p, right);
+        confident[sets].emplace_back(p, right);
     }
     if (o.bFigures)
         for (size_t s = 0; s <= sets; ++s)
@@ -222,7 +246,9 @@ std::vector<CSetFigures> CRerankTrainer::Apply(const CRerankModel& model) const 
     for (const CList& l : m_vLists) {
         size_t best = 0;
         double confidence = 0.0;
-        if (l.nCount > 0) {
+        if (l.nCount > 0 && model.FallsBack(m_vRows.data() + l.nFirst * kN)) {
+            confidence = _LinearPick(*model.Fallback(), l, best);
+        } else if (l.nCount > 0) {
             scores.resize(l.nCount);
             for (size_t j = 0; j < l.nCount; ++j) scores[j] = model.Score(m_vRows.data() + (l.nFirst + j) * kN);
             const CFeatures::CListInputs in = CFeatures::ListInputs(scores.data(), l.nCount);
@@ -243,6 +269,14 @@ std::vector<CSetFigures> CRerankTrainer::Apply(const CRerankModel& model) const 
     }
     for (size_t s = 0; s <= sets; ++s) figures[s].lfPrecisionAtHalf = PrecisionAtHalf(confident[s], figures[s].nSpectra);
     return figures;
+}
+
+double CRerankTrainer::_LinearPick(const CRerankModel& linear, const CList& l, size_t& best) const {
+    std::vector<double> scores(l.nCount);
+    for (size_t j = 0; j < l.nCount; ++j) scores[j] = linear.Score(m_vRows.data() + (l.nFirst + j) * kN);
+    const CFeatures::CListInputs in = CFeatures::ListInputs(scores.data(), l.nCount);
+    best = in.nBest;
+    return linear.Confidence(in.lfShare, in.lfMargin, m_vRows.data() + (l.nFirst + best) * kN);
 }
 
 void CRerankTrainer::DropSets(const std::vector<std::string>& names) {

@@ -72,7 +72,8 @@ public:
     void AddList(size_t set, const std::string& title, const double* rows, size_t count, long long positive);
 
     // Fits the ranker and calibration of model (its features set to the
-    // options' features; its evidence parts stay) and the held-out figures,
+    // options' features; its evidence parts and fallback stay: the lists
+    // the fallback ranks are left to it, in the figures too) and the held-out figures,
     // one per set and then the pooled ones. False with why when the lists
     // cannot give a model (fewer than two sets, no known peptide among the
     // candidates, an unknown feature).
@@ -99,4 +100,6 @@ private:
     // Model scores of every row of the lists of the sets (kept), by the
     // model's ranker.
     void _Scores(const CRerankModel& model, const std::vector<char>& sets, std::vector<double>& scores) const;
+    // A linear model's first candidate of a list and its confidence.
+    double _LinearPick(const CRerankModel& linear, const CList& l, size_t& best) const;
 };

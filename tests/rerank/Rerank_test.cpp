@@ -10,6 +10,7 @@
 
 #include "../TestUtil.h"
 #include "driver/ParamTemplate.h"
+#include "rerank/Features.h"
 #include "rerank/RerankModel.h"
 
 using testutil::ReadFile;
@@ -33,7 +34,8 @@ std::string HcdParams(const std::string& model, int threads, const std::string& 
         const size_t at = p.find(from);
         if (at != std::string::npos) p.replace(at, from.size(), to);
     };
-    replace("rerank_model=builtin:hcd", "rerank_model=" + model);
+    const size_t at = p.find("rerank_model=");
+    if (at != std::string::npos) p.replace(at, p.find('\n', at) - at, "rerank_model=" + model);
     replace("thread=0", "thread=" + std::to_string(threads));
     return p + "output_format=native,mztab,tsv\n";
 }
@@ -92,6 +94,8 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
     EXPECT_EQ(builtin.Version(), 2);
     const std::string linear = ReadFile(kSrc + "/tests/rerank/golden/linear_v1.model");
     const std::string boosted = SmallBoostedModel();
+    const std::string fallback = boosted + "fallback detection_likelihood -0.75 " +
+                                 std::to_string(std::count(linear.begin(), linear.end(), '\n')) + "\n" + linear;
     auto edit = [](const std::string& text, const std::string& from, const std::string& to) {
         std::string t = text;
         t.replace(t.find(from), from.size(), to);
@@ -119,7 +123,14 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
                                               "features 2\nscore_gap\nion_share\nbase"),
          "feature 1 is \"ion_share\", this program's is \"intensity_cosine\""},
         {"v2 no calibration", boosted.substr(0, boosted.find("calibration\n")), "\"calibration\" is missing"},
+        {"v2 fallback by an unknown feature", edit(fallback, "fallback detection_likelihood", "fallback detection"),
+         LineOf(fallback, "fallback ") + "expected \"fallback FEATURE VALUE LINES\""},
+        {"v2 fallback cut short", fallback.substr(0, fallback.rfind("margin")), "the fallback model ends early"},
+        {"v2 damaged fallback", edit(fallback, "score_gap ", "score_gap x"), "the fallback model from line"},
+        {"v2 fallback before the calibration", edit(fallback, "calibration\n", "fallback x 1 1\n"),
+         "the fallback comes after the calibration"},
         {"v1 beside the parameter file", linear, ""},
+        {"v2 with a fallback beside the parameter file", fallback, ""},
         {"v2 beside the parameter file", boosted, ""},
     };
     for (const Case& k : cases) {
@@ -152,6 +163,39 @@ TEST(Rerank, LinearModelFile_RanksAsBuiltin) {
     const std::string file = ReadFile(dir / "out/file/hcd_example.txt");
     EXPECT_FALSE(file.empty());
     EXPECT_EQ(file, ReadFile(dir / "out/builtin/hcd_example.txt"));
+}
+
+// A boosted model whose fallback always ranks gives what the linear model
+// gives alone, and not what its trees give; the fallback survives writing
+// and reading the file.
+TEST(Rerank, Fallback_RanksExactlyAsTheLinearModelWhereItIsChosen) {
+    std::string error;
+    CRerankModel fallback, plain;
+    ASSERT_TRUE(fallback.Parse(ReadFile(kSrc + "/tests/rerank/golden/linear_v1.model"), error)) << error;
+    ASSERT_TRUE(plain.Load(CRerankModel::kBuiltinHcdBoosted, error)) << error;
+    auto gated = [&](double below) {
+        CRerankModel m = plain;
+        m.SetFallback(fallback, CFeatures::IndexOf("detection_likelihood"), below);
+        return m.Text("");
+    };
+    CRerankModel read;
+    ASSERT_TRUE(read.Parse(gated(-0.75), error)) << error;
+    EXPECT_EQ(read.Text(""), gated(-0.75));
+    ASSERT_NE(read.Fallback(), nullptr);
+    EXPECT_EQ(read.GateBelow(), -0.75);
+
+    TempDir dir;
+    // name: a run whose model is the text given, or (empty text) the
+    // built-in model of that name.
+    auto run = [&](const std::string& name, const std::string& model, const std::string& text) {
+        if (!text.empty()) WriteFile(dir / (name + ".model"), text);
+        WriteFile(dir / (name + ".param"), HcdParams(text.empty() ? model : dir / (name + ".model"), 2));
+        EXPECT_EQ(RunVemra({name + ".param", name}, dir.path()).status, 0) << name;
+        return ReadFile(dir / ("out/" + name + "/hcd_example.txt"));
+    };
+    const std::string always = run("always", "", gated(1e300)), never = run("never", "", gated(-1e300));
+    EXPECT_EQ(always, run("linear", CRerankModel::kBuiltinHcd, ""));
+    EXPECT_NE(always, never);
 }
 
 // The shipped boosted model ranks the example alike with one and two
@@ -193,6 +237,20 @@ TEST(Rerank, TrainTwoSets_SameFilesEveryTimeAndFromRows_ThreadsAgree_ConfidenceI
     }
     const auto again = RunVemra({"train", "--rows", "1.model.rows", "-o", "3.model"}, dir.path());
     ASSERT_EQ(again.status, 0) << again.err;
+    // A fallback goes into the file; only a linear model can be one, and one
+    // that ranks every list leaves nothing to calibrate.
+    const auto gated = RunVemra({"train", "--rows", "1.model.rows", "-o", "4.model", "--fallback", "builtin:hcd",
+                                 "--fallback-below", "-1.5"}, dir.path());
+    ASSERT_EQ(gated.status, 0) << gated.err;
+    EXPECT_NE(ReadFile(dir / "4.model").find("\nfallback detection_likelihood -1.5 "), std::string::npos);
+    const auto all = RunVemra({"train", "--rows", "1.model.rows", "-o", "6.model", "--fallback", "builtin:hcd",
+                               "--fallback-below", "-0.5"}, dir.path());
+    EXPECT_EQ(all.status, 1);
+    EXPECT_NE(all.err.find("nothing is left to calibrate"), std::string::npos) << all.err;
+    const auto notLinear = RunVemra({"train", "--rows", "1.model.rows", "-o", "5.model", "--fallback", "1.model"},
+                                    dir.path());
+    EXPECT_EQ(notLinear.status, 1);
+    EXPECT_NE(notLinear.err.find("--fallback: 1.model is not a linear model"), std::string::npos) << notLinear.err;
     const std::string model = ReadFile(dir / "1.model");
     EXPECT_EQ(model, ReadFile(dir / "2.model"));
     EXPECT_EQ(ReadFile(dir / "1.model.rows"), ReadFile(dir / "2.model.rows"));

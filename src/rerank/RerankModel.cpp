@@ -303,13 +303,6 @@ struct CLineCursor {
     }
 };
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> w;
-    std::istringstream in(line);
-    for (std::string x; in >> x;) w.push_back(x);
-    return w;
-}
-
 bool ReadCount(const std::string& word, long long& n) {
     if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string::npos) return false;
     n = std::stoll(word);
@@ -339,7 +332,7 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
     model.m_nVersion = 2;
     long long count = 0;
     if (!in.Next()) return fail("\"features N\" is missing");
-    std::vector<std::string> w = Words(in.strLine);
+    std::vector<std::string> w = CBoostedTrees::Words(in.strLine);
     if (w.size() != 2 || w[0] != "features" || !ReadCount(w[1], count) || count < 1 ||
         count > static_cast<long long>(CFeatures::kCount))
         return fail("expected \"features N\" (N from 1 to " + std::to_string(CFeatures::kCount) + "), found \"" +
@@ -347,7 +340,7 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
     std::vector<std::string> names;
     for (long long k = 0; k < count; ++k) {
         if (!in.Next()) return fail("feature " + std::to_string(k + 1) + " of " + std::to_string(count) + " is missing");
-        w = Words(in.strLine);
+        w = CBoostedTrees::Words(in.strLine);
         if (w.size() != 1 || CFeatures::IndexOf(w[0]) < 0)
             return fail("\"" + in.strLine + "\" is no feature this program computes");
         for (const std::string& n : names)
@@ -357,7 +350,7 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
     model.SetFeatures(names);
     bool ranker = false, calibration = false;
     while (in.Next()) {
-        w = Words(in.strLine);
+        w = CBoostedTrees::Words(in.strLine);
         if (w.size() == 2 && w[0] == "residue_pairs" && !model.m_bPairs) {
             if (w[1] != CResiduePairs::kAlphabet)
                 return fail(std::string("expected \"residue_pairs ") + CResiduePairs::kAlphabet + "\"");

@@ -321,7 +321,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
     // "KEYWORD N" with a count.
     auto counted = [&](const char* keyword, long long& n) {
         if (!next()) return fail(std::string("\"") + keyword + " N\" is missing");
-        const std::vector<std::string> w = CBoostedTrees::Words(current);
+        const std::vector<std::string> w = Words(current);
         if (w.size() != 2 || w[0] != keyword || !ReadCount(w[1], n))
             return fail("expected \"" + std::string(keyword) + " N\", found \"" + current + "\"");
         return true;
@@ -330,7 +330,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
     if (!next() || current != kHeader)
         return fail(std::string("not a boosted tree model (the first line must be \"") + kHeader + "\")");
     if (!next()) return fail("\"objective NAME\" is missing");
-    std::vector<std::string> w = CBoostedTrees::Words(current);
+    std::vector<std::string> w = Words(current);
     EObjective objective = EObjective::SquaredError;
     bool known = false;
     for (const EObjective e : kObjectives)
@@ -347,7 +347,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
     std::vector<std::string> names;
     for (long long k = 0; k < nFeatures; ++k) {
         if (!next()) return fail("feature " + std::to_string(k) + "'s name is missing");
-        w = CBoostedTrees::Words(current);
+        w = Words(current);
         if (w.size() != 1) return fail("expected one feature name, found \"" + current + "\"");
         if (!expected.empty() && w[0] != expected[k])
             return fail("feature " + std::to_string(k) + " is \"" + w[0] + "\", this program's is \"" + expected[k] +
@@ -357,7 +357,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
         names.push_back(w[0]);
     }
     if (!next()) return fail("\"base_score VALUE\" is missing");
-    w = CBoostedTrees::Words(current);
+    w = Words(current);
     double base = 0.0;
     if (w.size() != 2 || w[0] != "base_score" || !ReadNumber(w[1], base))
         return fail("expected \"base_score VALUE\", found \"" + current + "\"");
@@ -370,7 +370,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
     std::vector<int> parents;
     for (long long t = 0; t < nTrees; ++t) {
         if (!next()) return fail("tree " + std::to_string(t) + " is missing");
-        w = CBoostedTrees::Words(current);
+        w = Words(current);
         long long index = -1, size = 0;
         if (w.size() != 3 || w[0] != "tree" || !ReadCount(w[1], index) || index != t || !ReadCount(w[2], size) ||
             size == 0 || size > INT32_MAX)
@@ -383,7 +383,7 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
         parents.assign(static_cast<size_t>(size), 0);
         for (long long i = 0; i < size; ++i) {
             if (!next()) return fail("node " + std::to_string(i) + " of tree " + std::to_string(t) + " is missing");
-            if (!ReadNode(CBoostedTrees::Words(current), i, nFeatures, nodes[i]))
+            if (!ReadNode(Words(current), i, nFeatures, nodes[i]))
                 return fail("expected \"" + std::to_string(i) + " leaf VALUE\" or \"" + std::to_string(i) +
                             " split FEATURE THRESHOLD LEFT RIGHT left|right\", found \"" + current + "\"");
             std::string why;

@@ -113,11 +113,9 @@ public:
     // The model without its ranker and calibration: the evidence part.
     CRerankModel Evidence() const;
     // The model that ranks a list instead when the first candidate's value
-    // of feature GateFeature() is below GateBelow() or not a number. Null:
-    // none.
+    // of the gate feature is below GateBelow() or not a number. Null: none.
     void SetFallback(const CRerankModel& linear, int feature, double below);
     const CRerankModel* Fallback() const { return m_pFallback.get(); }
-    int GateFeature() const { return m_nGateFeature; }
     double GateBelow() const { return m_lfGateBelow; }
     // Whether the fallback ranks a list whose first candidate by score has
     // this row.

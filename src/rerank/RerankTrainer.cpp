@@ -160,12 +160,13 @@ bool CRerankTrainer::Fit(const CRerankFitOptions& o, CRerankModel& model, std::v
     cal.nFeatures = inputs.size();
     std::vector<size_t> calList;  // the list of each calibration row
     std::vector<size_t> best(m_vLists.size(), 0);
-    std::vector<double> fallbackConfidence(m_vLists.size(), -1.0);
+    std::vector<double> fallbackConfidence(m_vLists.size(), -1.0);  // -1: the trees rank the list
+    std::vector<double> scratch;
     for (size_t i = 0; i < m_vLists.size(); ++i) {
         const CList& l = m_vLists[i];
         if (l.nCount == 0) continue;
         if (model.FallsBack(m_vRows.data() + l.nFirst * kN)) {
-            fallbackConfidence[i] = _LinearPick(*model.Fallback(), l, best[i]);
+            fallbackConfidence[i] = _Pick(*model.Fallback(), l, best[i], scratch);
             continue;
         }
         const CFeatures::CListInputs in = CFeatures::ListInputs(heldOut.data() + l.nFirst, l.nCount);
@@ -246,16 +247,9 @@ std::vector<CSetFigures> CRerankTrainer::Apply(const CRerankModel& model) const 
     for (const CList& l : m_vLists) {
         size_t best = 0;
         double confidence = 0.0;
-        if (l.nCount > 0 && model.FallsBack(m_vRows.data() + l.nFirst * kN)) {
-            confidence = _LinearPick(*model.Fallback(), l, best);
-        } else if (l.nCount > 0) {
-            scores.resize(l.nCount);
-            for (size_t j = 0; j < l.nCount; ++j) scores[j] = model.Score(m_vRows.data() + (l.nFirst + j) * kN);
-            const CFeatures::CListInputs in = CFeatures::ListInputs(scores.data(), l.nCount);
-            best = in.nBest;
-            const double* row = m_vRows.data() + (l.nFirst + best) * kN;
-            confidence = model.Version() == 2 ? model.FirstRight(in.lfShare, in.lfMargin, scores[best], row)
-                                              : model.Confidence(in.lfShare, in.lfMargin, row);
+        if (l.nCount > 0) {
+            const bool fallBack = model.FallsBack(m_vRows.data() + l.nFirst * kN);
+            confidence = _Pick(fallBack ? *model.Fallback() : model, l, best, scores);
         }
         const bool right = l.nCount > 0 && static_cast<long long>(best) == l.nPositive;
         for (size_t s : {l.nSet, sets}) {
@@ -271,12 +265,15 @@ std::vector<CSetFigures> CRerankTrainer::Apply(const CRerankModel& model) const 
     return figures;
 }
 
-double CRerankTrainer::_LinearPick(const CRerankModel& linear, const CList& l, size_t& best) const {
-    std::vector<double> scores(l.nCount);
-    for (size_t j = 0; j < l.nCount; ++j) scores[j] = linear.Score(m_vRows.data() + (l.nFirst + j) * kN);
+double CRerankTrainer::_Pick(const CRerankModel& model, const CList& l, size_t& best,
+                             std::vector<double>& scores) const {
+    scores.resize(l.nCount);
+    for (size_t j = 0; j < l.nCount; ++j) scores[j] = model.Score(m_vRows.data() + (l.nFirst + j) * kN);
     const CFeatures::CListInputs in = CFeatures::ListInputs(scores.data(), l.nCount);
     best = in.nBest;
-    return linear.Confidence(in.lfShare, in.lfMargin, m_vRows.data() + (l.nFirst + best) * kN);
+    const double* row = m_vRows.data() + (l.nFirst + best) * kN;
+    return model.Version() == 2 ? model.FirstRight(in.lfShare, in.lfMargin, scores[best], row)
+                                : model.Confidence(in.lfShare, in.lfMargin, row);
 }
 
 void CRerankTrainer::DropSets(const std::vector<std::string>& names) {

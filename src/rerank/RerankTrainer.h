@@ -100,6 +100,7 @@ private:
     // Model scores of every row of the lists of the sets (kept), by the
     // model's ranker.
     void _Scores(const CRerankModel& model, const std::vector<char>& sets, std::vector<double>& scores) const;
-    // A linear model's first candidate of a list and its confidence.
-    double _LinearPick(const CRerankModel& linear, const CList& l, size_t& best) const;
+    // A model's first candidate of a list (its own scores, in scores) and
+    // the confidence it gives it.
+    double _Pick(const CRerankModel& model, const CList& l, size_t& best, std::vector<double>& scores) const;
 };

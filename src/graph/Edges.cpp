@@ -159,7 +159,12 @@ void CNCGraph::_AddGapEdges() {
         for (std::size_t j = i + 1; j <= last; ++j) {
             if ((reach[j / 64] >> (j % 64)) & 1) continue;
             const CNode& b = m_vNodes[j];
-            if (b.lfMass - a.lfMass + 0.5 < lightest) continue;
+            const double gap = b.lfMass - a.lfMass;
+            if (gap + 0.5 < lightest) continue;
+            // Most pairs fit no composition: the bins say so before the call.
+            double t = (a.lfTolerance + b.lfTolerance) * 0.5;
+            if (t > 0.5) t = 0.5;
+            if (!CCondition::MayHoldEdge(gap - t, gap + t, cond.m_vGapBins)) continue;
             const auto nFirstLabel = static_cast<unsigned int>(m_vLabels.size());
             const bool distinct = _GapLabels(i, j, 1e9);
             if (m_vLabels.size() == nFirstLabel) continue;

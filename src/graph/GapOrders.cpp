@@ -37,15 +37,14 @@ int PairIndex(const CCondition& c, char code) {
 bool CNCGraph::_PrefixSeen(double prefix) const {
     // m_vPool: every node peak of the graph, by mass (a b-type entry is a
     // peak's m/z minus a proton, a y-type one the precursor minus its m/z).
-    auto any = [this](double mass, bool cTerm) {
-        const double t = m_lfTolerance;
-        auto it = std::lower_bound(m_vPool.begin(), m_vPool.end(), mass - t,
-                                   [](const CPeak& p, double m) { return p.lfMz < m; });
-        for (; it != m_vPool.end() && it->lfMz <= mass + t; ++it)
-            if (it->lfIntensity > 0.0 && IsCTermNodePeak(it->nType) == cTerm) return true;
-        return false;
-    };
-    return any(prefix, false) || any(prefix, true);
+    // A peak of either series at the prefix counts, so one search serves
+    // both.
+    const double t = m_lfTolerance;
+    auto it = std::lower_bound(m_vPool.begin(), m_vPool.end(), prefix - t,
+                               [](const CPeak& p, double m) { return p.lfMz < m; });
+    for (; it != m_vPool.end() && it->lfMz <= prefix + t; ++it)
+        if (it->lfIntensity > 0.0) return true;
+    return false;
 }
 
 void CNCGraph::_ScoreGapOrders(unsigned int label, double prefix) {
@@ -66,10 +65,18 @@ void CNCGraph::_ScoreGapOrders(unsigned int label, double prefix) {
     const int tail = close + 1 < text.size() ? PairIndex(c, text[close + 1]) : -1;
     if (m_vOrderIndex.size() <= label) m_vOrderIndex.resize(label + 1, {0, 0});
     m_vOrderIndex[label].first = static_cast<unsigned int>(m_vOrderPool.size());
+    // The orders come in byte order, so neighbours share leading residues:
+    // an inner prefix the previous order had (summed the same way, to the
+    // same mass) keeps its evidence.
+    double evidence[kMaxGapOrderLength] = {};
+    const size_t begin = m_vOrderPool.size();
     do {
         COrder o;
         o.nLength = static_cast<unsigned char>(residues.size());
         std::copy(residues.begin(), residues.end(), o.szOrder);
+        size_t shared = 0;
+        if (m_vOrderPool.size() > begin)
+            while (shared < residues.size() && m_vOrderPool.back().szOrder[shared] == o.szOrder[shared]) ++shared;
         int last = lead;
         double mass = start;
         for (size_t k = 0; k < residues.size(); ++k) {
@@ -78,15 +85,19 @@ void CNCGraph::_ScoreGapOrders(unsigned int label, double prefix) {
             last = index;
             if (k + 1 == residues.size()) break;
             mass += c.m_lfResidueMassByCode[static_cast<unsigned char>(residues[k])];
-            if (_PrefixSeen(mass)) {
-                o.lfScore += kDirectEvidence;
-            } else if (_PrefixSeen(mass - kCO) || _PrefixSeen(mass - kWater) || _PrefixSeen(mass - kAmmonia) ||
-                       _PrefixSeen(mass + kWater) || _PrefixSeen(mass + kAmmonia)) {
-                // b-type entries below the prefix are a ions or b ions that
-                // lost water or ammonia; y-type entries above it, y ions that
-                // lost them.
-                o.lfScore += kSecondaryEvidence;
+            if (k >= shared) {
+                evidence[k] = 0.0;
+                if (_PrefixSeen(mass)) {
+                    evidence[k] = kDirectEvidence;
+                } else if (_PrefixSeen(mass - kCO) || _PrefixSeen(mass - kWater) || _PrefixSeen(mass - kAmmonia) ||
+                           _PrefixSeen(mass + kWater) || _PrefixSeen(mass + kAmmonia)) {
+                    // b-type entries below the prefix are a ions or b ions
+                    // that lost water or ammonia; y-type entries above it,
+                    // y ions that lost them.
+                    evidence[k] = kSecondaryEvidence;
+                }
             }
+            if (evidence[k] != 0.0) o.lfScore += evidence[k];
         }
         if (last >= 0 && tail >= 0) o.lfScore += GapPairLogOdds(last, tail);
         m_vOrderPool.push_back(o);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 #include "output/PeptideText.h"
 
@@ -15,11 +14,13 @@ void AppendInt(std::string& out, long long v) {
 }
 
 // A double as a default-state output stream writes it: general notation,
-// six significant digits.
+// six significant digits. to_chars with a precision is defined to give
+// printf's "%g" text, without its format parsing and locale lookups (the
+// writer prints two numbers per reported peptide).
 void AppendScore(std::string& out, double v) {
     char buf[64];
-    const int n = std::snprintf(buf, sizeof buf, "%g", v);
-    if (n > 0) out.append(buf, static_cast<size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
+    out.append(buf, res.ptr);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ void CReport::Report_unknowResult(const CWorkUnit& unit, const std::vector<CCand
     m_scorer.RememberSpectra(HasHcdSide(mode) ? &m_scoreA : nullptr, HasEtdSide(mode) ? &m_scoreB : nullptr);
     _ScoreAll(mode, evidence);
     _Rank(results);
-    const size_t rows = features ? _Rerank(mode, results) : 0;
+    const size_t rows = features ? _Rerank(mode, withFeatures, results) : 0;
     if (withFeatures) {
         out.nFeatureRows = rows;
         for (size_t i = 0; i < rows; ++i) out.vFeatures.insert(out.vFeatures.end(), m_features.Row(i),
@@ -375,7 +375,7 @@ void CReport::_Rank(std::vector<CResult>& results) {
     for (const CRankKey& k : m_vRankKeys) results.push_back(scored[k.nAt]);
 }
 
-size_t CReport::_Rerank(EMode mode, std::vector<CResult>& results) {
+size_t CReport::_Rerank(EMode mode, bool allFeatures, std::vector<CResult>& results) {
     // The leading peptides by score are matched again against the features'
     // spectrum (from the remembered matches): cheaper than keeping every
     // peptide's evidence, and the pick is made among them.
@@ -389,9 +389,17 @@ size_t CReport::_Rerank(EMode mode, std::vector<CResult>& results) {
     const bool lowRes = c.CalcFragmentMassDeviation(1000.0) >= kLowResolutionTol;
     m_features.Begin(spec, _FeatureIons(mode), model ? model->Fragments(mode == EMode::ETD, lowRes) : nullptr,
                      model ? model->Pairs() : nullptr);
+    // A list the boosted model hands to its linear fallback is ranked by
+    // the linear features alone: once the first candidate's row shows that,
+    // the others are spared the intensity and ion evidence (unless every
+    // feature is asked for).
+    const bool mayFallBack = !allFeatures && model != nullptr && model->GatesOnOwnRow();
+    bool evidence = true;
     for (size_t i = 0; i < depth; ++i) {
-        m_scorer.Match(results[i], _FeatureIons(mode), spec, kMatchSites | kMatchSums | kMatchIons, m_matchA);
-        m_features.Add(results[i], m_matchA, c);
+        m_scorer.Match(results[i], _FeatureIons(mode), spec, kMatchSites | kMatchSums | (evidence ? kMatchIons : 0u),
+                       m_matchA);
+        m_features.Add(results[i], m_matchA, c, evidence);
+        if (i == 0 && mayFallBack && model->FallsBack(m_features.Row(0))) evidence = false;
     }
     m_features.Finish(results);
     if (model == nullptr || !model->Ranks()) return depth;

@@ -60,7 +60,7 @@ private:
     void _Rank(std::vector<CResult>& results);
     // Features of the leading peptides and, with a model, its order and
     // calibrated confidences; returns how many peptides have features.
-    size_t _Rerank(EMode mode, std::vector<CResult>& results);
+    size_t _Rerank(EMode mode, bool allFeatures, std::vector<CResult>& results);
     void _Confidences(EMode mode, bool modelRanked, std::vector<CResult>& results);
     void _SetScoringSpectra(const CWorkUnit& unit);
     const CSpectrum& _FeatureSpectrum(EMode mode) const { return mode == EMode::ETD ? m_scoreB : m_scoreA; }

@@ -95,7 +95,16 @@ void CFeatures::Begin(const CSpectrum& spec, const std::vector<CIonType>& ions, 
     for (const CPeak& p : spec.m_vPeaks) m_lfLowestMz = std::min(m_lfLowestMz, p.lfMz);
 }
 
-void CFeatures::Add(const CResult& r, const CPeptideMatch& match, const CCondition& c) {
+bool CFeatures::OwnFeature(int index) {
+    constexpr Index kFromList[] = {kScoreGap,   kPathWeightGap, kPrefixAgreement, kAgreementGap,  kCosineGap,
+                                   kDetectionGap, kMissedShareGap, kUnexplainedGap, kIonShareGap};
+    if (index < 0 || index >= static_cast<int>(kCount)) return false;
+    for (const Index k : kFromList)
+        if (index == k) return false;
+    return true;
+}
+
+void CFeatures::Add(const CResult& r, const CPeptideMatch& match, const CCondition& c, bool evidence) {
     m_vRows.resize((m_nRows + 1) * kCount);
     if (m_vIndex.size() <= m_nRows) m_vIndex.resize(m_nRows + 1);
     m_vIndex[m_nRows] = static_cast<unsigned int>(m_nRows);
@@ -137,7 +146,7 @@ void CFeatures::Add(const CResult& r, const CPeptideMatch& match, const CConditi
         row[kCTermKOrR] = last == 'K' || last == 'R';
     }
     row[kScoreRank] = static_cast<double>(m_nRows - 1);
-    _AddEvidence(r, match, c, row);
+    if (evidence) _AddEvidence(r, match, c, row);
 
     // Prefix masses at the cleavage sites, binned; increasing, so equal
     // neighbours are the only repeats.

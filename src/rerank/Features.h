@@ -120,8 +120,13 @@ public:
     void Begin(const CSpectrum& spec, const std::vector<CIonType>& ions, const CFragmentModel* fragments,
                const CResiduePairs* pairs);
     // The row of a candidate from its match against Begin's spectrum (with
-    // its sites, sums and ion peaks), candidates in score order.
-    void Add(const CResult& r, const CPeptideMatch& match, const CCondition& c);
+    // its sites, sums and ion peaks), candidates in score order. Without
+    // evidence only the features a linear model reads are filled (the match
+    // then needs no ion peaks); the others stay 0.
+    void Add(const CResult& r, const CPeptideMatch& match, const CCondition& c, bool evidence = true);
+    // Whether a feature is the candidate's own, known once Add has run
+    // (the others compare it with the list, in Finish).
+    static bool OwnFeature(int index);
     // The candidates were reordered: candidate i is now the one that was
     // order[i]; the rows follow.
     void Permute(const std::vector<unsigned int>& order);

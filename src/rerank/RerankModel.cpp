@@ -240,6 +240,10 @@ bool CRerankModel::FallsBack(const double* firstRow) const {
     return !(v >= m_lfGateBelow);
 }
 
+bool CRerankModel::GatesOnOwnRow() const {
+    return m_pFallback != nullptr && CFeatures::OwnFeature(m_nGateFeature);
+}
+
 CRerankModel CRerankModel::Evidence() const {
     CRerankModel e = *this;
     e.m_pFallback.reset();

@@ -120,6 +120,9 @@ public:
     // Whether the fallback ranks a list whose first candidate by score has
     // this row.
     bool FallsBack(const double* firstRow) const;
+    // Whether FallsBack can be asked of the first candidate's row as soon as
+    // it is added (the gate is a feature of the candidate alone).
+    bool GatesOnOwnRow() const;
     const CBoostedTrees& Ranker() const { return m_ranker; }
     const CBoostedTrees& Calibration() const { return m_calibration; }
     // The calibration's input names: the list inputs, then the features.

@@ -229,7 +229,8 @@ private:
     std::vector<double> m_vRankScratch;
 
     // Candidate expansion. Per edge of the path (m_vStepStart[u] .. [u+1]):
-    // its labels and the residue masses each adds (m_vStepMasses). Every
+    // its labels and the residue masses each adds (m_vStepMasses, filled
+    // once per label of the graph: the paths share most edges). Every
     // level of the breadth-first expansion is kept (m_vExpand), an entry
     // pointing at the entry it extends, so a text is written only for a
     // candidate that stays.
@@ -248,6 +249,7 @@ private:
         bool bKnown = true;
     };
     std::vector<CStepLabel> m_vStepLabels;
+    std::vector<CStepLabel> m_vLabelSteps;  // per label of m_vLabels once read; nFirstMass ~0u before
     std::vector<double> m_vStepMasses;
     std::vector<size_t> m_vStepStart;
     std::vector<CExpansion> m_vExpand;

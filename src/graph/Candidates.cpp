@@ -47,13 +47,17 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
     // the order the text spells them (a pair group by its first order), so
     // the expansion sums each text's mass exactly as TextMass would.
     m_vStepLabels.clear();
-    m_vStepMasses.clear();
     m_vStepStart.clear();
+    if (m_vLabelSteps.size() < m_vLabels.size()) m_vLabelSteps.resize(m_vLabels.size(), CStepLabel{0, ~0u, 0, true});
     for (size_t u = 1; u < path.size(); ++u) {
         m_vStepStart.push_back(m_vStepLabels.size());
         const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
         for (unsigned int l = 0; l < edge->nLabelCount; ++l) {
             const unsigned int index = edge->nFirstLabel + l;
+            if (m_vLabelSteps[index].nFirstMass != ~0u) {
+                m_vStepLabels.push_back(m_vLabelSteps[index]);
+                continue;
+            }
             const std::string& text = m_vLabels[index].strLabel;
             CStepLabel sl;
             sl.nLabel = index;
@@ -77,6 +81,7 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
                 i = next;
             }
             sl.nMassCount = static_cast<unsigned int>(m_vStepMasses.size()) - sl.nFirstMass;
+            m_vLabelSteps[index] = sl;
             m_vStepLabels.push_back(sl);
         }
     }

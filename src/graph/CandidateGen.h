@@ -272,6 +272,10 @@ private:
     void _ScoreGapOrders(unsigned int label, double prefix);
     bool _PrefixSeen(double prefix) const;
     void _PathLabels(const std::vector<unsigned int>& path);
+    // Paths of one graph share the labels' residue masses; a change of the
+    // labels must forget them.
+    void _ForgetLabelSteps();
+    void _GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates);
     // The text of expansion entry `entry` of the last of `levels` levels.
     void _WriteText(size_t entry, size_t levels, std::string& text);
 

@@ -35,7 +35,8 @@ bool ResidueMass(const CCondition& cond, char c, double& mass) {
 }  // namespace
 
 void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
-    for (const std::vector<unsigned int>& path : m_vPaths) GeneratePeptideForOnePath(path, candidates);
+    _ForgetLabelSteps();
+    for (const std::vector<unsigned int>& path : m_vPaths) _GenerateForPath(path, candidates);
     // A path of many labels per edge can expand to hundreds of thousands of
     // texts; a worker keeps that much only while such a spectrum lasts.
     constexpr size_t kKeptExpansions = size_t{1} << 16;
@@ -88,7 +89,18 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
     m_vStepStart.push_back(m_vStepLabels.size());
 }
 
+void CNCGraph::_ForgetLabelSteps() {
+    m_vLabelSteps.clear();
+    m_vStepMasses.clear();
+}
+
 void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
+    // Alone, a path may follow any change of the labels.
+    _ForgetLabelSteps();
+    _GenerateForPath(path, candidates);
+}
+
+void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
     const size_t p = path.size();
 
     // Path weight: integer sum of the edge weights, from the start node on.

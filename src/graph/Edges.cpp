@@ -66,8 +66,6 @@ void CNCGraph::_ConstructEdges() {
         m_vGraphEdges[i].clear();
     }
     m_vLabels.clear();
-    m_vLabelSteps.clear();
-    m_vStepMasses.clear();
     m_vOrderIndex.clear();
     m_vOrderPool.clear();
 

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -26,32 +27,104 @@ std::string Number(double v) {
 }
 
 // from_chars rather than strtod: the decimal point must not follow the locale.
-bool ReadNumber(const std::string& word, double& v) {
+bool ReadNumber(std::string_view word, double& v) {
     const char* end = word.data() + word.size();
     const auto r = std::from_chars(word.data(), end, v);
     return !word.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(v);
 }
 
-bool ReadCount(const std::string& word, long long& v) {
+bool ReadCount(std::string_view word, long long& v) {
     const char* end = word.data() + word.size();
     const auto r = std::from_chars(word.data(), end, v);
     return !word.empty() && r.ec == std::errc() && r.ptr == end && v >= 0;
 }
 
 // "ID leaf VALUE" or "ID split FEATURE THRESHOLD LEFT RIGHT left|right",
-// with ID the node's place in its tree.
-bool ReadNode(const std::vector<std::string>& w, long long i, long long nFeatures, CBoostedTrees::SNode& n) {
+// with ID the node's place in its tree: the line's count words, of which
+// the first 7 (at most) are in w.
+bool ReadNode(const std::string_view* w, size_t count, long long i, long long nFeatures, CBoostedTrees::SNode& n) {
     long long id = -1;
-    if (w.size() < 2 || !ReadCount(w[0], id) || id != i) return false;
-    if (w[1] == "leaf") return w.size() == 3 && ReadNumber(w[2], n.lfValue);
+    if (count < 2 || !ReadCount(w[0], id) || id != i) return false;
+    if (w[1] == "leaf") return count == 3 && ReadNumber(w[2], n.lfValue);
     long long f = -1, l = -1, r = -1;
-    if (w[1] != "split" || w.size() != 7 || !ReadCount(w[2], f) || f >= nFeatures || !ReadNumber(w[3], n.lfThreshold) ||
+    if (w[1] != "split" || count != 7 || !ReadCount(w[2], f) || f >= nFeatures || !ReadNumber(w[3], n.lfThreshold) ||
         !ReadCount(w[4], l) || l > INT32_MAX || !ReadCount(w[5], r) || r > INT32_MAX || (w[6] != "left" && w[6] != "right"))
         return false;
     n.nFeature = static_cast<int>(f), n.nLeft = static_cast<int>(l), n.nRight = static_cast<int>(r);
     n.bDefaultLeft = w[6] == "left";
     return true;
 }
+
+// ReadNode for the usual node line, read straight off the line without
+// splitting it into words first: nearly all of a model's lines are node
+// lines, and a node's numbers end where its words do. False for any line it
+// does not read (ReadNode then has the last word), never for a line that
+// ReadNode would read otherwise: from_chars stops at the first space, so a
+// number that reaches a space or the line's end is its word, whole.
+class CNodeLine {
+public:
+    explicit CNodeLine(std::string_view line) : m_p(line.data()), m_end(line.data() + line.size()) {}
+
+    bool Read(long long i, long long nFeatures, CBoostedTrees::SNode& n) {
+        long long id = -1;
+        if (!Count(id) || id != i) return false;
+        if (Word("leaf")) return Number(n.lfValue) && End();
+        long long f = -1, l = -1, r = -1;
+        if (!Word("split") || !Count(f) || f >= nFeatures || !Number(n.lfThreshold) || !Count(l) || l > INT32_MAX ||
+            !Count(r) || r > INT32_MAX)
+            return false;
+        const bool left = Word("left");
+        if ((!left && !Word("right")) || !End()) return false;
+        n.nFeature = static_cast<int>(f), n.nLeft = static_cast<int>(l), n.nRight = static_cast<int>(r);
+        n.bDefaultLeft = left;
+        return true;
+    }
+
+private:
+    void Skip() {
+        while (m_p < m_end && modeltext::IsSpace(*m_p)) ++m_p;
+    }
+    // Whether the word starting at q ends there.
+    bool Boundary(const char* q) const { return q == m_end || modeltext::IsSpace(*q); }
+    template <class T>
+    bool Parse(T& v) {
+        Skip();
+        const auto r = std::from_chars(m_p, m_end, v);
+        if (r.ec != std::errc() || r.ptr == m_p || !Boundary(r.ptr)) return false;
+        m_p = r.ptr;
+        return true;
+    }
+    bool Count(long long& v) {
+        // Node numbers are short runs of digits, read here in a few steps;
+        // anything else (a sign, a long run) as from_chars reads it.
+        Skip();
+        const char* q = m_p;
+        long long x = 0;
+        for (; q < m_end && q - m_p < 9 && static_cast<unsigned char>(*q - '0') < 10; ++q) x = x * 10 + (*q - '0');
+        if (q > m_p && Boundary(q)) {
+            v = x, m_p = q;
+            return true;
+        }
+        return Parse(v) && v >= 0;
+    }
+    bool Number(double& v) { return Parse(v) && std::isfinite(v); }
+    // The next word is w; only then is it taken.
+    bool Word(std::string_view w) {
+        Skip();
+        if (static_cast<size_t>(m_end - m_p) < w.size() || std::string_view(m_p, w.size()) != w ||
+            !Boundary(m_p + w.size()))
+            return false;
+        m_p += w.size();
+        return true;
+    }
+    bool End() {
+        Skip();
+        return m_p == m_end;
+    }
+
+    const char* m_p;
+    const char* m_end;
+};
 
 // Checks node i of a tree whose nodes before i passed: its feature, numbers
 // and children; parents counts the splits pointing at each node so far.
@@ -60,40 +133,70 @@ bool ReadNode(const std::vector<std::string>& w, long long i, long long nFeature
 bool CheckNode(const std::vector<CBoostedTrees::SNode>& nodes, size_t i, size_t nFeatures, std::vector<int>& parents,
                std::string& error) {
     const CBoostedTrees::SNode& n = nodes[i];
-    const std::string which = "node " + std::to_string(i) + ": ";
-    if (i > 0 && parents[i] == 0) return error = which + "not the child of any split", false;
+    // Every node of a model is checked as it is read: the words of an
+    // error are put together only for one.
+    auto which = [i]() { return "node " + std::to_string(i) + ": "; };
+    if (i > 0 && parents[i] == 0) return error = which() + "not the child of any split", false;
     if (n.nFeature < 0) {
-        if (!std::isfinite(n.lfValue)) return error = which + "the leaf value is not a finite number", false;
+        if (!std::isfinite(n.lfValue)) return error = which() + "the leaf value is not a finite number", false;
         return true;
     }
     if (static_cast<size_t>(n.nFeature) >= nFeatures)
-        return error = which + "feature " + std::to_string(n.nFeature) + " of " + std::to_string(nFeatures), false;
-    if (!std::isfinite(n.lfThreshold)) return error = which + "the threshold is not a finite number", false;
+        return error = which() + "feature " + std::to_string(n.nFeature) + " of " + std::to_string(nFeatures), false;
+    if (!std::isfinite(n.lfThreshold)) return error = which() + "the threshold is not a finite number", false;
     const long long size = static_cast<long long>(nodes.size());
     for (const int child : {n.nLeft, n.nRight}) {
         if (child <= static_cast<long long>(i) || child >= size)
-            return error = which + "child " + std::to_string(child) + " must come after it, within the tree's " +
+            return error = which() + "child " + std::to_string(child) + " must come after it, within the tree's " +
                            std::to_string(size) + " nodes",
                    false;
-        if (parents[child]++ > 0) return error = which + "node " + std::to_string(child) + " has two parents", false;
+        if (parents[child]++ > 0) return error = which() + "node " + std::to_string(child) + " has two parents", false;
     }
     return true;
 }
 
+// Whether a word that from_chars read as zero has no digit but zeros before
+// its exponent: then strtod gives an exact zero too, with no range error
+// (which it gives where other digits round down to zero).
+bool ZeroDigits(std::string_view word) {
+    for (const char c : word) {
+        if (c == 'e' || c == 'E') break;
+        if (c >= '1' && c <= '9') return false;
+    }
+    return true;
+}
+
+// The word read whole by from_chars to a finite value that strtod, too,
+// reads whole and without a range error: above the smallest normal number,
+// or an exact zero. Both read a decimal to the correctly rounded value.
+template <class T>
+bool ReadPlainDecimal(std::string_view word, T& v) {
+    const char* end = word.data() + word.size();
+    const auto r = std::from_chars(word.data(), end, v);
+    if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) return false;
+    return std::fabs(v) > std::numeric_limits<T>::min() || (v == 0 && ZeroDigits(word));
+}
+
 }  // namespace
 
-std::vector<std::string> CBoostedTrees::Words(const std::string& line) {
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
-    std::vector<std::string> w;
-    const size_t n = line.size();
-    for (size_t i = 0; i < n;) {
-        while (i < n && space(line[i])) ++i;
-        size_t j = i;
-        while (j < n && !space(line[j])) ++j;
-        if (j > i) w.emplace_back(line, i, j - i);
-        i = j;
-    }
-    return w;
+bool modeltext::ReadStrtod(std::string_view word, double& v) {
+    if (word.empty()) return false;
+    if (ReadPlainDecimal(word, v)) return true;
+    const std::string copy(word);
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtod(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size() && std::isfinite(v) && errno != ERANGE;
+}
+
+bool modeltext::ReadStrtof(std::string_view word, float& v) {
+    if (word.empty()) return false;
+    if (ReadPlainDecimal(word, v)) return true;
+    const std::string copy(word);
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtof(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size() && std::isfinite(v) && errno != ERANGE;
 }
 
 const char* CBoostedTrees::ObjectiveName(EObjective e) {
@@ -125,30 +228,35 @@ bool CBoostedTrees::AddTree(const std::vector<SNode>& nodes, std::string& error)
     std::vector<int> parents(nodes.size(), 0);
     for (size_t i = 0; i < nodes.size(); ++i)
         if (!CheckNode(nodes, i, m_vNames.size(), parents, error)) return false;
-    // Breadth first, with the depth of each node, so siblings sit side by side.
-    std::vector<size_t> order{0};
-    std::vector<uint32_t> depth(nodes.size(), 0);
+    std::vector<std::pair<uint32_t, uint32_t>> order;
+    return _Append(nodes, order, error);
+}
+
+bool CBoostedTrees::_Append(const std::vector<SNode>& nodes, std::vector<std::pair<uint32_t, uint32_t>>& order,
+                            std::string& error) {
+    if (nodes.size() > static_cast<size_t>(INT32_MAX) - m_vNodes.size()) return error = "too many nodes", false;
+    // Breadth first, each node with its depth, so siblings sit side by side.
+    order.clear();
+    order.emplace_back(0, 0);
     uint32_t deepest = 0;
     for (size_t k = 0; k < order.size(); ++k) {
-        const SNode& n = nodes[order[k]];
+        const auto [i, depth] = order[k];
+        const SNode& n = nodes[i];
         if (n.nFeature < 0) continue;
-        for (const int child : {n.nLeft, n.nRight}) {
-            depth[child] = depth[order[k]] + 1;
-            deepest = std::max(deepest, depth[child]);
-            order.push_back(child);
-        }
+        deepest = std::max(deepest, depth + 1);
+        order.emplace_back(static_cast<uint32_t>(n.nLeft), depth + 1);
+        order.emplace_back(static_cast<uint32_t>(n.nRight), depth + 1);
     }
     if (deepest > static_cast<uint32_t>(kMaxDepth))
         return error = "deeper than " + std::to_string(kMaxDepth) + " levels", false;
     const uint32_t root = static_cast<uint32_t>(m_vNodes.size());
-    std::vector<int32_t> at(nodes.size(), 0);
-    for (size_t k = 0; k < order.size(); ++k) at[order[k]] = static_cast<int32_t>(root + k);
     int32_t next = static_cast<int32_t>(root + 1);  // where the next pair of children goes
     const uint32_t nFeatures = static_cast<uint32_t>(m_vNames.size());
-    for (const size_t i : order) {
+    for (const auto& [i, depth] : order) {
         const SNode& n = nodes[i];
         if (n.nFeature < 0) {
-            m_vNodes.push_back({std::numeric_limits<double>::infinity(), at[i], 0});
+            // A leaf points to itself: its place in breadth-first order.
+            m_vNodes.push_back({std::numeric_limits<double>::infinity(), static_cast<int32_t>(m_vNodes.size()), 0});
             m_vLeafValue.push_back(n.lfValue);
         } else {
             m_vNodes.push_back({n.lfThreshold, next, static_cast<uint32_t>(n.nFeature) + (n.bDefaultLeft ? 0 : nFeatures)});
@@ -274,18 +382,18 @@ bool CBoostedTrees::Load(const std::string& path, std::string& error, const std:
     return true;
 }
 
-bool CBoostedTrees::Parse(const std::string& text, std::string& error, const std::vector<std::string>& expected) {
+bool CBoostedTrees::Parse(std::string_view text, std::string& error, const std::vector<std::string>& expected) {
     size_t pos = 0;
     int line = 1;
     if (!ParseFrom(text, pos, line, error, expected)) return false;
     // Only comments may follow the model.
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string rest = text.substr(pos, end - pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view rest = text.substr(pos, end - pos);
         const size_t first = rest.find_first_not_of(" \t\r");
-        if (first != std::string::npos && rest[first] != '#') {
-            error = "line " + std::to_string(line) + ": unexpected \"" + rest + "\" after the model's end";
+        if (first != std::string_view::npos && rest[first] != '#') {
+            error = "line " + std::to_string(line) + ": unexpected \"" + std::string(rest) + "\" after the model's end";
             return false;
         }
         pos = end + 1;
@@ -294,48 +402,37 @@ bool CBoostedTrees::Parse(const std::string& text, std::string& error, const std
     return true;
 }
 
-bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, std::string& error,
+bool CBoostedTrees::ParseFrom(std::string_view text, size_t& pos, int& line, std::string& error,
                               const std::vector<std::string>& expected) {
-    size_t at = pos;
-    int lineNo = line - 1;  // number of the line last read
-    std::string current;
-    // The next line that is not blank or a comment; false at the text's end.
-    auto next = [&]() {
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            current = text.substr(at, end - at);
-            at = end < text.size() ? end + 1 : end;
-            ++lineNo;
-            if (!current.empty() && current.back() == '\r') current.pop_back();
-            const size_t first = current.find_first_not_of(" \t");
-            if (first != std::string::npos && current[first] != '#') return true;
-        }
-        current.clear();
-        return false;
-    };
+    modeltext::CLines in(text, pos, line - 1);
+    const std::string_view& current = in.strLine;
+    // The words of the current line: a node line has 7 at most; count is
+    // how many the line has in all.
+    std::string_view w[8];
+    size_t count = 0;
+    auto words = [&](size_t max) { return count = modeltext::Words(current, w, max); };
     auto fail = [&](const std::string& what) {
-        error = (current.empty() ? std::string("at the end: ") : "line " + std::to_string(lineNo) + ": ") + what;
+        error = (current.empty() ? std::string("at the end: ") : "line " + std::to_string(in.nLine) + ": ") + what;
         return false;
     };
+    auto found = [&]() { return ", found \"" + std::string(current) + "\""; };
     // "KEYWORD N" with a count.
     auto counted = [&](const char* keyword, long long& n) {
-        if (!next()) return fail(std::string("\"") + keyword + " N\" is missing");
-        const std::vector<std::string> w = Words(current);
-        if (w.size() != 2 || w[0] != keyword || !ReadCount(w[1], n))
-            return fail("expected \"" + std::string(keyword) + " N\", found \"" + current + "\"");
+        if (!in.Next()) return fail(std::string("\"") + keyword + " N\" is missing");
+        if (words(2) != 2 || w[0] != keyword || !ReadCount(w[1], n))
+            return fail("expected \"" + std::string(keyword) + " N\"" + found());
         return true;
     };
 
-    if (!next() || current != kHeader)
+    if (!in.Next() || current != kHeader)
         return fail(std::string("not a boosted tree model (the first line must be \"") + kHeader + "\")");
-    if (!next()) return fail("\"objective NAME\" is missing");
-    std::vector<std::string> w = Words(current);
+    if (!in.Next()) return fail("\"objective NAME\" is missing");
+    words(2);
     EObjective objective = EObjective::SquaredError;
     bool known = false;
     for (const EObjective e : kObjectives)
-        if (w.size() == 2 && w[0] == "objective" && w[1] == ObjectiveName(e)) objective = e, known = true;
-    if (!known) return fail("expected \"objective NAME\" with a known objective, found \"" + current + "\"");
+        if (count == 2 && w[0] == "objective" && w[1] == ObjectiveName(e)) objective = e, known = true;
+    if (!known) return fail("expected \"objective NAME\" with a known objective" + found());
 
     long long nFeatures = 0;
     if (!counted("features", nFeatures)) return false;
@@ -345,57 +442,66 @@ bool CBoostedTrees::ParseFrom(const std::string& text, size_t& pos, int& line, s
         return fail("the model has " + std::to_string(nFeatures) + " features, this program's rows have " +
                     std::to_string(expected.size()));
     std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(nFeatures));
     for (long long k = 0; k < nFeatures; ++k) {
-        if (!next()) return fail("feature " + std::to_string(k) + "'s name is missing");
-        w = Words(current);
-        if (w.size() != 1) return fail("expected one feature name, found \"" + current + "\"");
-        if (!expected.empty() && w[0] != expected[k])
-            return fail("feature " + std::to_string(k) + " is \"" + w[0] + "\", this program's is \"" + expected[k] +
-                        "\"");
+        if (!in.Next()) return fail("feature " + std::to_string(k) + "'s name is missing");
+        if (words(1) != 1) return fail("expected one feature name" + found());
+        const std::string_view name = w[0];
+        if (!expected.empty() && name != expected[k])
+            return fail("feature " + std::to_string(k) + " is \"" + std::string(name) + "\", this program's is \"" +
+                        expected[k] + "\"");
         for (const std::string& seen : names)
-            if (seen == w[0]) return fail("feature \"" + w[0] + "\" named twice");
-        names.push_back(w[0]);
+            if (seen == name) return fail("feature \"" + std::string(name) + "\" named twice");
+        names.emplace_back(name);
     }
-    if (!next()) return fail("\"base_score VALUE\" is missing");
-    w = Words(current);
+    if (!in.Next()) return fail("\"base_score VALUE\" is missing");
     double base = 0.0;
-    if (w.size() != 2 || w[0] != "base_score" || !ReadNumber(w[1], base))
-        return fail("expected \"base_score VALUE\", found \"" + current + "\"");
+    if (words(2) != 2 || w[0] != "base_score" || !ReadNumber(w[1], base))
+        return fail("expected \"base_score VALUE\"" + found());
 
     CBoostedTrees model;
     model.Reset(names, objective, base);
     long long nTrees = 0;
     if (!counted("trees", nTrees)) return false;
+    // Room for the trees the file states, but no more than its text can
+    // hold (a tree takes two lines of at least 8 characters each), so a
+    // damaged count reserves nothing unreasonable.
+    const size_t room = std::min(static_cast<size_t>(nTrees), (text.size() - in.nPos) / 16 + 1);
+    model.m_vRoots.reserve(room);
+    model.m_vDepth.reserve(room);
+    model.m_vBlockDepth.reserve(room / kBlock);
     std::vector<SNode> nodes;
     std::vector<int> parents;
+    std::vector<std::pair<uint32_t, uint32_t>> order;
     for (long long t = 0; t < nTrees; ++t) {
-        if (!next()) return fail("tree " + std::to_string(t) + " is missing");
-        w = Words(current);
+        if (!in.Next()) return fail("tree " + std::to_string(t) + " is missing");
         long long index = -1, size = 0;
-        if (w.size() != 3 || w[0] != "tree" || !ReadCount(w[1], index) || index != t || !ReadCount(w[2], size) ||
+        if (words(3) != 3 || w[0] != "tree" || !ReadCount(w[1], index) || index != t || !ReadCount(w[2], size) ||
             size == 0 || size > INT32_MAX)
-            return fail("expected \"tree " + std::to_string(t) + " NODES\", found \"" + current + "\"");
+            return fail("expected \"tree " + std::to_string(t) + " NODES\"" + found());
         // Every node takes a line of at least 8 characters: a damaged count
         // must not make us reserve memory for nodes the text cannot hold.
-        if (static_cast<size_t>(size) > (text.size() - at) / 8 + 1)
+        if (static_cast<size_t>(size) > (text.size() - in.nPos) / 8 + 1)
             return fail("tree " + std::to_string(t) + " has more nodes than the text has lines");
         nodes.assign(static_cast<size_t>(size), SNode{});
         parents.assign(static_cast<size_t>(size), 0);
         for (long long i = 0; i < size; ++i) {
-            if (!next()) return fail("node " + std::to_string(i) + " of tree " + std::to_string(t) + " is missing");
-            if (!ReadNode(Words(current), i, nFeatures, nodes[i]))
+            if (!in.Next()) return fail("node " + std::to_string(i) + " of tree " + std::to_string(t) + " is missing");
+            if (!CNodeLine(current).Read(i, nFeatures, nodes[i]) && !ReadNode(w, words(7), i, nFeatures, nodes[i]))
                 return fail("expected \"" + std::to_string(i) + " leaf VALUE\" or \"" + std::to_string(i) +
-                            " split FEATURE THRESHOLD LEFT RIGHT left|right\", found \"" + current + "\"");
+                            " split FEATURE THRESHOLD LEFT RIGHT left|right\"" + found());
             std::string why;
             if (!CheckNode(nodes, static_cast<size_t>(i), names.size(), parents, why))
                 return fail("tree " + std::to_string(t) + ", " + why);
         }
+        // The nodes passed CheckNode as they were read: what AddTree would
+        // check again is known to hold.
         std::string why;
-        if (!model.AddTree(nodes, why)) return fail("tree " + std::to_string(t) + ": " + why);
+        if (!model._Append(nodes, order, why)) return fail("tree " + std::to_string(t) + ": " + why);
     }
-    if (!next() || current != "end") return fail("expected \"end\" after the last tree");
+    if (!in.Next() || current != "end") return fail("expected \"end\" after the last tree");
     *this = std::move(model);
-    pos = at;
-    line = lineNo + 1;
+    pos = in.nPos;
+    line = in.nLine + 1;
     return true;
 }

@@ -40,7 +40,93 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+// Reading a model file's text in place. The re-ranking model, the boosted
+// trees, the fragment model and the residue pairs read their lines alike:
+// a line ends at '\n' with one '\r' before it dropped, a line of spaces
+// and tabs only or whose first other character is '#' is a comment, and
+// words are split at the C locale's spaces (as a string stream splits
+// them). Views into the text rather than a string per line and per word:
+// the copies cost most of the time to load a boosted model of a few
+// thousand trees.
+namespace modeltext {
+
+inline bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t'; }
+
+// The next word of line from pos on; pos ends just past it. False when
+// only spaces are left.
+inline bool NextWord(std::string_view line, size_t& pos, std::string_view& word) {
+    const size_t n = line.size();
+    size_t i = pos;
+    while (i < n && IsSpace(line[i])) ++i;
+    size_t j = i;
+    while (j < n && !IsSpace(line[j])) ++j;
+    pos = j;
+    word = line.substr(i, j - i);
+    return j > i;
+}
+
+// The words of line: the first max of them go to out, and the count of all
+// is returned, so a line with words to spare is told from one that fits.
+inline size_t Words(std::string_view line, std::string_view* out, size_t max) {
+    size_t count = 0, pos = 0;
+    for (std::string_view w; NextWord(line, pos, w); ++count)
+        if (count < max) out[count] = w;
+    return count;
+}
+
+// A text taken line by line, keeping the line number.
+struct CLines {
+    // From text[pos], which follows line number line.
+    explicit CLines(std::string_view text, size_t pos = 0, int line = 0) : strText(text), nPos(pos), nLine(line) {}
+
+    std::string_view strText;
+    size_t nPos = 0;           // where the next line starts
+    int nLine = 0;             // number of the line last read
+    std::string_view strLine;  // its text; empty after the end
+
+    // The next line as it is; false at the end.
+    bool Raw() {
+        if (nPos >= strText.size()) {
+            strLine = {};
+            return false;
+        }
+        const char* start = strText.data() + nPos;
+        const size_t left = strText.size() - nPos;
+        const void* nl = std::char_traits<char>::find(start, left, '\n');
+        const size_t length = nl != nullptr ? static_cast<size_t>(static_cast<const char*>(nl) - start) : left;
+        nPos += length < left ? length + 1 : length;
+        ++nLine;
+        strLine = std::string_view(start, length > 0 && start[length - 1] == '\r' ? length - 1 : length);
+        return true;
+    }
+    // The next line that is not blank or a comment; false at the end.
+    bool Next() {
+        while (Raw()) {
+            for (const char c : strLine)
+                if (c != ' ' && c != '\t') {
+                    if (c != '#') return true;
+                    break;
+                }
+        }
+        return false;
+    }
+};
+
+// A whole word read as the C library's strtod and strtof read it in the C
+// locale, kept only when finite and without a range error: the linear,
+// fragment and residue-pair tables have always been read so. Most words
+// are plain decimals, which std::from_chars reads to the same correctly
+// rounded value much faster; a word it does not read whole or whose value
+// is near the underflow limit (where strtod's range error depends on the
+// digits) goes to strtod itself.
+bool ReadStrtod(std::string_view word, double& v);
+bool ReadStrtof(std::string_view word, float& v);
+
+}  // namespace modeltext
 
 class CBoostedTrees {
 public:
@@ -55,10 +141,6 @@ public:
     // pairwise logistic, or pairwise weighted by the NDCG change).
     enum class EObjective : unsigned char { SquaredError, Logistic, RankSoftmax, RankPairwise, RankNdcg };
     static const char* ObjectiveName(EObjective e);
-    // The whitespace-separated words of a model file's line (the C locale's
-    // spaces). A tokeniser of its own: a string stream per line cost three
-    // quarters of the time to load a boosted model of a few thousand trees.
-    static std::vector<std::string> Words(const std::string& line);
 
     // One node as files and the fitter write it; indices within its tree.
     struct SNode {
@@ -87,11 +169,11 @@ public:
     // names the caller's rows have, in order: another list refuses the file.
     bool Load(const std::string& path, std::string& error, const std::vector<std::string>& expected = {});
     // One model and nothing else but comments.
-    bool Parse(const std::string& text, std::string& error, const std::vector<std::string>& expected = {});
+    bool Parse(std::string_view text, std::string& error, const std::vector<std::string>& expected = {});
     // One model starting at text[pos], which is line number line (1 for
     // the start of a file); on success pos and line are just past its
     // "end" line. Errors give the line number within the whole text.
-    bool ParseFrom(const std::string& text, size_t& pos, int& line, std::string& error,
+    bool ParseFrom(std::string_view text, size_t& pos, int& line, std::string& error,
                    const std::vector<std::string>& expected = {});
     // The model as a block of text; comment lines (without '#') follow the
     // header.
@@ -104,6 +186,12 @@ public:
     double BaseScore() const { return m_lfBase; }
 
 private:
+    // Appends a tree whose nodes passed CheckNode one by one (node 0 the
+    // root) as AddTree does; order is room for the walk, kept by a caller
+    // that appends many.
+    bool _Append(const std::vector<SNode>& nodes, std::vector<std::pair<uint32_t, uint32_t>>& order,
+                 std::string& error);
+
     // A node laid out for evaluation: 16 bytes, children side by side
     // (right = left + 1), so a step picks the child with one comparison and
     // no branch. Score reads a copy of the row with two slots per feature:

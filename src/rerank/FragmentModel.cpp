@@ -4,13 +4,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "common/Masses.h"
 #include "conditions/Condition.h"
+#include "rerank/BoostedTrees.h"
 #include "rerank/PortableMath.h"
 
 const char* const CFragmentModel::kHeader = "vemra fragment model 1";
@@ -154,12 +154,11 @@ inline void SlotFeatures(const CPeptideCodes& c, int s, int k, int32_t* idx) {
 // Doubly charged fragments need a second proton the precursor does not have.
 inline bool SlotPossible(int k, int charge) { return charge >= 2 || (k & 1) == 0; }
 
-bool ReadNumber(const std::string& word, float& v) {
-    if (word.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    v = std::strtof(word.c_str(), &end);
-    return end == word.c_str() + word.size() && std::isfinite(v) && errno != ERANGE;
+// The widest table row.
+constexpr int MaxColumns() {
+    int m = 2;  // the detection rows
+    for (const CTableSpec& t : kTableSpecs) m = std::max(m, t.nColumns);
+    return m;
 }
 
 void AppendNumber(std::string& t, float v) {
@@ -179,7 +178,7 @@ const char* FragmentKindName(EFragmentKind e) {
     }
 }
 
-bool ParseFragmentKind(const std::string& text, EFragmentKind& out) {
+bool ParseFragmentKind(std::string_view text, EFragmentKind& out) {
     for (EFragmentKind e : {EFragmentKind::HCD, EFragmentKind::CID, EFragmentKind::ETD})
         if (text == FragmentKindName(e)) {
             out = e;
@@ -320,72 +319,59 @@ bool CFragmentModel::Load(const std::string& path, std::string& error) {
     return true;
 }
 
-bool CFragmentModel::Parse(const std::string& text, std::string& error, int firstLine) {
-    std::vector<std::pair<int, std::string>> lines;  // meaningful lines with their numbers
-    {
-        std::istringstream in(text);
-        std::string line;
-        for (int n = firstLine; std::getline(in, line); ++n) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const size_t first = line.find_first_not_of(" \t");
-            if (first == std::string::npos || line[first] == '#') continue;
-            lines.emplace_back(n, line);
-        }
-    }
-    size_t at = 0;
+bool CFragmentModel::Parse(std::string_view text, std::string& error, int firstLine) {
+    // The meaningful lines one after the other; the one being looked at
+    // names its number in an error, or the end when none is left.
+    modeltext::CLines in(text, 0, firstLine - 1);
+    bool more = in.Next();
     auto fail = [&](const std::string& what) {
-        error = (at < lines.size() ? "line " + std::to_string(lines[at].first) + ": " : std::string("at the end: ")) +
-                what;
+        error = (more ? "line " + std::to_string(in.nLine) + ": " : std::string("at the end: ")) + what;
         return false;
     };
-    auto words = [&](size_t i) {
-        std::vector<std::string> w;
-        std::istringstream in(lines[i].second);
-        for (std::string x; in >> x;) w.push_back(x);
-        return w;
-    };
+    auto line = [&]() { return std::string(in.strLine); };
+    constexpr size_t kMaxWords = MaxColumns() + 1;  // one more tells a row with a value to spare
+    std::string_view w[kMaxWords];
     const std::string header = kHeader;
     const std::string family = header.substr(0, header.rfind(' ') + 1);
-    if (lines.empty()) return fail("not a fragment model (empty)");
-    if (lines[0].second != header) {
-        if (lines[0].second.rfind(family, 0) == 0)
-            return fail("fragment model version \"" + lines[0].second.substr(family.size()) +
-                        "\"; this program reads version " + header.substr(family.size()));
+    if (!more) return fail("not a fragment model (empty)");
+    if (in.strLine != header) {
+        if (in.strLine.substr(0, family.size()) == family)
+            return fail("fragment model version \"" + line().substr(family.size()) + "\"; this program reads version " +
+                        header.substr(family.size()));
         return fail("not a fragment model (the first line must be \"" + header + "\")");
     }
-    ++at;
+    more = in.Next();
     EFragmentKind fragmentation = EFragmentKind::HCD;
-    if (at >= lines.size()) return fail("\"fragmentation\" is missing");
-    {
-        const auto w = words(at);
-        if (w.size() != 2 || w[0] != "fragmentation" || !ParseFragmentKind(w[1], fragmentation))
-            return fail("expected \"fragmentation HCD\", \"CID\" or \"ETD\", found \"" + lines[at].second + "\"");
-        ++at;
-    }
-    if (at >= lines.size()) return fail("\"alphabet\" is missing");
-    {
-        const auto w = words(at);
-        if (w.size() != 2 || w[0] != "alphabet" || w[1] != kAlphabet)
-            return fail(std::string("expected \"alphabet ") + kAlphabet + "\", found \"" + lines[at].second + "\"");
-        ++at;
-    }
+    if (!more) return fail("\"fragmentation\" is missing");
+    if (modeltext::Words(in.strLine, w, 2) != 2 || w[0] != "fragmentation" || !ParseFragmentKind(w[1], fragmentation))
+        return fail("expected \"fragmentation HCD\", \"CID\" or \"ETD\", found \"" + line() + "\"");
+    more = in.Next();
+    if (!more) return fail("\"alphabet\" is missing");
+    if (modeltext::Words(in.strLine, w, 2) != 2 || w[0] != "alphabet" || w[1] != kAlphabet)
+        return fail(std::string("expected \"alphabet ") + kAlphabet + "\", found \"" + line() + "\"");
+    more = in.Next();
     // "KEYWORD [NAME] ROWS COLUMNS", then ROWS lines of COLUMNS numbers.
     auto block = [&](const std::string& expected, int rows, int columns, float* values) {
         const std::string head = expected + " " + std::to_string(rows) + " " + std::to_string(columns);
-        if (at >= lines.size()) return fail("\"" + head + "\" is missing");
-        std::vector<std::string> w = words(at);
-        std::string found;
-        for (size_t i = 0; i < w.size(); ++i) found += (i ? " " : "") + w[i];
-        if (found != head) return fail("expected \"" + head + "\", found \"" + lines[at].second + "\"");
-        ++at;
-        for (int r = 0; r < rows; ++r, ++at) {
-            if (at >= lines.size()) return fail(expected + ": row " + std::to_string(r + 1) + " is missing");
-            w = words(at);
-            if (static_cast<int>(w.size()) != columns)
-                return fail(expected + ": " + std::to_string(w.size()) + " values, expected " + std::to_string(columns));
+        if (!more) return fail("\"" + head + "\" is missing");
+        // The line's words, one space between each, must be the head.
+        std::string_view rest = head;
+        size_t pos = 0;
+        bool same = true;
+        for (std::string_view word; same && modeltext::NextWord(in.strLine, pos, word);) {
+            same = rest.substr(0, word.size()) == word && (rest.size() == word.size() || rest[word.size()] == ' ');
+            if (same) rest.remove_prefix(std::min(rest.size(), word.size() + 1));
+        }
+        if (!same || !rest.empty()) return fail("expected \"" + head + "\", found \"" + line() + "\"");
+        more = in.Next();
+        for (int r = 0; r < rows; ++r, more = in.Next()) {
+            if (!more) return fail(expected + ": row " + std::to_string(r + 1) + " is missing");
+            const size_t n = modeltext::Words(in.strLine, w, kMaxWords);
+            if (n != static_cast<size_t>(columns))
+                return fail(expected + ": " + std::to_string(n) + " values, expected " + std::to_string(columns));
             for (int c = 0; c < columns; ++c)
-                if (!ReadNumber(w[static_cast<size_t>(c)], values[r * columns + c]))
-                    return fail(expected + ": \"" + w[static_cast<size_t>(c)] + "\" is not a number");
+                if (!modeltext::ReadStrtof(w[c], values[r * columns + c]))
+                    return fail(expected + ": \"" + std::string(w[c]) + "\" is not a number");
         }
         return true;
     };
@@ -395,7 +381,7 @@ bool CFragmentModel::Parse(const std::string& text, std::string& error, int firs
         if (!block(std::string("table ") + TableName(k), TableRows(k), TableColumns(k), weights.data() + kOffset[k]))
             return false;
     if (!block("detection", kKinds, 2, detection.data())) return false;
-    if (at < lines.size()) return fail("unexpected \"" + lines[at].second + "\"");
+    if (more) return fail("unexpected \"" + line() + "\"");
     m_vWeights = std::move(weights);
     m_vDetection = std::move(detection);
     m_eFragmentation = fragmentation;

@@ -58,13 +58,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class EFragmentKind : unsigned char { HCD, CID, ETD };
 
 const char* FragmentKindName(EFragmentKind e);
 // False when text is none of "HCD", "CID", "ETD".
-bool ParseFragmentKind(const std::string& text, EFragmentKind& out);
+bool ParseFragmentKind(std::string_view text, EFragmentKind& out);
 
 class CFragmentModel {
 public:
@@ -94,7 +95,7 @@ public:
     bool Load(const std::string& path, std::string& error);
     // firstLine: the number of the text's first line (a model inside a
     // larger file names the file's lines).
-    bool Parse(const std::string& text, std::string& error, int firstLine = 1);
+    bool Parse(std::string_view text, std::string& error, int firstLine = 1);
     // The model as file text; comment lines (without '#') go after the header.
     std::string Text(const std::string& comment) const;
 

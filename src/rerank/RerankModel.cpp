@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -31,14 +30,6 @@ const char* const CRerankModel::kBuiltinHcdBoosted = "builtin:hcd-boosted";
 static_assert(CRerankModel::kCalibration == 3 + static_cast<int>(CFeatures::kLinearCount));
 
 namespace {
-
-bool ReadNumber(const std::string& word, double& v) {
-    if (word.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    v = std::strtod(word.c_str(), &end);
-    return end == word.c_str() + word.size() && std::isfinite(v) && errno != ERANGE;
-}
 
 std::string Number(double v) {
     char buf[40];
@@ -72,74 +63,63 @@ bool CRerankModel::Load(const std::string& path, std::string& error) {
     return true;
 }
 
-bool CRerankModel::Parse(const std::string& text, std::string& error) {
+bool CRerankModel::Parse(std::string_view text, std::string& error) {
     // The version decides the reader; the first meaningful line says it.
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t first = line.find_first_not_of(" \t");
-        if (first != std::string::npos && line[first] != '#') break;
-    }
-    if (line == kBoostedHeader) return _ParseBoosted(text, true, error);
+    modeltext::CLines in(text);
+    in.Next();
+    if (in.strLine == kBoostedHeader) return _ParseBoosted(text, true, error);
     return _ParseLinear(text, error);
 }
 
-bool CRerankModel::_ParseLinear(const std::string& text, std::string& error) {
-    // The meaningful lines with their line numbers.
-    std::vector<std::pair<int, std::string>> lines;
-    std::istringstream in(text);
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#') continue;
-        lines.emplace_back(n, line);
-    }
-    size_t at = 0;
+bool CRerankModel::_ParseLinear(std::string_view text, std::string& error) {
+    // The meaningful lines one after the other; the one being looked at
+    // names its number in an error, or the end when none is left.
+    modeltext::CLines in(text);
+    bool more = in.Next();
     auto fail = [&](const std::string& what) {
-        error = (at < lines.size() ? "line " + std::to_string(lines[at].first) + ": " : std::string("at the end: ")) +
-                what;
+        error = (more ? "line " + std::to_string(in.nLine) + ": " : std::string("at the end: ")) + what;
         return false;
     };
-    if (lines.empty() || lines[0].second != kHeader) {
-        if (!lines.empty() && lines[0].second.rfind("vemra rerank model ", 0) == 0)
-            return fail("re-ranking model version \"" + lines[0].second.substr(19) +
+    const std::string_view first = in.strLine;
+    if (!more || first != kHeader) {
+        if (more && first.substr(0, 19) == "vemra rerank model ")
+            return fail("re-ranking model version \"" + std::string(first.substr(19)) +
                         "\"; this program reads versions 1 and 2");
         return fail(std::string("not a re-ranking model (the first line must be \"") + kBoostedHeader + "\" or \"" +
                     kHeader + "\")");
     }
-    ++at;
-    // "KEYWORD N", then N lines "NAME VALUE" with the expected names.
+    more = in.Next();
+    // "KEYWORD N", then N lines "NAME VALUE" with the expected names. A
+    // missing word reads as empty, as a string stream leaves it.
+    std::string_view w[3];
     auto block = [&](const char* keyword, auto name, int count, double* values) {
-        if (at >= lines.size()) return fail(std::string("\"") + keyword + " " + std::to_string(count) + "\" is missing");
-        std::istringstream head(lines[at].second);
-        std::string word, n, rest;
-        head >> word >> n;
-        if (word != keyword || n != std::to_string(count) || (head >> rest))
+        if (!more) return fail(std::string("\"") + keyword + " " + std::to_string(count) + "\" is missing");
+        size_t n = modeltext::Words(in.strLine, w, 3);
+        if (n > 2 || (n > 0 ? w[0] : std::string_view()) != keyword ||
+            (n > 1 ? w[1] : std::string_view()) != std::to_string(count))
             return fail("expected \"" + std::string(keyword) + " " + std::to_string(count) + "\" (this program's " +
-                        keyword + "), found \"" + lines[at].second + "\"");
-        ++at;
-        for (int k = 0; k < count; ++k, ++at) {
-            const std::string expected = name(k);
-            if (at >= lines.size()) return fail(expected + " is missing");
-            std::istringstream fields(lines[at].second);
-            std::string found, value;
-            fields >> found >> value;
-            if (found != expected) return fail("expected " + expected + ", found \"" + found + "\"");
-            if (fields >> rest) return fail("more than one value for " + found);
-            if (!ReadNumber(value, values[k])) return fail(found + ": \"" + value + "\" is not a number");
+                        keyword + "), found \"" + std::string(in.strLine) + "\"");
+        more = in.Next();
+        for (int k = 0; k < count; ++k, more = in.Next()) {
+            const char* const expected = name(k);
+            if (!more) return fail(std::string(expected) + " is missing");
+            n = modeltext::Words(in.strLine, w, 3);
+            const std::string_view found = n > 0 ? w[0] : std::string_view(), value = n > 1 ? w[1] : std::string_view();
+            if (found != expected)
+                return fail("expected " + std::string(expected) + ", found \"" + std::string(found) + "\"");
+            if (n > 2) return fail("more than one value for " + std::string(found));
+            if (!modeltext::ReadStrtod(value, values[k]))
+                return fail(std::string(found) + ": \"" + std::string(value) + "\" is not a number");
         }
         return true;
     };
     std::vector<double> weights(CFeatures::kLinearCount, 0.0);
     double calibration[kCalibration] = {};
-    if (!block("features", [](int k) { return std::string(CFeatures::kNames[k]); },
-               static_cast<int>(CFeatures::kLinearCount), weights.data()))
+    if (!block("features", [](int k) { return CFeatures::kNames[k]; }, static_cast<int>(CFeatures::kLinearCount),
+               weights.data()))
         return false;
-    if (!block("calibration", [](int k) { return std::string(CalibrationName(k)); }, kCalibration, calibration))
-        return false;
-    if (at < lines.size()) return fail("unexpected \"" + lines[at].second + "\"");
+    if (!block("calibration", [](int k) { return CalibrationName(k); }, kCalibration, calibration)) return false;
+    if (more) return fail("unexpected \"" + std::string(in.strLine) + "\"");
     *this = CRerankModel();
     m_vWeights = weights;
     for (int k = 0; k < kCalibration; ++k) m_lfCalibration[k] = calibration[k];
@@ -262,72 +242,51 @@ std::vector<std::string> CRerankModel::CalibrationInputs() const {
 
 namespace {
 
-// Reads a text line by line, keeping the line number; comments and blank
-// lines are skipped by Next.
-struct CLineCursor {
-    const std::string& strText;
-    size_t nPos = 0;
-    int nLine = 0;        // number of the line last read
-    std::string strLine;  // its text
+bool ReadCount(std::string_view word, long long& n) {
+    if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    n = 0;
+    for (const char c : word) n = n * 10 + (c - '0');
+    return true;
+}
 
-    // The next raw line; false at the end.
-    bool Raw() {
-        if (nPos >= strText.size()) {
-            strLine.clear();
-            return false;
-        }
-        size_t end = strText.find('\n', nPos);
-        if (end == std::string::npos) end = strText.size();
-        strLine = strText.substr(nPos, end - nPos);
-        nPos = end < strText.size() ? end + 1 : end;
-        ++nLine;
-        if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
-        return true;
+// The next count raw lines of in, for a reader of its own with the line
+// numbers they have: false when the text ends first. They are passed on
+// as they stand in the text. The reader drops one '\r' at a line's end
+// again; a line that ends in two (which the reader was always handed with
+// one of them dropped already) has the block copied without it, as it
+// always was.
+bool RawBlock(modeltext::CLines& in, long long count, std::string_view& block, std::string& copy) {
+    const size_t start = in.nPos;
+    bool twoReturns = false;
+    for (long long k = 0; k < count; ++k) {
+        if (!in.Raw()) return false;
+        twoReturns = twoReturns || (!in.strLine.empty() && in.strLine.back() == '\r');
     }
-    // The next line that is not blank or a comment; false at the end.
-    bool Next() {
-        while (Raw()) {
-            const size_t first = strLine.find_first_not_of(" \t");
-            if (first != std::string::npos && strLine[first] != '#') return true;
-        }
-        return false;
-    }
-    // Comments and blank lines up to the next meaningful line, which stays
-    // unread.
-    void SkipComments() {
-        while (nPos < strText.size()) {
-            const size_t save = nPos;
-            const int line = nLine;
-            if (Next()) {
-                nPos = save;
-                nLine = line;
-                return;
-            }
-        }
-    }
-};
-
-bool ReadCount(const std::string& word, long long& n) {
-    if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string::npos) return false;
-    n = std::stoll(word);
+    block = in.strText.substr(start, in.nPos - start);
+    if (!twoReturns) return true;
+    modeltext::CLines again(block);
+    copy.clear();
+    while (again.Raw()) copy.append(again.strLine).push_back('\n');
+    block = copy;
     return true;
 }
 
 }  // namespace
 
-bool CRerankModel::ParseEvidence(const std::string& text, std::string& error) {
-    if (text.rfind(kBoostedHeader, 0) != 0) {
+bool CRerankModel::ParseEvidence(std::string_view text, std::string& error) {
+    if (text.substr(0, std::strlen(kBoostedHeader)) != kBoostedHeader) {
         error = std::string("line 1: expected \"") + kBoostedHeader + "\"";
         return false;
     }
     return _ParseBoosted(text, false, error);
 }
 
-bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::string& error) {
-    CLineCursor in{text, 0, 0, std::string()};
+bool CRerankModel::_ParseBoosted(std::string_view text, bool needRanker, std::string& error) {
+    modeltext::CLines in(text);
+    const std::string_view& line = in.strLine;
     auto fail = [&](const std::string& what) {
-        error = (in.strLine.empty() && in.nPos >= text.size() ? std::string("at the end: ")
-                                                              : "line " + std::to_string(in.nLine) + ": ") +
+        error = (line.empty() && in.nPos >= text.size() ? std::string("at the end: ")
+                                                        : "line " + std::to_string(in.nLine) + ": ") +
                 what;
         return false;
     };
@@ -335,85 +294,83 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
     CRerankModel model;
     model.m_nVersion = 2;
     long long count = 0;
+    std::string_view w[4];
     if (!in.Next()) return fail("\"features N\" is missing");
-    std::vector<std::string> w = CBoostedTrees::Words(in.strLine);
-    if (w.size() != 2 || w[0] != "features" || !ReadCount(w[1], count) || count < 1 ||
+    if (modeltext::Words(line, w, 2) != 2 || w[0] != "features" || !ReadCount(w[1], count) || count < 1 ||
         count > static_cast<long long>(CFeatures::kCount))
         return fail("expected \"features N\" (N from 1 to " + std::to_string(CFeatures::kCount) + "), found \"" +
-                    in.strLine + "\"");
+                    std::string(line) + "\"");
     std::vector<std::string> names;
     for (long long k = 0; k < count; ++k) {
         if (!in.Next()) return fail("feature " + std::to_string(k + 1) + " of " + std::to_string(count) + " is missing");
-        w = CBoostedTrees::Words(in.strLine);
-        if (w.size() != 1 || CFeatures::IndexOf(w[0]) < 0)
-            return fail("\"" + in.strLine + "\" is no feature this program computes");
-        for (const std::string& n : names)
-            if (n == w[0]) return fail("feature " + w[0] + " is named twice");
-        names.push_back(w[0]);
+        const size_t n = modeltext::Words(line, w, 1);
+        std::string name(n == 1 ? w[0] : std::string_view());
+        if (n != 1 || CFeatures::IndexOf(name) < 0)
+            return fail("\"" + std::string(line) + "\" is no feature this program computes");
+        for (const std::string& seen : names)
+            if (seen == name) return fail("feature " + name + " is named twice");
+        names.push_back(std::move(name));
     }
     model.SetFeatures(names);
     bool ranker = false, calibration = false;
+    std::string copy;
     while (in.Next()) {
-        w = CBoostedTrees::Words(in.strLine);
-        if (w.size() == 2 && w[0] == "residue_pairs" && !model.m_bPairs) {
+        const size_t n = modeltext::Words(line, w, 4);
+        if (n == 2 && w[0] == "residue_pairs" && !model.m_bPairs) {
             if (w[1] != CResiduePairs::kAlphabet)
                 return fail(std::string("expected \"residue_pairs ") + CResiduePairs::kAlphabet + "\"");
-            std::vector<std::pair<int, std::string>> rows;
-            for (int r = 0; r < CResiduePairs::kLetters && in.Next(); ++r) rows.emplace_back(in.nLine, in.strLine);
+            std::vector<std::pair<int, std::string_view>> rows;
+            rows.reserve(CResiduePairs::kLetters);
+            for (int r = 0; r < CResiduePairs::kLetters && in.Next(); ++r) rows.emplace_back(in.nLine, line);
             CResiduePairs pairs;
             if (!pairs.ParseRows(rows, error)) {
                 if (rows.size() < static_cast<size_t>(CResiduePairs::kLetters)) return fail(error);
                 return false;
             }
             model.SetPairs(pairs);
-        } else if (w.size() == 3 && w[0] == "fragment_model") {
+        } else if (n == 3 && w[0] == "fragment_model") {
             EFragmentKind kind;
             if (!ParseFragmentKind(w[1], kind) || !ReadCount(w[2], count) || count < 1)
-                return fail("expected \"fragment_model HCD|CID|ETD LINES\", found \"" + in.strLine + "\"");
+                return fail("expected \"fragment_model HCD|CID|ETD LINES\", found \"" + std::string(line) + "\"");
+            const std::string kindName(w[1]);
             for (const CFragmentModel& m : model.m_vFragments)
-                if (m.Fragmentation() == kind) return fail("a second " + w[1] + " fragment model");
+                if (m.Fragmentation() == kind) return fail("a second " + kindName + " fragment model");
             const int first = in.nLine + 1;
-            std::string block;
-            for (long long k = 0; k < count; ++k) {
-                if (!in.Raw()) return fail("the " + w[1] + " fragment model ends early");
-                block += in.strLine + "\n";
-            }
+            std::string_view block;
+            if (!RawBlock(in, count, block, copy)) return fail("the " + kindName + " fragment model ends early");
             CFragmentModel fragments;
             if (!fragments.Parse(block, error, first)) return false;
             if (fragments.Fragmentation() != kind) {
-                error = "line " + std::to_string(first) + ": the fragment model is not of " + w[1];
+                error = "line " + std::to_string(first) + ": the fragment model is not of " + kindName;
                 return false;
             }
-            model.m_vFragments.push_back(fragments);
-        } else if (w.size() == 1 && (w[0] == "ranker" || w[0] == "calibration")) {
+            model.m_vFragments.push_back(std::move(fragments));
+        } else if (n == 1 && (w[0] == "ranker" || w[0] == "calibration")) {
             const bool isRanker = w[0] == "ranker";
-            if (isRanker ? ranker : calibration) return fail("a second " + w[0]);
+            if (isRanker ? ranker : calibration) return fail("a second " + std::string(w[0]));
             if (!isRanker && !ranker) return fail("the calibration comes after the ranker");
             CBoostedTrees& trees = isRanker ? model.m_ranker : model.m_calibration;
             size_t pos = in.nPos;
-            int line = in.nLine + 1;
-            if (!trees.ParseFrom(text, pos, line, error, isRanker ? names : model.CalibrationInputs())) return false;
+            int next = in.nLine + 1;
+            if (!trees.ParseFrom(text, pos, next, error, isRanker ? names : model.CalibrationInputs())) return false;
             if (!isRanker && trees.Objective() != CBoostedTrees::EObjective::Logistic) {
                 error = "line " + std::to_string(in.nLine) + ": the calibration is not a logistic model";
                 return false;
             }
             in.nPos = pos;
-            in.nLine = line - 1;
+            in.nLine = next - 1;
             (isRanker ? ranker : calibration) = true;
-        } else if (w.size() == 4 && w[0] == "fallback") {
+        } else if (n == 4 && w[0] == "fallback") {
             if (!calibration) return fail("the fallback comes after the calibration");
             if (model.m_pFallback != nullptr) return fail("a second fallback");
-            const int feature = CFeatures::IndexOf(w[1]);
+            const int feature = CFeatures::IndexOf(std::string(w[1]));
             double below = 0.0;
-            if (feature < 0 || !ReadNumber(w[2], below) || !ReadCount(w[3], count) || count < 1)
+            if (feature < 0 || !modeltext::ReadStrtod(w[2], below) || !ReadCount(w[3], count) || count < 1)
                 return fail("expected \"fallback FEATURE VALUE LINES\" (a feature this program computes, a "
-                            "number, a line count), found \"" + in.strLine + "\"");
+                            "number, a line count), found \"" + std::string(line) + "\"");
             const int first = in.nLine + 1;
-            std::string block;
-            for (long long k = 0; k < count; ++k) {
-                if (!in.Raw()) return fail("the fallback model ends early");
-                block += in.strLine + "\n";
-            }
+            std::string_view block;
+            if (!RawBlock(in, count, block, copy)) return fail("the fallback model ends early");
             CRerankModel linear;
             if (!linear.Parse(block, error) || linear.Version() != 1) {
                 if (error.empty()) error = "it is not a version 1 model";
@@ -422,10 +379,10 @@ bool CRerankModel::_ParseBoosted(const std::string& text, bool needRanker, std::
             }
             model.SetFallback(linear, feature, below);
         } else {
-            return fail("unexpected \"" + in.strLine + "\"");
+            return fail("unexpected \"" + std::string(line) + "\"");
         }
     }
-    in.strLine.clear();
+    in.strLine = {};
     if (needRanker && !ranker) return fail("\"ranker\" is missing");
     if (ranker && !calibration) return fail("\"calibration\" is missing");
     model.m_bRankerSet = ranker;

@@ -46,6 +46,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rerank/BoostedTrees.h"
@@ -73,10 +74,10 @@ public:
     // Reads a model file, or a built-in model. False with the reason in
     // error when it cannot be used.
     bool Load(const std::string& path, std::string& error);
-    bool Parse(const std::string& text, std::string& error);
+    bool Parse(std::string_view text, std::string& error);
     // A version 2 text that may lack the ranker and calibration: the
     // evidence part alone, as `vemra train` keeps it beside feature rows.
-    bool ParseEvidence(const std::string& text, std::string& error);
+    bool ParseEvidence(std::string_view text, std::string& error);
     // The model as a file's text in its version; comment lines (without '#')
     // go after the header.
     std::string Text(const std::string& comment) const;
@@ -132,8 +133,8 @@ public:
     double m_lfCalibration[kCalibration] = {};      // version 1
 
 private:
-    bool _ParseLinear(const std::string& text, std::string& error);
-    bool _ParseBoosted(const std::string& text, bool needRanker, std::string& error);
+    bool _ParseLinear(std::string_view text, std::string& error);
+    bool _ParseBoosted(std::string_view text, bool needRanker, std::string& error);
     std::string _BoostedText(const std::string& comment) const;
 
     int m_nVersion = 1;

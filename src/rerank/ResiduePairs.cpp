@@ -1,12 +1,9 @@
 #include "rerank/ResiduePairs.h"
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
-#include <sstream>
 
+#include "rerank/BoostedTrees.h"
 #include "rerank/PortableMath.h"
 
 const char* const CResiduePairs::kAlphabet = "ACDEFGHKLMNPQRSTVWY";
@@ -62,35 +59,34 @@ double CResiduePairs::MeanLogOdds(const char* letters, int length) const {
     return n > 0 ? sum / n : 0.0;
 }
 
-bool CResiduePairs::ParseRows(const std::vector<std::pair<int, std::string>>& rows, std::string& error) {
+bool CResiduePairs::ParseRows(const std::vector<std::pair<int, std::string_view>>& rows, std::string& error) {
     if (rows.size() != static_cast<size_t>(kLetters)) {
         error = std::to_string(rows.size()) + " rows of residue pairs, expected " + std::to_string(kLetters);
         return false;
     }
     double table[kLetters][kLetters];
     for (int a = 0; a < kLetters; ++a) {
-        std::istringstream in(rows[static_cast<size_t>(a)].second);
+        const std::string_view row = rows[static_cast<size_t>(a)].second;
         auto fail = [&](const std::string& why) {
             error = "line " + std::to_string(rows[static_cast<size_t>(a)].first) + ": residue pairs of " +
                     kAlphabet[a] + ": " + why;
             return false;
         };
-        std::string word;
+        size_t pos = 0;
         int b = 0;
-        for (; in >> word; ++b) {
+        for (std::string_view word; modeltext::NextWord(row, pos, word); ++b) {
             if (b >= kLetters) return fail("more than " + std::to_string(kLetters) + " values");
-            char* end = nullptr;
-            errno = 0;
-            const double v = std::strtod(word.c_str(), &end);
-            if (end != word.c_str() + word.size() || !std::isfinite(v) || errno == ERANGE)
-                return fail("\"" + word + "\" is not a number");
-            table[a][b] = v;
+            if (!modeltext::ReadStrtod(word, table[a][b])) return fail("\"" + std::string(word) + "\" is not a number");
         }
         if (b != kLetters) return fail(std::to_string(b) + " values, expected " + std::to_string(kLetters));
     }
     for (int a = 0; a < kLetters; ++a)
         for (int b = 0; b < kLetters; ++b) m_lfLogOdds[a][b] = table[a][b];
     return true;
+}
+
+bool CResiduePairs::ParseRows(const std::vector<std::pair<int, std::string>>& rows, std::string& error) {
+    return ParseRows(std::vector<std::pair<int, std::string_view>>(rows.begin(), rows.end()), error);
 }
 
 std::string CResiduePairs::Text() const {

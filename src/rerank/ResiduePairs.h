@@ -19,6 +19,8 @@
 // same peptides give the same table bit for bit (portable logarithms).
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 class CResiduePairs {
@@ -40,6 +42,7 @@ public:
     // Reads the kLetters rows of the table (each line's text with its line
     // number in the file). False with "line N: why" in error; the table is
     // unchanged then.
+    bool ParseRows(const std::vector<std::pair<int, std::string_view>>& rows, std::string& error);
     bool ParseRows(const std::vector<std::pair<int, std::string>>& rows, std::string& error);
     // The header line and the rows.
     std::string Text() const;

@@ -138,6 +138,51 @@ TEST(BoostedTrees, DamagedFilesAreRefusedWithTheirLine) {
     EXPECT_EQ(error.rfind("cannot open the model file /nonexistent/model.txt", 0), 0u) << error;
 }
 
+// A node line is read as its words are, whatever the spaces between them:
+// a number must be its whole word, and only the words of a node may be on
+// its line. Accepted lines give the model of the unchanged file.
+TEST(BoostedTrees, NodeLinesAreReadWordByWord) {
+    const std::string plain = Parsed(kModel).Text();
+    const char* const leaf = "line 12: expected \"2 leaf VALUE\"";
+    const char* const split = "line 11: expected \"1 leaf VALUE\"";
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* error;  // empty: read as the unchanged line
+    } cases[] = {
+        {"2 leaf 1", "2\tleaf\t1", ""},
+        {"2 leaf 1", "  2 leaf  1 \t", ""},
+        {"2 leaf 1", "02 leaf 1.0e0", ""},
+        {"2 leaf 1", "0000000002 leaf 1", ""},
+        {"0 split 0 0.5", "-0 split 0 0.5", ""},
+        {"1 split 1 -1 2 3 left", "1 split 1 -1 2 3\fleft", ""},
+        {"2 leaf 1", "+2 leaf 1", leaf},
+        {"2 leaf 1", "2 leaf 1x", leaf},
+        {"2 leaf 1", "2 leaf 1 x", leaf},
+        {"2 leaf 1", "2 leafy 1", leaf},
+        {"2 leaf 1", "2 leaf", leaf},
+        {"2 leaf 1", "2 leaf 1e", leaf},
+        {"1 split 1 -1 2 3 left", "1 split 1 -1 2 3 lefty", split},
+        {"1 split 1 -1 2 3 left", "1 split 1 -1 2 3 left 0", split},
+        {"1 split 1 -1 2 3 left", "1 split 1 -1 2 -3 left", split},
+        {"1 split 1 -1 2 3 left", "1 split 1 -1 2 3", split},
+    };
+    for (const Case& c : cases) {
+        std::string text = kModel;
+        text.replace(text.find(c.from), std::string(c.from).size(), c.to);
+        CBoostedTrees m;
+        std::string error;
+        EXPECT_EQ(m.Parse(text, error), *c.error == 0) << c.to << ": " << error;
+        if (*c.error == 0)
+            EXPECT_EQ(m.Text(), plain) << c.to;
+        else
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.to << ": " << error;
+    }
+    std::string crlf;
+    for (const char ch : std::string(kModel)) crlf += ch == '\n' ? "\r\n" : std::string(1, ch);
+    EXPECT_EQ(Parsed(crlf).Text(), plain);
+}
+
 TEST(BoostedTrees, SeveralModelsInOneText) {
     const CBoostedTrees first = Parsed(kModel);
     std::string damaged = kModel;

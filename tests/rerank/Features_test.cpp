@@ -169,4 +169,27 @@ TEST(ResiduePairs, PairsSeenOftenAreLikelier_TextRoundTrips) {
     rows[3].second += " 1";
     EXPECT_FALSE(read.ParseRows(rows, error));
     EXPECT_NE(error.find("line 5:"), std::string::npos) << error;
+    // A value is read as strtod reads a whole word: with a sign, in
+    // hexadecimal, an exact zero whatever its exponent, the smallest normal
+    // double; not one that underflows to a subnormal or has junk after it.
+    struct Case {
+        const char* szWord;
+        bool bRead;
+        double lfValue;
+    } cases[] = {
+        {"+0.5", true, 0.5},   {"0x1p-1", true, 0.5},  {"-0", true, -0.0},
+        {"0e-400", true, 0.0}, {"2.2250738585072014e-308", true, 2.2250738585072014e-308},
+        {"1e-320", false, 0},  {"0.5x", false, 0},     {"1e309", false, 0},
+    };
+    const std::string others = rows[2].second.substr(rows[2].second.find(' '));  // a row's values but its first
+    for (const auto& c : cases) {
+        rows[3].second = c.szWord + others;
+        ASSERT_EQ(read.ParseRows(rows, error), c.bRead) << c.szWord << ": " << error;
+        if (c.bRead) {
+            EXPECT_EQ(read.m_lfLogOdds[3][0], c.lfValue) << c.szWord;
+            EXPECT_EQ(std::signbit(read.m_lfLogOdds[3][0]), std::signbit(c.lfValue)) << c.szWord;
+        } else {
+            EXPECT_NE(error.find(std::string("\"") + c.szWord + "\" is not a number"), std::string::npos) << error;
+        }
+    }
 }

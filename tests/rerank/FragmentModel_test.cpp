@@ -123,6 +123,37 @@ TEST(FragmentModel, TextRoundTrip_DamagedFilesRefusedWithTheLine) {
     EXPECT_NE(error.find("cannot open the model file"), std::string::npos) << error;
 }
 
+// A value is read as the C library's strtof reads a whole word: with a
+// sign, in hexadecimal, an exact zero whatever its exponent, the smallest
+// normal float; not one that underflows to a subnormal or has junk after it.
+TEST(FragmentModel, ValuesAreReadAsStrtofReadsThem) {
+    const std::string text = ShippedHcd().Text("");
+    const size_t at = text.find("detection 4 2\n") + 14;
+    const size_t end = text.find(' ', at);
+    struct Case {
+        const char* szWord;
+        bool bRead;
+        float fValue;
+    } cases[] = {
+        {"+0.5", true, 0.5f},   {"0x1p-1", true, 0.5f},           {"-0", true, -0.0f},
+        {"0e-400", true, 0.0f}, {"1.17549435e-38", true, 1.17549435e-38f}, {"1e-40", false, 0.0f},
+        {"0.5x", false, 0.0f},  {"1e39", false, 0.0f},            {"nan", false, 0.0f},
+    };
+    for (const auto& c : cases) {
+        std::string t = text;
+        t.replace(at, end - at, c.szWord);
+        CFragmentModel m;
+        std::string e;
+        ASSERT_EQ(m.Parse(t, e), c.bRead) << c.szWord << ": " << e;
+        if (c.bRead) {
+            EXPECT_EQ(m.m_vDetection[0], c.fValue) << c.szWord;
+            EXPECT_EQ(std::signbit(m.m_vDetection[0]), std::signbit(c.fValue)) << c.szWord;
+        } else {
+            EXPECT_NE(e.find(std::string("detection: \"") + c.szWord + "\" is not a number"), std::string::npos) << e;
+        }
+    }
+}
+
 TEST(FragmentModel, CorpusPeptideNotationsAndIonMasses) {
     struct Case {
         const char* szText;

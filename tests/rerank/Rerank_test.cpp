@@ -151,6 +151,36 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
     }
 }
 
+// Line ends of another system: "\r\n" throughout reads as "\n". The lines
+// of a fragment model or fallback block were always handed on with one
+// '\r' dropped and dropped one again when read, so there even "\r\r\n" is
+// a line end.
+TEST(Rerank, CarriageReturnsBeforeLineEnds_SameModel) {
+    const std::string linear = ReadFile(kSrc + "/tests/rerank/golden/linear_v1.model");
+    const std::string plain = SmallBoostedModel() + "fallback detection_likelihood -0.75 " +
+                              std::to_string(std::count(linear.begin(), linear.end(), '\n')) + "\n" + linear;
+    // end after every line, or (blocks) after the lines of the blocks only.
+    auto ends = [&plain](const std::string& end, bool blocks) {
+        std::istringstream in(plain);
+        std::string t, line;
+        for (long inBlock = 0; std::getline(in, line);) {
+            t += line + (!blocks || inBlock-- > 0 ? end : "") + "\n";
+            if (blocks && (line.rfind("fragment_model ", 0) == 0 || line.rfind("fallback ", 0) == 0))
+                inBlock = std::stol(line.substr(line.rfind(' ')));
+        }
+        return t;
+    };
+    CRerankModel m;
+    std::string error;
+    ASSERT_TRUE(m.Parse(plain, error)) << error;
+    const std::string text = m.Text("");
+    for (const std::string& variant : {ends("\r", false), ends("\r", true), ends("\r\r", true)}) {
+        CRerankModel read;
+        ASSERT_TRUE(read.Parse(variant, error)) << error;
+        EXPECT_EQ(read.Text(""), text);
+    }
+}
+
 // The linear model of version 1 (a frozen copy of the shipped builtin:hcd),
 // named as a file, ranks exactly as the built-in one does.
 TEST(Rerank, LinearModelFile_RanksAsBuiltin) {

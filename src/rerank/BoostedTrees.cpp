@@ -177,27 +177,24 @@ bool ReadPlainDecimal(std::string_view word, T& v) {
     return std::fabs(v) > std::numeric_limits<T>::min() || (v == 0 && ZeroDigits(word));
 }
 
+// The plain decimal quickly; anything else (hex, a leading '+', values near
+// underflow, junk) as the C library reads it, which decides what is refused.
+template <class T>
+bool ReadNumberAs(std::string_view word, T& v, T (*convert)(const char*, char**)) {
+    if (word.empty()) return false;
+    if (ReadPlainDecimal(word, v)) return true;
+    const std::string copy(word);
+    char* end = nullptr;
+    errno = 0;
+    v = convert(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size() && std::isfinite(v) && errno != ERANGE;
+}
+
 }  // namespace
 
-bool modeltext::ReadStrtod(std::string_view word, double& v) {
-    if (word.empty()) return false;
-    if (ReadPlainDecimal(word, v)) return true;
-    const std::string copy(word);
-    char* end = nullptr;
-    errno = 0;
-    v = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && std::isfinite(v) && errno != ERANGE;
-}
+bool modeltext::ReadStrtod(std::string_view word, double& v) { return ReadNumberAs<double>(word, v, std::strtod); }
 
-bool modeltext::ReadStrtof(std::string_view word, float& v) {
-    if (word.empty()) return false;
-    if (ReadPlainDecimal(word, v)) return true;
-    const std::string copy(word);
-    char* end = nullptr;
-    errno = 0;
-    v = std::strtof(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && std::isfinite(v) && errno != ERANGE;
-}
+bool modeltext::ReadStrtof(std::string_view word, float& v) { return ReadNumberAs<float>(word, v, std::strtof); }
 
 const char* CBoostedTrees::ObjectiveName(EObjective e) {
     switch (e) {

@@ -427,6 +427,11 @@ bool LoadModels(CCondition& c) {
         std::ostringstream where;
         where << c.m_strParamFile;
         if (c.m_nRerankModelLine > 0) where << ":" << c.m_nRerankModelLine;
+        // The loader names the file it read; where that is the value as
+        // written, the key already says it.
+        const std::string& path = c.m_strRerankModelPath;
+        if (path == c.m_strRerankModel && error.compare(0, path.size() + 2, path + ": ") == 0)
+            error.erase(0, path.size() + 2);
         console::Error() << where.str() << ": rerank_model=" << c.m_strRerankModel << ": " << error;
         ++c.m_nParamErrors;
         return false;

@@ -149,6 +149,15 @@ TEST(Rerank, DamagedMissingOrOtherVersionModel_RefusesTheRunNamingTheLine) {
         EXPECT_NE(r.err.find(k.strError), std::string::npos) << k.szName << ": " << k.strError << "\n" << r.err;
         EXPECT_FALSE(testutil::Exists(dir / "out")) << k.szName;
     }
+    // Named by an absolute path, the damaged file is named once: the key's
+    // value is the path the loader read.
+    TempDir dir;
+    const std::string model = dir / "m.model";
+    WriteFile(dir / "m.model", edit(linear, "vemra rerank model 1", "weights 1"));
+    WriteFile(dir / "run.param", HcdParams(model, 1));
+    const auto r = RunVemra({"run.param"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("rerank_model=" + model + ": line 1: not a re-ranking model"), std::string::npos) << r.err;
 }
 
 // Line ends of another system: "\r\n" throughout reads as "\n". The lines

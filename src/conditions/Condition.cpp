@@ -370,6 +370,7 @@ const CScalarKey kMetaScalars[] = {
     Flag("confidence", "0", Kind::FlagUnlessZero, &CCondition::m_bConfidence),
     Flag("isotope_error", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopeError),
     Penalty("isotope_error_penalty", "1", &CCondition::m_lfIsotopeErrorPenalty),
+    Flag("isotope_pairs", "0", Kind::FlagUnlessZero, &CCondition::m_bIsotopePairs),
     Text("rerank_model", "", Kind::Text, &CCondition::m_strRerankModel),
     Choice("node_select", "weight", "weight|support", &CCondition::m_strNodeSelect),
     Flag("trace", "0", Kind::FlagUnlessZero, &CCondition::m_bTrace),

@@ -226,6 +226,9 @@ public:
     bool m_bConfidence = false;         // "confidence": write peptide and residue confidences
     bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
     double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
+    // "isotope_pairs": with isotope_error, the lighter precursor only for
+    // spectra whose complementary ion pairs add up to it more often.
+    bool m_bIsotopePairs = false;
     // "rerank_model": a re-ranking model file (relative to the parameter
     // file's folder) or "builtin:hcd"; empty: the score ranks.
     std::string m_strRerankModel;

@@ -143,6 +143,14 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("# edge of any three residues of that mass, its gap_orders likeliest orders");
     line("# spelled (default 0: none).");
     line("gap_edges=3");
+    if (mode != "etd") {
+        line("# 1: a spectrum whose complementary b/y ion pairs add up to a precursor one");
+        line("# 13C lighter more often than to the one measured (the instrument picked the");
+        line("# 13C peak) is sequenced for both, candidates pooled (isotope_pairs=0: every");
+        line("# spectrum twice). Default 0: the precursor as measured.");
+        line("isotope_error=1");
+        line("isotope_pairs=1");
+    }
     line("# 1 with an answer file: NAME.trace.tsv beside the results names for each");
     line("# spectrum with a known peptide the first stage that lost it, and the summary");
     line("# counts them (default 0). Results do not change.");

@@ -127,7 +127,7 @@ bool CAnswerTrace::_Resolve(const std::string& answer, double precursorMH) {
     bool bestShifted = false;
     std::string work = plainCodes;
     auto consider = [&](double mass, int mods) {
-        for (int shift = 0; shift < (c.m_bIsotopeError ? 2 : 1); ++shift) {
+        for (int shift = 0; shift < (c.m_bIsotopeError && m_bLighterRead ? 2 : 1); ++shift) {
             const double err = std::fabs(mass - (residueMass - shift * kIsotopeSpacing));
             if (err > window) continue;
             if (mods < bestMods || (mods == bestMods && err < bestErr)) {

@@ -47,6 +47,9 @@ public:
     // cleaned spectra of each side (null when the mode has no such side).
     void Begin(const std::string& answer, double precursorMH, const CSpectrum* rawHcd, const CSpectrum* rawEtd,
                const CSpectrum* cleanHcd, const CSpectrum* cleanEtd);
+    // Whether the next spectrum is also sequenced for the precursor one 13C
+    // lighter (isotope_error, and with isotope_pairs its pairs' test).
+    void SetLighterRead(bool lighter) { m_bLighterRead = lighter; }
     // The spectrum is not sequenced: its precursor lies outside the window.
     void Outside(const std::string& answer, double precursorMH, const char* why);
 
@@ -88,6 +91,7 @@ private:
     std::vector<double> m_vPrefix;   // prefix residue masses 0 .. L (P[L] = residue mass)
     double m_lfPrecursorMH = 0.0;
     bool m_bFitsShifted = false;     // fits the precursor lowered by one 13C only
+    bool m_bLighterRead = true;
     const CSpectrum *m_pRawHcd = nullptr, *m_pRawEtd = nullptr, *m_pCleanHcd = nullptr, *m_pCleanEtd = nullptr;
     std::vector<CNode> m_vUncapped;
     ETraceStage m_eStage = ETraceStage::OutsideWindow;

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "common/Masses.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -45,12 +47,43 @@ size_t RankedLead(const CCondition& c) {
     return std::max({written, CFeatures::kDepth, size_t{2}});
 }
 
+// Peaks of the cleaned spectrum (in m/z order) that have a partner with
+// which they add up to `sum` within tol: complementary b/y pairs add up to
+// the precursor's MH+ plus a proton.
+int ComplementPairs(const std::vector<CPeak>& peaks, double sum, double tol) {
+    int count = 0;
+    size_t hi = peaks.size();
+    for (size_t lo = 0; lo < hi; ++lo) {
+        const double want = sum - peaks[lo].lfMz;
+        if (want <= peaks[lo].lfMz) break;
+        // The partners of heavier peaks are lighter: the upper end only falls.
+        while (hi > lo + 1 && peaks[hi - 1].lfMz > want + tol) --hi;
+        if (hi > lo + 1 && peaks[hi - 1].lfMz >= want - tol) ++count;
+    }
+    return count;
+}
+
+// Whether to sequence for the precursor one 13C lighter as well. With
+// isotope_pairs the HCD side decides: the instrument picked the 13C peak
+// when more complementary pairs add up to the lighter precursor than to
+// the measured one. A unit without an HCD side has no such test.
+bool SequenceLighter(const CCondition& c, const CWorkUnit& unit, const CWorkerBuffers& w) {
+    if (!c.m_bIsotopeError) return false;
+    if (!c.m_bIsotopePairs || unit.eMode == EMode::ETD) return true;
+    const std::vector<CPeak>& peaks = w.m_first.m_vPeaks;
+    const double sum = w.m_first.m_lfPrecursorMH + mass::kProton;
+    const double tol = c.m_bFragTolPpm ? sum * c.m_lfFragTol * 1e-6 : c.m_lfFragTol;
+    return ComplementPairs(peaks, sum - mass::kIsotopeSpacing, tol) > ComplementPairs(peaks, sum, tol);
+}
+
 // The graph(s) and the report of a unit inside the precursor window.
 void Sequence(const CCondition& c, const CWorkUnit& unit, CWorkerBuffers& w, const TRUESQ* answer) {
     const CSpectrum& a = *unit.pFirst;
     const EMode mode = unit.eMode;
     CAnswerTrace* trace = answer ? w.m_pTrace.get() : nullptr;
+    const bool lighter = SequenceLighter(c, unit, w);
     if (trace) {
+        trace->SetLighterRead(lighter);
         trace->Begin(answer->strSequence, a.m_lfPrecursorMH, mode == EMode::ETD ? nullptr : &a,
                      mode == EMode::ETD ? &a : mode == EMode::Paired ? unit.pSecond : nullptr,
                      mode == EMode::ETD ? nullptr : &w.m_first, mode == EMode::HCD ? nullptr : &w.m_second);
@@ -61,7 +94,7 @@ void Sequence(const CCondition& c, const CWorkUnit& unit, CWorkerBuffers& w, con
     in.lfPrecursorMH = a.m_lfPrecursorMH;
     w.m_candidates.Reset(c.m_nReportTemp);
     w.m_graph.ConstructGraph(in, w.m_candidates, trace, w.m_pTimes);
-    if (c.m_bIsotopeError) {
+    if (lighter) {
         // The instrument may have picked the precursor's 13C peak: sequence
         // once more for a precursor one 13C lighter, into the same candidates.
         in.bShifted = true;

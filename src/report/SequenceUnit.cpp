@@ -47,33 +47,43 @@ size_t RankedLead(const CCondition& c) {
     return std::max({written, CFeatures::kDepth, size_t{2}});
 }
 
-// Peaks of the cleaned spectrum (in m/z order) that have a partner with
-// which they add up to `sum` within tol: complementary b/y pairs add up to
-// the precursor's MH+ plus a proton.
+// Singly charged peaks of the cleaned spectrum (in m/z order) that have a
+// singly charged partner with which they add up to `sum` within tol:
+// complementary b/y pairs add up to the precursor's MH+ plus a proton. The
+// doubly charged readings of peaks of unknown charge are left out: they
+// double the peaks with guesses, and chance pairs with them.
 int ComplementPairs(const std::vector<CPeak>& peaks, double sum, double tol) {
     int count = 0;
     size_t hi = peaks.size();
     for (size_t lo = 0; lo < hi; ++lo) {
+        if (peaks[lo].nCharge > 1) continue;
         const double want = sum - peaks[lo].lfMz;
         if (want <= peaks[lo].lfMz) break;
         // The partners of heavier peaks are lighter: the upper end only falls.
         while (hi > lo + 1 && peaks[hi - 1].lfMz > want + tol) --hi;
-        if (hi > lo + 1 && peaks[hi - 1].lfMz >= want - tol) ++count;
+        for (size_t k = hi; k > lo + 1 && peaks[k - 1].lfMz >= want - tol; --k) {
+            if (peaks[k - 1].nCharge <= 1) {
+                ++count;
+                break;
+            }
+        }
     }
     return count;
 }
 
 // Whether to sequence for the precursor one 13C lighter as well. With
-// isotope_pairs the HCD side decides: the instrument picked the 13C peak
-// when more complementary pairs add up to the lighter precursor than to
-// the measured one. A unit without an HCD side has no such test.
+// isotope_pairs the HCD side decides: the instrument may have picked the
+// 13C peak when at least as many complementary pairs (and one at least) add
+// up to the lighter precursor as to the measured one; a tie is read both
+// ways. A unit without an HCD side has no such test.
 bool SequenceLighter(const CCondition& c, const CWorkUnit& unit, const CWorkerBuffers& w) {
     if (!c.m_bIsotopeError) return false;
     if (!c.m_bIsotopePairs || unit.eMode == EMode::ETD) return true;
     const std::vector<CPeak>& peaks = w.m_first.m_vPeaks;
     const double sum = w.m_first.m_lfPrecursorMH + mass::kProton;
     const double tol = c.m_bFragTolPpm ? sum * c.m_lfFragTol * 1e-6 : c.m_lfFragTol;
-    return ComplementPairs(peaks, sum - mass::kIsotopeSpacing, tol) > ComplementPairs(peaks, sum, tol);
+    const int lighter = ComplementPairs(peaks, sum - mass::kIsotopeSpacing, tol);
+    return lighter > 0 && lighter >= ComplementPairs(peaks, sum, tol);
 }
 
 // The graph(s) and the report of a unit inside the precursor window.

@@ -826,6 +826,11 @@ bool CCondition::_Read(const COptionTool& tool) {
     m_bRankNodeWeights = m_strNodeWeight == "rank";
     m_bSupportedNodesFirst = m_strNodeSelect == "support";
     m_bEvidenceTies = m_strTieBreak == "evidence";
+    if (m_bIsotopePairs && !m_bIsotopeError) {
+        int line = 0;
+        meta.Text("isotope_pairs", "", &line);
+        meta.Say("warning", line, "isotope_pairs=1 has no effect without isotope_error=1");
+    }
     // The design's error weighting reaches zero at 20 ppm and its edge
     // thresholds (0.02 and 0.001 Da) suit high-resolution fragments.
     // Scaled, both follow the fragment tolerance; a ppm tolerance of 20

@@ -357,6 +357,7 @@ TEST(Condition, Read_ParameterMistakes_ReadAsMeantOrRefused) {
          {"P:3: missing_fragment_penalty=nan is not a finite number", "P:4: var_mod_penalty=inf is not a finite number"}},
         {meta + "mass_upper_bound=1e400\n" + file, 1, {"mass_upper_bound=1e400 is not a finite number"}},
         {meta + "isotope_error_penalty=-1\n" + file, 0, {"isotope_error_penalty=-1 is implausible (expected 0 to 100)"}},
+        {meta + "isotope_pairs=1\n" + file, 0, {"P:3: isotope_pairs=1 has no effect without isotope_error=1"}},
         {meta + "pep_tol=1e308\nfrag_tol=1e-300\n" + file, 0,
          {"pep_tol=1e308 is implausible", "frag_tol=1e-300 is implausible"}},
         {meta + file + "report_pep=4294967297\n", 1,

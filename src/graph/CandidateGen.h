@@ -239,6 +239,7 @@ private:
         unsigned int nFirstMass = 0;  // in m_vStepMasses
         unsigned int nMassCount = 0;  // residues it spells
         bool bKnown = true;           // every code has a residue mass
+        bool bComposition = false;    // a gap edge's composition (IsComposition)
     };
     struct CExpansion {
         unsigned int nParent = 0;     // entry of the level before

@@ -49,7 +49,7 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
     // the expansion sums each text's mass exactly as TextMass would.
     m_vStepLabels.clear();
     m_vStepStart.clear();
-    if (m_vLabelSteps.size() < m_vLabels.size()) m_vLabelSteps.resize(m_vLabels.size(), CStepLabel{0, ~0u, 0, true});
+    if (m_vLabelSteps.size() < m_vLabels.size()) m_vLabelSteps.resize(m_vLabels.size(), CStepLabel{0, ~0u, 0, true, false});
     for (size_t u = 1; u < path.size(); ++u) {
         m_vStepStart.push_back(m_vStepLabels.size());
         const CGraphEdge* edge = FindEdge(path[u - 1], path[u]);
@@ -64,6 +64,7 @@ void CNCGraph::_PathLabels(const std::vector<unsigned int>& path) {
             sl.nLabel = index;
             sl.nFirstMass = static_cast<unsigned int>(m_vStepMasses.size());
             sl.bKnown = true;
+            sl.bComposition = IsComposition(text);
             for (size_t i = 0; i < text.size();) {
                 size_t stop = i + 1, next = i + 1;
                 if (text[i] == '[') {
@@ -177,7 +178,7 @@ void CNCGraph::_WriteText(size_t entry, size_t levels, std::string& text) {
             text += '(';
             text += label;
             text += ')';
-        } else if (IsComposition(label)) {
+        } else if (m_vLabelSteps[m_vTextLabels[u]].bComposition) {
             _WriteGapOrders(u, prefix, text);
         } else {
             text += label;

@@ -227,7 +227,8 @@ public:
     bool m_bIsotopeError = false;       // "isotope_error": also sequence for MH+ - 1.00335
     double m_lfIsotopeErrorPenalty = 0; // "isotope_error_penalty": score off for such peptides
     // "isotope_pairs": with isotope_error, the lighter precursor only for
-    // spectra whose complementary ion pairs add up to it more often.
+    // spectra whose complementary ion pairs add up to it at least as often
+    // as to the measured one.
     bool m_bIsotopePairs = false;
     // "rerank_model": a re-ranking model file (relative to the parameter
     // file's folder) or "builtin:hcd"; empty: the score ranks.

@@ -145,9 +145,9 @@ std::string ParamTemplate(const std::string& modeName, const CTemplateFiles* giv
     line("gap_edges=3");
     if (mode != "etd") {
         line("# 1: a spectrum whose complementary b/y ion pairs add up to a precursor one");
-        line("# 13C lighter more often than to the one measured (the instrument picked the");
-        line("# 13C peak) is sequenced for both, candidates pooled (isotope_pairs=0: every");
-        line("# spectrum twice). Default 0: the precursor as measured.");
+        line("# 13C lighter at least as often as to the one measured (the instrument may");
+        line("# have picked the 13C peak) is sequenced for both, candidates pooled");
+        line("# (isotope_pairs=0: every spectrum twice). Default 0: the precursor as measured.");
         line("isotope_error=1");
         line("isotope_pairs=1");
     }

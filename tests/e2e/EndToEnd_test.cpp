@@ -186,7 +186,8 @@ TEST(EndToEnd, RecommendedHcd_IntensitiesTimesPowersOfTen_SameResults) {
 // instrument that picked the 13C peak writes them: the complementary pairs
 // open the second reading, so the same first peptides come out; without
 // isotope_error they cannot complete.
-// On the spectra as they are, the gate stays shut (the golden file above).
+// On the spectra as they are, the results do not change (the golden file
+// above is the same with isotope_error=0).
 TEST(EndToEnd, RecommendedHcd_PrecursorOne13CHeavier_SamePeptidesThroughTheComplementaryPairs) {
     const Ranked base = ParseResults(RunExample("examples/hcd.param", "hcd_example.txt", 1));
     std::string mgf = ReadFile(kSource + "/examples/hcd_example.mgf");

@@ -126,8 +126,9 @@ bool CAnswerTrace::_Resolve(const std::string& answer, double precursorMH) {
     double bestErr = 0.0;
     bool bestShifted = false;
     std::string work = plainCodes;
+    int shifts = c.m_bIsotopeError && m_bLighterRead ? 2 : 1;
     auto consider = [&](double mass, int mods) {
-        for (int shift = 0; shift < (c.m_bIsotopeError && m_bLighterRead ? 2 : 1); ++shift) {
+        for (int shift = 0; shift < shifts; ++shift) {
             const double err = std::fabs(mass - (residueMass - shift * kIsotopeSpacing));
             if (err > window) continue;
             if (mods < bestMods || (mods == bestMods && err < bestErr)) {
@@ -156,7 +157,15 @@ bool CAnswerTrace::_Resolve(const std::string& answer, double precursorMH) {
     };
     recurse(recurse, 0, plain, 0);
     if (bestMods > kMaxMods) {
-        _Set(ETraceStage::MassMismatch, Format("unmodified answer off the precursor by %+.4f Da", plain - residueMass));
+        std::string detail = Format("unmodified answer off the precursor by %+.4f Da", plain - residueMass);
+        if (shifts == 1 && c.m_bIsotopeError) {
+            // Say so when the lighter precursor would have fitted: the pairs'
+            // test is what lost the answer.
+            shifts = 2;
+            recurse(recurse, 0, plain, 0);
+            if (bestMods <= kMaxMods) detail += "; it fits the precursor one 13C lighter, which isotope_pairs did not read";
+        }
+        _Set(ETraceStage::MassMismatch, detail);
         return false;
     }
     m_strCodes = best;

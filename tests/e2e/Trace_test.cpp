@@ -44,6 +44,9 @@ TEST(Trace, StagesAgreeWithTheRunAndLeaveResultsAlone) {
     // without any peak.
     std::string mgf = ReadFile(kSource + "/examples/hcd_example.mgf");
     mgf += "BEGIN IONS\nTITLE=synth.1\nPEPMASS=461.747462\nCHARGE=2+\n201.08698 1000\n348.15539 800\nEND IONS\n";
+    // The same, written one 13C heavier: without complementary pairs the
+    // lighter precursor is not read, and the trace says so.
+    mgf += "BEGIN IONS\nTITLE=synth.2\nPEPMASS=462.249139\nCHARGE=2+\n201.08698 1000\n348.15539 800\nEND IONS\n";
     WriteFile(dir / "spectra.mgf", mgf);
     std::string answers = ReadFile(kSource + "/examples/answers.txt");
     answers = std::regex_replace(answers, std::regex("(hcd_example.003\t[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\t)AEFVEVTK"),
@@ -52,6 +55,8 @@ TEST(Trace, StagesAgreeWithTheRunAndLeaveResultsAlone) {
                                  "$1GGGGGGGGGGGGK");
     answers += "90\tsynth.1\t922.488\t2\t1\tgen\tAEFVEVTK\thcd\t0\tYES\n";
     answers += "90\tsynth.1\t922.488\t2\t1\tgen\tAEFVEVTK\thcd\t0\tYES\n";
+    answers += "91\tsynth.2\t923.491\t2\t1\tgen\tAEFVEVTK\thcd\t0\tYES\n";
+    answers += "91\tsynth.2\t923.491\t2\t1\tgen\tAEFVEVTK\thcd\t0\tYES\n";
     WriteFile(dir / "answers.txt", answers);
 
     std::string param = ReadFile(kSource + "/examples/hcd.param");
@@ -87,12 +92,13 @@ TEST(Trace, StagesAgreeWithTheRunAndLeaveResultsAlone) {
     std::getline(trace, line);
     EXPECT_EQ(line, "title\tstage\tdetail");
     std::map<std::string, int> counts;
-    std::map<std::string, std::string> stageOf;
+    std::map<std::string, std::string> stageOf, detailOf;
     while (std::getline(trace, line)) {
         const size_t a = line.find('\t'), b = line.find('\t', a + 1);
         const std::string title = line.substr(0, a), stage = line.substr(a + 1, b - a - 1), detail = line.substr(b + 1);
         ++counts[stage];
         stageOf[title] = stage;
+        detailOf[title] = detail;
         SCOPED_TRACE(line);
         ASSERT_TRUE(answer.count(title));
         const auto rec = records.find(title);
@@ -112,8 +118,10 @@ TEST(Trace, StagesAgreeWithTheRunAndLeaveResultsAlone) {
         }
     }
     // Every hcd_example title with an answer and the made-up spectrum.
-    EXPECT_EQ(stageOf.size(), 11u);
+    EXPECT_EQ(stageOf.size(), 12u);
     EXPECT_EQ(stageOf["synth.1"], "node_no_peak");
+    EXPECT_EQ(stageOf["synth.2"], "answer_mass_mismatch");
+    EXPECT_NE(detailOf["synth.2"].find("fits the precursor one 13C lighter"), std::string::npos) << detailOf["synth.2"];
     EXPECT_EQ(stageOf["hcd_example.003"], "answer_mass_mismatch");
     EXPECT_EQ(stageOf["hcd_example.001"], "outside_mass_window");
     EXPECT_GE(counts["rank_1"], 1);

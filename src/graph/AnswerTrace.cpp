@@ -87,7 +87,9 @@ void CAnswerTrace::Outside(const std::string& answer, double precursorMH, const 
 }
 
 void CAnswerTrace::Begin(const std::string& answer, double precursorMH, const CSpectrum* rawHcd,
-                         const CSpectrum* rawEtd, const CSpectrum* cleanHcd, const CSpectrum* cleanEtd) {
+                         const CSpectrum* rawEtd, const CSpectrum* cleanHcd, const CSpectrum* cleanEtd,
+                         bool lighterRead) {
+    m_bLighterRead = lighterRead;
     m_pRawHcd = rawHcd;
     m_pRawEtd = rawEtd;
     m_pCleanHcd = cleanHcd;
@@ -126,7 +128,7 @@ bool CAnswerTrace::_Resolve(const std::string& answer, double precursorMH) {
     double bestErr = 0.0;
     bool bestShifted = false;
     std::string work = plainCodes;
-    int shifts = c.m_bIsotopeError && m_bLighterRead ? 2 : 1;
+    int shifts = m_bLighterRead ? 2 : 1;
     auto consider = [&](double mass, int mods) {
         for (int shift = 0; shift < shifts; ++shift) {
             const double err = std::fabs(mass - (residueMass - shift * kIsotopeSpacing));

@@ -44,12 +44,11 @@ public:
     explicit CAnswerTrace(const CCondition* pCondition) : m_pCondition(pCondition) {}
 
     // A new spectrum with known peptide `answer` (plain letters). The raw and
-    // cleaned spectra of each side (null when the mode has no such side).
+    // cleaned spectra of each side (null when the mode has no such side);
+    // lighterRead: it is also sequenced for the precursor one 13C lighter
+    // (isotope_error, and with isotope_pairs its pairs' test).
     void Begin(const std::string& answer, double precursorMH, const CSpectrum* rawHcd, const CSpectrum* rawEtd,
-               const CSpectrum* cleanHcd, const CSpectrum* cleanEtd);
-    // Whether the next spectrum is also sequenced for the precursor one 13C
-    // lighter (isotope_error, and with isotope_pairs its pairs' test).
-    void SetLighterRead(bool lighter) { m_bLighterRead = lighter; }
+               const CSpectrum* cleanHcd, const CSpectrum* cleanEtd, bool lighterRead);
     // The spectrum is not sequenced: its precursor lies outside the window.
     void Outside(const std::string& answer, double precursorMH, const char* why);
 
@@ -91,7 +90,7 @@ private:
     std::vector<double> m_vPrefix;   // prefix residue masses 0 .. L (P[L] = residue mass)
     double m_lfPrecursorMH = 0.0;
     bool m_bFitsShifted = false;     // fits the precursor lowered by one 13C only
-    bool m_bLighterRead = true;
+    bool m_bLighterRead = false;     // this spectrum is also read for the lighter precursor
     const CSpectrum *m_pRawHcd = nullptr, *m_pRawEtd = nullptr, *m_pCleanHcd = nullptr, *m_pCleanEtd = nullptr;
     std::vector<CNode> m_vUncapped;
     ETraceStage m_eStage = ETraceStage::OutsideWindow;

@@ -81,7 +81,7 @@ bool SequenceLighter(const CCondition& c, const CWorkUnit& unit, const CWorkerBu
     if (!c.m_bIsotopePairs || unit.eMode == EMode::ETD) return true;
     const std::vector<CPeak>& peaks = w.m_first.m_vPeaks;
     const double sum = w.m_first.m_lfPrecursorMH + mass::kProton;
-    const double tol = c.m_bFragTolPpm ? sum * c.m_lfFragTol * 1e-6 : c.m_lfFragTol;
+    const double tol = c.CalcFragmentMassDeviation(sum);
     const int lighter = ComplementPairs(peaks, sum - mass::kIsotopeSpacing, tol);
     return lighter > 0 && lighter >= ComplementPairs(peaks, sum, tol);
 }
@@ -93,10 +93,9 @@ void Sequence(const CCondition& c, const CWorkUnit& unit, CWorkerBuffers& w, con
     CAnswerTrace* trace = answer ? w.m_pTrace.get() : nullptr;
     const bool lighter = SequenceLighter(c, unit, w);
     if (trace) {
-        trace->SetLighterRead(lighter);
         trace->Begin(answer->strSequence, a.m_lfPrecursorMH, mode == EMode::ETD ? nullptr : &a,
                      mode == EMode::ETD ? &a : mode == EMode::Paired ? unit.pSecond : nullptr,
-                     mode == EMode::ETD ? nullptr : &w.m_first, mode == EMode::HCD ? nullptr : &w.m_second);
+                     mode == EMode::ETD ? nullptr : &w.m_first, mode == EMode::HCD ? nullptr : &w.m_second, lighter);
     }
     CGraphInput in;
     in.pHcd = mode == EMode::ETD ? nullptr : &w.m_first;

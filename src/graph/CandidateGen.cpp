@@ -20,11 +20,27 @@ void CCandidateList::Reset(long long capacity) {
 unsigned int CCandidateList::_Slot() {
     if (m_vFree.empty()) {
         m_vSlots.emplace_back();
+        m_vRecipes.emplace_back();
         return static_cast<unsigned int>(m_vSlots.size() - 1);
     }
     const unsigned int slot = m_vFree.back();
     m_vFree.pop_back();
+    // A slot cut before its text was written is free again.
+    m_vRecipes[slot].bPending = false;
     return slot;
+}
+
+CCandidateList::CTextRecipe* CCandidateList::PushDeferred(int doubleSteps, double pathWeight, bool shifted) {
+    const unsigned int slot = _Slot();
+    if (!_PushKey(doubleSteps, pathWeight, slot)) return nullptr;
+    CCandidate& c = m_vSlots[slot];
+    c.nDoubleSteps = doubleSteps;
+    c.lfPathWeight = pathWeight;
+    c.bShifted = shifted;
+    CTextRecipe& r = m_vRecipes[slot];
+    r.bPending = true;
+    r.vLabels.clear();
+    return &r;
 }
 
 bool CCandidateList::_PushKey(int doubleSteps, double pathWeight, unsigned int slot) {

@@ -87,10 +87,23 @@ class CCandidateList {
 public:
     void Reset(long long capacity);
     void Push(CCandidate&& c);
-    // The same as Push, with the text written by writeText(std::string&)
-    // only when the candidate stays in the list.
+    // What a deferred candidate's text is written from: the path it came
+    // from and the label chosen on each of its edges.
+    struct CTextRecipe {
+        const std::vector<unsigned int>* pPath = nullptr;
+        std::vector<unsigned int> vLabels;
+        bool bPending = false;
+    };
+    // The same as Push, with the text left unwritten: the recipe returned
+    // (null when the candidate was cut at once) is to be filled by the
+    // caller, and WritePending writes the texts of those still in the list.
+    // Most candidates pushed are cut again by stronger ones later.
+    CTextRecipe* PushDeferred(int doubleSteps, double pathWeight, bool shifted);
+    // Writes, by write(const CTextRecipe&, std::string&), the text of every
+    // deferred candidate still in the list; the recipes' paths must still
+    // be the ones pushed. Drain needs none pending.
     template <class F>
-    void PushLazy(int doubleSteps, double pathWeight, bool shifted, F&& writeText);
+    void WritePending(F&& write);
     // False when a candidate of these keys would be cut at once: the list is
     // full and its weakest is stronger. Skipping such a push keeps the same
     // candidates but may leave equal ones in another heap order, so only
@@ -123,19 +136,20 @@ private:
     std::vector<CKey> m_vHeap;
     std::vector<CCandidate> m_vSlots;  // texts; free slots keep their capacity
     std::vector<unsigned int> m_vFree;
+    std::vector<CTextRecipe> m_vRecipes;  // per slot; pending only for a deferred text
     long long m_nCapacity = 0;
 };
 
 template <class F>
-void CCandidateList::PushLazy(int doubleSteps, double pathWeight, bool shifted, F&& writeText) {
-    const unsigned int slot = _Slot();
-    if (!_PushKey(doubleSteps, pathWeight, slot)) return;
-    CCandidate& c = m_vSlots[slot];
-    c.nDoubleSteps = doubleSteps;
-    c.lfPathWeight = pathWeight;
-    c.bShifted = shifted;
-    c.strText.clear();
-    writeText(c.strText);
+void CCandidateList::WritePending(F&& write) {
+    for (const CKey& k : m_vHeap) {
+        CTextRecipe& r = m_vRecipes[k.nSlot];
+        if (!r.bPending) continue;
+        r.bPending = false;
+        std::string& text = m_vSlots[k.nSlot].strText;
+        text.clear();
+        write(static_cast<const CTextRecipe&>(r), text);
+    }
 }
 
 // Optional per-stage wall-clock accounting (seconds), for the benchmark: the
@@ -278,7 +292,10 @@ private:
     void _ForgetLabelSteps();
     void _GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates);
     // The text of expansion entry `entry` of the last of `levels` levels.
-    void _WriteText(size_t entry, size_t levels, std::string& text);
+    // Appends the text of the labels m_vTextLabels along m_pTextPath.
+    void _WriteText(std::string& text);
+    // The texts of the deferred candidates still in the list.
+    void _WritePending(CCandidateList& candidates);
 
     // Edge construction scratch: one node pair's labels before and after
     // folding mirror pairs. pSecond is null for a plain label; otherwise the

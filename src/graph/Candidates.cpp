@@ -37,6 +37,7 @@ bool ResidueMass(const CCondition& cond, char c, double& mass) {
 void CNCGraph::GenerateCandidatePeptidevvPath(CCandidateList& candidates) {
     _ForgetLabelSteps();
     for (const std::vector<unsigned int>& path : m_vPaths) _GenerateForPath(path, candidates);
+    _WritePending(candidates);
     // A path of many labels per edge can expand to hundreds of thousands of
     // texts; a worker keeps that much only while such a spectrum lasts.
     constexpr size_t kKeptExpansions = size_t{1} << 16;
@@ -99,6 +100,15 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
     // Alone, a path may follow any change of the labels.
     _ForgetLabelSteps();
     _GenerateForPath(path, candidates);
+    _WritePending(candidates);
+}
+
+void CNCGraph::_WritePending(CCandidateList& candidates) {
+    candidates.WritePending([this](const CCandidateList::CTextRecipe& r, std::string& text) {
+        m_pTextPath = r.pPath;
+        m_vTextLabels.assign(r.vLabels.begin(), r.vLabels.end());
+        _WriteText(text);
+    });
 }
 
 void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
@@ -159,18 +169,21 @@ void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidat
         const CExpansion& e = m_vExpand[k];
         if (!e.bKnown || !(std::fabs(e.lfMass - m_lfResidueMass) <= window)) continue;
         if (cut && !candidates.Takes(e.nResidues - edges, pathWeight)) continue;
-        candidates.PushLazy(e.nResidues - edges, pathWeight, m_bShiftedGraph,
-                            [this, k, edges](std::string& text) { _WriteText(k, static_cast<size_t>(edges), text); });
+        // The text is written once the paths are all expanded, and only if
+        // the candidate is still in the list then: most are cut again.
+        CCandidateList::CTextRecipe* recipe = candidates.PushDeferred(e.nResidues - edges, pathWeight, m_bShiftedGraph);
+        if (recipe == nullptr) continue;
+        recipe->pPath = &path;
+        // The labels chosen, found back from the last level to the first.
+        recipe->vLabels.resize(static_cast<size_t>(edges));
+        for (size_t u = static_cast<size_t>(edges), entry = k; u-- > 0;) {
+            recipe->vLabels[u] = m_vStepLabels[m_vExpand[entry].nStep].nLabel;
+            entry = m_vExpand[entry].nParent;
+        }
     }
 }
 
-void CNCGraph::_WriteText(size_t entry, size_t levels, std::string& text) {
-    // The labels chosen, found back from the last level to the first.
-    m_vTextLabels.resize(levels);
-    for (size_t u = levels; u-- > 0;) {
-        m_vTextLabels[u] = m_vStepLabels[m_vExpand[entry].nStep].nLabel;
-        entry = m_vExpand[entry].nParent;
-    }
+void CNCGraph::_WriteText(std::string& text) {
     double prefix = 0.0;  // the prefix mass where the label starts
     for (size_t u = 0; u < m_vTextLabels.size(); ++u) {
         const std::string& label = m_vLabels[m_vTextLabels[u]].strLabel;

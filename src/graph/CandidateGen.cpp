@@ -1,6 +1,7 @@
 #include "graph/CandidateGen.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 #include "common/Masses.h"
@@ -71,6 +72,7 @@ void CCandidateList::Drain(std::vector<CCandidate>& out) {
         std::pop_heap(m_vHeap.begin(), m_vHeap.end(), order);
         const unsigned int slot = m_vHeap.back().nSlot;
         m_vHeap.pop_back();
+        assert(!m_vRecipes[slot].bPending && "deferred texts are written before the list is drained");
         // Copy-assigned, so out's strings keep their capacity from unit to unit.
         out[k] = m_vSlots[slot];
         m_vFree.push_back(slot);

@@ -268,8 +268,6 @@ private:
     std::vector<double> m_vStepMasses;
     std::vector<size_t> m_vStepStart;
     std::vector<CExpansion> m_vExpand;
-    std::vector<unsigned int> m_vTextLabels;
-    const std::vector<unsigned int>* m_pTextPath = nullptr;  // the path being expanded
     // Gap orders. Per gap label (by its index in m_vLabels, filled on first
     // use for the graph in hand) the distinct orders of its composition with
     // the score of their inside (fragment evidence and the pairs within);
@@ -281,9 +279,9 @@ private:
     };
     std::vector<std::pair<unsigned int, unsigned int>> m_vOrderIndex;  // label -> [first, first + count) in m_vOrderPool
     std::vector<COrder> m_vOrderPool, m_vOrders;
-    // Writes text label u of m_vTextLabels, a composition starting at prefix
+    // Writes label u of a text's labels, a composition starting at prefix
     // mass `prefix`, as its most likely orders (GapOrders.cpp).
-    void _WriteGapOrders(size_t u, double prefix, std::string& text);
+    void _WriteGapOrders(const std::vector<unsigned int>& labels, size_t u, double prefix, std::string& text);
     void _ScoreGapOrders(unsigned int label, double prefix);
     bool _PrefixSeen(double prefix) const;
     void _PathLabels(const std::vector<unsigned int>& path);
@@ -291,9 +289,8 @@ private:
     // labels must forget them.
     void _ForgetLabelSteps();
     void _GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates);
-    // The text of expansion entry `entry` of the last of `levels` levels.
-    // Appends the text of the labels m_vTextLabels along m_pTextPath.
-    void _WriteText(std::string& text);
+    // Appends the text of a deferred candidate: its labels along its path.
+    void _WriteText(const CCandidateList::CTextRecipe& recipe, std::string& text);
     // The texts of the deferred candidates still in the list.
     void _WritePending(CCandidateList& candidates);
 

@@ -104,11 +104,8 @@ void CNCGraph::GeneratePeptideForOnePath(const std::vector<unsigned int>& path, 
 }
 
 void CNCGraph::_WritePending(CCandidateList& candidates) {
-    candidates.WritePending([this](const CCandidateList::CTextRecipe& r, std::string& text) {
-        m_pTextPath = r.pPath;
-        m_vTextLabels.assign(r.vLabels.begin(), r.vLabels.end());
-        _WriteText(text);
-    });
+    candidates.WritePending(
+        [this](const CCandidateList::CTextRecipe& r, std::string& text) { _WriteText(r, text); });
 }
 
 void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidateList& candidates) {
@@ -125,7 +122,6 @@ void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidat
     }
     const double pathWeight = static_cast<double>(weight);
     _PathLabels(path);
-    m_pTextPath = &path;
 
     // Breadth-first expansion, one edge per level, in the order of a
     // first-in-first-out queue: each entry is one label choice on top of an
@@ -183,20 +179,21 @@ void CNCGraph::_GenerateForPath(const std::vector<unsigned int>& path, CCandidat
     }
 }
 
-void CNCGraph::_WriteText(std::string& text) {
+void CNCGraph::_WriteText(const CCandidateList::CTextRecipe& recipe, std::string& text) {
+    const std::vector<unsigned int>& labels = recipe.vLabels;
     double prefix = 0.0;  // the prefix mass where the label starts
-    for (size_t u = 0; u < m_vTextLabels.size(); ++u) {
-        const std::string& label = m_vLabels[m_vTextLabels[u]].strLabel;
+    for (size_t u = 0; u < labels.size(); ++u) {
+        const std::string& label = m_vLabels[labels[u]].strLabel;
         if (label.size() == 2) {
             text += '(';
             text += label;
             text += ')';
-        } else if (m_vLabelSteps[m_vTextLabels[u]].bComposition) {
-            _WriteGapOrders(u, prefix, text);
+        } else if (m_vLabelSteps[labels[u]].bComposition) {
+            _WriteGapOrders(labels, u, prefix, text);
         } else {
             text += label;
         }
-        const unsigned int node = (*m_pTextPath)[u + 1];
+        const unsigned int node = (*recipe.pPath)[u + 1];
         if (node < m_vNodes.size()) prefix = m_vNodes[node].lfMass;
     }
 }

@@ -105,9 +105,10 @@ void CNCGraph::_ScoreGapOrders(unsigned int label, double prefix) {
     m_vOrderIndex[label].second = static_cast<unsigned int>(m_vOrderPool.size()) - m_vOrderIndex[label].first;
 }
 
-void CNCGraph::_WriteGapOrders(size_t u, double prefix, std::string& text) {
+void CNCGraph::_WriteGapOrders(const std::vector<unsigned int>& labels, size_t u, double prefix,
+                               std::string& text) {
     const CCondition& c = *m_pCondition;
-    const unsigned int label = m_vTextLabels[u];
+    const unsigned int label = labels[u];
     const std::string& l = m_vLabels[label].strLabel;
     const size_t open = l.find('['), close = l.find(']');
     if (close - open - 1 > static_cast<size_t>(kMaxGapOrderLength)) {
@@ -118,12 +119,12 @@ void CNCGraph::_WriteGapOrders(size_t u, double prefix, std::string& text) {
     const auto [first, count] = m_vOrderIndex[label];
     // The neighbours outside the gap, where the text fixes them.
     auto plainEnd = [&](size_t v, bool last) {
-        const std::string& n = m_vLabels[m_vTextLabels[v]].strLabel;
+        const std::string& n = m_vLabels[labels[v]].strLabel;
         if (n.find('[') != std::string::npos) return -1;
         return PairIndex(c, last ? n.back() : n.front());
     };
     const int before = open > 0 ? -1 : u == 0 ? kPairStart : plainEnd(u - 1, true);
-    const int after = close + 1 < l.size() ? -1 : u + 1 == m_vTextLabels.size() ? kPairEnd : plainEnd(u + 1, false);
+    const int after = close + 1 < l.size() ? -1 : u + 1 == labels.size() ? kPairEnd : plainEnd(u + 1, false);
     m_vOrders.assign(m_vOrderPool.begin() + first, m_vOrderPool.begin() + first + count);
     for (COrder& o : m_vOrders) {
         if (before >= 0) o.lfScore += GapPairLogOdds(before, PairIndex(c, o.szOrder[0]));

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/Masses.h"
+#include "preprocess/ComplementPairs.h"
 
 namespace {
 
@@ -45,30 +46,6 @@ bool CleanSpectra(const CWorkUnit& unit, CWorkerBuffers& w) {
 size_t RankedLead(const CCondition& c) {
     const size_t written = static_cast<size_t>(std::max({0, c.m_nReportPep, c.m_nTableRows}));
     return std::max({written, CFeatures::kDepth, size_t{2}});
-}
-
-// Singly charged peaks of the cleaned spectrum (in m/z order) that have a
-// singly charged partner with which they add up to `sum` within tol:
-// complementary b/y pairs add up to the precursor's MH+ plus a proton. The
-// doubly charged readings of peaks of unknown charge are left out: they
-// double the peaks with guesses, and chance pairs with them.
-int ComplementPairs(const std::vector<CPeak>& peaks, double sum, double tol) {
-    int count = 0;
-    size_t hi = peaks.size();
-    for (size_t lo = 0; lo < hi; ++lo) {
-        if (peaks[lo].nCharge > 1) continue;
-        const double want = sum - peaks[lo].lfMz;
-        if (want <= peaks[lo].lfMz) break;
-        // The partners of heavier peaks are lighter: the upper end only falls.
-        while (hi > lo + 1 && peaks[hi - 1].lfMz > want + tol) --hi;
-        for (size_t k = hi; k > lo + 1 && peaks[k - 1].lfMz >= want - tol; --k) {
-            if (peaks[k - 1].nCharge <= 1) {
-                ++count;
-                break;
-            }
-        }
-    }
-    return count;
 }
 
 // Whether to sequence for the precursor one 13C lighter as well. With
